@@ -1,0 +1,186 @@
+#include "commandLine.h"
+
+#include <cstring>
+#include <utility>
+
+#include "commandText.h"
+#include "wrapAssert.h"
+
+CommandLine::CommandLine()
+    : out_stream(stdout),
+      err_stream(stderr),
+      num_of_args(0),
+      size_of_arg_array(initial_arg_array_size),
+      arg_array(initial_arg_array_size),
+      report_launch_errors(true),
+      capture_output(false),
+      tmp_file_exists(false),
+      verbose(false),
+      exec_enabled(true),
+      wait_for_exit(true),
+      hide_window(true)
+{
+}
+
+CommandLine::CommandLine(const char* program) : CommandLine()
+{
+    set_program(program);
+}
+
+CommandLine::CommandLine(const char* program, int argc, char** argv) : CommandLine()
+{
+    set_program_and_args(program, argc, argv);
+}
+
+CommandLine::~CommandLine()
+{
+    size_of_arg_array = 0;
+}
+
+void CommandLine::set_program(const char* new_program)
+{
+    program = new_program;
+}
+
+void CommandLine::set_program_and_args(const char* new_program, int argc, char** argv)
+{
+    set_program(new_program);
+    for (int i = 0; i < argc; ++i)
+        process_arg(argv[i]);
+}
+
+void CommandLine::process_arg(const char* arg)
+{
+    if (std::strcmp(arg, "--wrapper-verbose") == 0) {
+        verbose = true;
+        return;
+    }
+    if (std::strcmp(arg, "--wrapper-disable-exec") == 0) {
+        exec_enabled = false;
+        return;
+    }
+    WRAP_ASSERT(num_of_args <= size_of_arg_array);
+    if (num_of_args == size_of_arg_array) {
+        size_of_arg_array *= 2;
+        arg_array.resize(size_of_arg_array);
+    }
+    arg_array[num_of_args] = arg;
+    ++num_of_args;
+}
+
+const char* CommandLine::get_arg(int arg_num) const
+{
+    WRAP_ASSERT(arg_num >= 0 && arg_num < num_of_args);
+    return arg_array[arg_num].c_str();
+}
+
+void CommandLine::set_arg(int arg_num, const char* value)
+{
+    WRAP_ASSERT(arg_num >= 0 && arg_num < num_of_args);
+    arg_array[arg_num] = value;
+}
+
+std::string CommandLine::build_command_text()
+{
+    std::string text;
+    append_quoted_program(text, program);
+    text += ' ';
+    for (int i = 0; i < num_of_args; ++i) {
+        append_quoted_arg(text, arg_array[i]);
+        text += ' ';
+    }
+    return text;
+}
+
+bool CommandLine::show_command(const std::string& command_text)
+{
+    if (verbose)
+        std::fprintf(out_stream, "%s\n", command_text.c_str());
+    return exec_enabled;
+}
+
+int CommandLine::run()
+{
+    std::string text = build_command_text();
+    if (show_command(text))
+        return execute(std::move(text));
+    return 0;
+}
+
+int CommandLine::execute(std::string command_text)
+{
+    os::ChildLaunch launch;
+    launch.hide_window = hide_window;
+    launch.wait_for_exit = wait_for_exit;
+
+    os::FileHandle capture_file = os::invalid_file;
+    if (capture_output) {
+        if (create_tmp_file(&capture_file) != 0)
+            return -1;
+        launch.stdout_file = capture_file;
+    }
+
+    // What the launcher wrote so far must come before the child's output
+    // when both go to the same pipe or file.
+    std::fflush(out_stream);
+    std::fflush(err_stream);
+
+    os::ChildResult result = os::run_child(command_text, launch);
+
+    if (result.status == os::ChildStatus::not_started || result.status == os::ChildStatus::wait_failed) {
+        if (report_launch_errors)
+            std::fprintf(err_stream, "Error - failed to launch '%s'.\n", command_text.c_str());
+        if (capture_file != os::invalid_file) {
+            os::close_file(capture_file);
+            delete_tmp_file();
+        }
+        return -1;
+    }
+
+    if (capture_file != os::invalid_file) {
+        os::close_file(capture_file);
+        if (result.status == os::ChildStatus::exited)
+            read_tmp_file();
+        delete_tmp_file();
+    }
+    if (result.status == os::ChildStatus::not_waited)
+        return 0;
+    return result.exit_code;
+}
+
+int CommandLine::create_tmp_file(os::FileHandle* handle_out)
+{
+    os::Failure failure;
+    if (!os::create_temp_file(tmp_file_name, *handle_out, failure)) {
+        std::fprintf(err_stream, "%s failed with error %d.\n", failure.call, failure.error);
+        return -1;
+    }
+    tmp_file_exists = true;
+    return 0;
+}
+
+int CommandLine::delete_tmp_file()
+{
+    if (!tmp_file_exists)
+        return -1;
+    os::delete_file(tmp_file_name);
+    tmp_file_exists = false;
+    return 0;
+}
+
+int CommandLine::read_tmp_file()
+{
+    std::string text;
+    int error = 0;
+    if (!os::read_file_start(tmp_file_name, max_captured_bytes, text, error)) {
+        std::fprintf(err_stream, "Could not open tmp file %s (error %d)\n", tmp_file_name.c_str(), error);
+        return 0;
+    }
+    if (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    // The captured text is a C string: it ends at the first zero byte.
+    captured_output.assign(text.c_str());
+    if (verbose)
+        std::fprintf(out_stream, "%s\n", captured_output.c_str());
+    return 0;
+}

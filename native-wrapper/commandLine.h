@@ -1,0 +1,94 @@
+// CommandLine: one command to be run as a child process. It holds a program
+// and an ordered list of arguments, recognises the wrapper options common to
+// all launchers ("--wrapper-verbose", "--wrapper-disable-exec") wherever they
+// stand, renders the command as one text with every token in double quotes,
+// starts that text as a child, waits for it and returns its exit code. On
+// request it captures the child's standard output.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "osLayer.h"
+
+class CommandLine {
+public:
+    CommandLine();
+    explicit CommandLine(const char* program);
+    CommandLine(const char* program, int argc, char** argv);
+    virtual ~CommandLine();
+
+    CommandLine(const CommandLine&) = delete;
+    CommandLine& operator=(const CommandLine&) = delete;
+
+    // Builds the command text, echoes it when verbose and, unless execution
+    // is disabled, executes it. Returns the child's exit code, -1 when the
+    // child cannot be started or waited for, 0 when execution is disabled.
+    virtual int run();
+
+    // Takes one argument: a wrapper option is consumed, anything else is
+    // appended to the arguments in order.
+    virtual void process_arg(const char* arg);
+
+    // The whole command as one text: the quoted program, then each argument
+    // quoted, each token followed by one space.
+    virtual std::string build_command_text();
+
+    void set_program(const char* program);
+    // Sets the program, then sends argv[0] .. argv[argc-1] through the
+    // virtual process_arg, so a derived constructor gets its own handler.
+    void set_program_and_args(const char* program, int argc, char** argv);
+
+    int get_num_of_args() const { return num_of_args; }
+    // Valid until the argument is replaced, the array grows or the object dies.
+    const char* get_arg(int arg_num) const;
+    void set_arg(int arg_num, const char* value);
+
+    // Echoes the text on out_stream when verbose; answers whether to execute.
+    bool show_command(const std::string& command_text);
+
+    // Starts the child and returns its exit code, or -1 when it cannot be
+    // started or waited for (with "Error - failed to launch '...'." on
+    // err_stream unless launch-error reports are off).
+    int execute(std::string command_text);
+
+    void disable_launch_error_reports() { report_launch_errors = false; }
+
+    // Output capture: the child's standard output goes to a temporary file
+    // that is read back (at most 4095 bytes, one trailing line feed removed)
+    // and deleted before execute returns.
+    void enable_output_capture() { capture_output = true; }
+    const char* get_captured_output() const { return captured_output.c_str(); }
+    std::size_t get_captured_output_length() const { return captured_output.size(); }
+
+    void set_streams(FILE* out, FILE* err)
+    {
+        out_stream = out;
+        err_stream = err;
+    }
+
+    static constexpr int initial_arg_array_size = 16;
+    static constexpr std::size_t max_captured_bytes = 4095;
+
+protected:
+    int create_tmp_file(os::FileHandle* handle_out);
+    int delete_tmp_file();
+    int read_tmp_file();
+
+    FILE* out_stream;
+    FILE* err_stream;
+    std::string program;
+    int num_of_args;
+    int size_of_arg_array;
+    std::vector<std::string> arg_array;
+    bool report_launch_errors;
+    bool capture_output;
+    bool tmp_file_exists;
+    std::string tmp_file_name;
+    std::string captured_output;
+    bool verbose;
+    bool exec_enabled;
+    bool wait_for_exit;
+    bool hide_window;
+};

@@ -1,0 +1,98 @@
+#include "commandText.h"
+
+namespace {
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+}  // namespace
+
+void append_quoted_arg(std::string& text, const std::string& arg)
+{
+    text += '"';
+    std::size_t backslashes = 0;
+    for (char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+        } else {
+            if (c == '"') {
+                // n backslashes before a quote: write 2n+1, so the reader
+                // gets the n backslashes and a literal quote.
+                text.append(backslashes + 1, '\\');
+            }
+            backslashes = 0;
+        }
+        text += c;
+    }
+    // A run of backslashes before the closing quote is doubled, otherwise the
+    // last one would escape the quote and swallow the next argument.
+    text.append(backslashes, '\\');
+    text += '"';
+}
+
+void append_quoted_program(std::string& text, const std::string& program)
+{
+    text += '"';
+    text += program;
+    text += '"';
+}
+
+std::vector<std::string> split_command_text(const std::string& text)
+{
+    std::vector<std::string> argv;
+    std::size_t i = 0;
+    const std::size_t n = text.size();
+
+    // The program name: quotes toggle quoting and are dropped, backslashes
+    // are plain characters.
+    std::string program;
+    bool in_quotes = false;
+    while (i < n && (in_quotes || !is_blank(text[i]))) {
+        if (text[i] == '"')
+            in_quotes = !in_quotes;
+        else
+            program += text[i];
+        ++i;
+    }
+    argv.push_back(program);
+
+    for (;;) {
+        while (i < n && is_blank(text[i]))
+            ++i;
+        if (i >= n)
+            break;
+
+        std::string arg;
+        in_quotes = false;
+        while (i < n) {
+            std::size_t backslashes = 0;
+            while (i < n && text[i] == '\\') {
+                ++backslashes;
+                ++i;
+            }
+            if (i < n && text[i] == '"') {
+                // 2n backslashes and a quote: n backslashes, and the quote
+                // opens or closes a quoted part; 2n+1: n and a literal quote.
+                arg.append(backslashes / 2, '\\');
+                if (backslashes % 2 == 1) {
+                    arg += '"';
+                } else if (in_quotes && i + 1 < n && text[i + 1] == '"') {
+                    // "" inside quotes is a literal quote.
+                    arg += '"';
+                    ++i;
+                } else {
+                    in_quotes = !in_quotes;
+                }
+                ++i;
+                continue;
+            }
+            // Backslashes not followed by a quote are literal.
+            arg.append(backslashes, '\\');
+            if (i >= n || (!in_quotes && is_blank(text[i])))
+                break;
+            arg += text[i];
+            ++i;
+        }
+        argv.push_back(arg);
+    }
+    return argv;
+}

@@ -1,0 +1,24 @@
+// Writing and reading Windows command texts.
+//
+// A child on Windows receives one command text and splits it into argv by the
+// rules of the Microsoft C runtime (java.exe applies the same rules). These
+// two functions are the inverse of each other: every list of arguments that
+// append_quoted_arg writes comes back unchanged from split_command_text.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Appends `arg` to `text` as one token in double quotes, escaped so that the
+// C runtime gives back exactly `arg`. A text without double quotes and without
+// trailing backslashes is written byte for byte between the quotes.
+void append_quoted_arg(std::string& text, const std::string& arg);
+
+// Appends the program token: the program in double quotes, unescaped. The C
+// runtime reads the first token by simpler rules (everything up to the next
+// double quote), so backslashes there are never doubled.
+void append_quoted_program(std::string& text, const std::string& program);
+
+// Splits a command text into argv the way the Microsoft C runtime does,
+// argv[0] by the program-name rules and the rest by the argument rules.
+std::vector<std::string> split_command_text(const std::string& text);

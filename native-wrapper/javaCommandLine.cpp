@@ -1,0 +1,187 @@
+#include "javaCommandLine.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "commandText.h"
+#include "envUtils.h"
+#include "osLayer.h"
+#include "wrapAssert.h"
+
+namespace {
+
+const char default_java_path[] = "java";
+const char init_heap_option[] = "-Xms";
+const char max_heap_option[] = "-Xmx";
+const char init_heap_arg[] = "--jvm-init-heap-size=";
+const char max_heap_arg[] = "--jvm-max-heap-size=";
+const char add_jar_arg[] = "--wrapper-add-jar";
+
+// A user-given jar path is offered to path conversion in a buffer of this size.
+const std::size_t jar_path_buffer_size = 260;
+
+bool starts_with(const char* text, const char* prefix)
+{
+    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+}  // namespace
+
+JavaCommandLine::JavaCommandLine()
+    : java_path(default_java_path),
+      classpath_separator(os::facts.list_separator),
+      num_of_classpath_jars(0),
+      size_of_classpath_jar_array(initial_arg_array_size),
+      classpath_jar_array(initial_arg_array_size),
+      load_jvm_in_process(false),
+      re_exec_jni_with_env(false)
+{
+}
+
+JavaCommandLine::JavaCommandLine(const char* main_class, int argc, char** argv) : JavaCommandLine()
+{
+    set_program_and_args(main_class, argc, argv);
+}
+
+JavaCommandLine::~JavaCommandLine()
+{
+    num_of_classpath_jars = 0;
+}
+
+void JavaCommandLine::process_arg(const char* arg)
+{
+    if (std::strcmp(arg, "--wrapper-load-jvm-in-process") == 0) {
+        load_jvm_in_process = true;
+    } else if (std::strcmp(arg, "--re-exec-jni-with-env") == 0) {
+        re_exec_jni_with_env = true;
+    } else if (starts_with(arg, add_jar_arg)) {
+        // Any argument with these 17 leading characters counts, so
+        // "--wrapper-add-jars=x.jar" adds x.jar as well.
+        if (const char* equals = std::strchr(arg, '='))
+            add_wrapper_jar(equals + 1);
+    } else if (starts_with(arg, init_heap_arg)) {
+        jvm_init_heap_size = arg + std::strlen(init_heap_arg);
+    } else if (starts_with(arg, max_heap_arg)) {
+        jvm_max_heap_size = arg + std::strlen(max_heap_arg);
+    } else {
+        CommandLine::process_arg(arg);
+    }
+}
+
+void JavaCommandLine::add_jvm_option(const char* option)
+{
+    if (!jvm_options.empty())
+        jvm_options += ' ';
+    jvm_options += option;
+}
+
+void JavaCommandLine::put_jvm_option(const std::string& prefix, const std::string& option)
+{
+    std::size_t start = jvm_options.empty() ? std::string::npos : jvm_options.find(prefix);
+    if (start == std::string::npos) {
+        add_jvm_option(option.c_str());
+        return;
+    }
+    std::size_t end = jvm_options.find(' ', start + prefix.size());
+    if (end == std::string::npos)
+        end = jvm_options.size();
+    jvm_options.replace(start, end - start, option);
+}
+
+void JavaCommandLine::apply_heap_sizes()
+{
+    if (!jvm_init_heap_size.empty())
+        put_jvm_option(init_heap_option, init_heap_option + jvm_init_heap_size);
+    if (!jvm_max_heap_size.empty())
+        put_jvm_option(max_heap_option, max_heap_option + jvm_max_heap_size);
+}
+
+std::string JavaCommandLine::get_classpath()
+{
+    // std::string compares its chars as unsigned bytes, so "A" < "a" and a
+    // prefix sorts before the longer text.
+    std::sort(classpath_jar_array.begin(), classpath_jar_array.begin() + num_of_classpath_jars);
+    std::string classpath;
+    for (int i = 0; i < num_of_classpath_jars; ++i) {
+        classpath += classpath_jar_array[i];
+        classpath += classpath_separator;
+    }
+    return classpath;
+}
+
+std::string JavaCommandLine::build_command_text()
+{
+    apply_heap_sizes();
+    std::string text;
+    append_quoted_program(text, java_path);
+    if (!jvm_options.empty()) {
+        text += ' ';
+        text += jvm_options;
+    }
+    if (num_of_classpath_jars > 0) {
+        text += " -cp ";
+        append_quoted_arg(text, get_classpath());
+    }
+    text += ' ';
+    text += CommandLine::build_command_text();
+    return text;
+}
+
+int JavaCommandLine::run()
+{
+    return CommandLine::run();
+}
+
+bool JavaCommandLine::is_jar_name(const std::string& text)
+{
+    static const std::string suffix = ".jar";
+    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+void JavaCommandLine::grow_classpath_jar_array()
+{
+    if (num_of_classpath_jars == size_of_classpath_jar_array) {
+        size_of_classpath_jar_array *= 2;
+        classpath_jar_array.resize(size_of_classpath_jar_array);
+    }
+}
+
+void JavaCommandLine::store_classpath_jar(std::string jar)
+{
+    WRAP_ASSERT(num_of_classpath_jars <= size_of_classpath_jar_array);
+    grow_classpath_jar_array();
+    classpath_jar_array[num_of_classpath_jars] = std::move(jar);
+    ++num_of_classpath_jars;
+}
+
+void JavaCommandLine::add_classpath_jars_from_dir(const char* dir)
+{
+    std::vector<std::string> names;
+    if (!os::list_directory(dir, names))
+        return;
+    for (const std::string& name : names) {
+        if (is_jar_name(name))
+            add_classpath_jar(dir, name.c_str());
+    }
+}
+
+void JavaCommandLine::add_classpath_jar(const char* dir, const char* name)
+{
+    store_classpath_jar(std::string(dir) + os::facts.path_separator + name);
+}
+
+void JavaCommandLine::add_wrapper_jar(const char* path)
+{
+    if (path == nullptr)
+        return;
+    std::string jar = path;
+    // A path too long for the conversion buffer is kept unconverted.
+    if (jar.size() < jar_path_buffer_size) {
+        std::string buffer = jar;
+        if (convert_posix_path(&buffer, jar_path_buffer_size) == 0)
+            jar = buffer;
+    }
+    if (!is_jar_name(jar))
+        return;
+    store_classpath_jar(std::move(jar));
+}

@@ -1,0 +1,6 @@
+#include "toolMain.h"
+
+int main(int argc, char** argv)
+{
+    return tool_main(argc, argv, brumlet_profile);
+}

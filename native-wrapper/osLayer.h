@@ -1,0 +1,97 @@
+// The operating system behind one small interface. The core files call only
+// these functions and read only these constants; osWindows.cpp and
+// osPosix.cpp implement them, one file per platform.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace os {
+
+// The facts in which the two ports differ, in one place.
+struct PlatformFacts {
+    const char* launcher_file;          // "brumlet.exe" / "brumlet"
+    char path_separator;                // joined by the launcher: '\\' / '/'
+    char list_separator;                // class path and PATH-like lists: ';' / ':'
+    const char* java_exe_below_jre;     // "bin\\java.exe" / "bin/java"
+    const char* jvm_lib_below_jre;      // "bin\\server\\jvm.dll" / "lib/server/libjvm.so"
+    const char* splash_lib_below_jre;   // "bin\\splashscreen.dll" / "lib/libsplashscreen.so"
+    const char* default_jre_dir;        // "DRAVON_BINDIR\\jre64", a text with a wrapper variable
+    const char* bin_dir_below_root;     // "\\bin64" / "/bin64"
+    const char* jre_offset;             // the java launcher below the suite root
+    const char* sibling_tool_file;      // "\\tolvex.exe" / "/tolvex"
+    bool folds_path_case;               // path normalisation lowers case and turns '\\' into '/'
+};
+
+extern const PlatformFacts facts;
+
+// An open file of the OS (a HANDLE on Windows, a descriptor on POSIX), as an
+// opaque number.
+using FileHandle = std::intptr_t;
+extern const FileHandle invalid_file;
+
+// What an OS call that failed was and why; `call` is the name users see in
+// messages such as "GetTempFileName failed with error 5.".
+struct Failure {
+    const char* call = nullptr;
+    int error = 0;
+};
+
+// Creates a new, empty file with a system-chosen name starting with "tmp" in
+// the user's temporary directory, opened for reading and writing, without
+// sharing, so that a child can be given it as its standard output.
+// Returns false and fills `failure` when any step fails.
+bool create_temp_file(std::string& name, FileHandle& handle, Failure& failure);
+
+void close_file(FileHandle handle);
+
+// Opens `path` for reading and reads once, at most `max_bytes`, into `out`.
+// Returns false with the OS error in `error` when the file cannot be opened.
+bool read_file_start(const std::string& path, std::size_t max_bytes, std::string& out, int& error);
+
+void delete_file(const std::string& path);
+
+// How a child was started and how it ended.
+struct ChildLaunch {
+    bool hide_window = true;
+    bool wait_for_exit = true;
+    FileHandle stdout_file = invalid_file;  // invalid_file: inherit the launcher's
+};
+
+enum class ChildStatus { not_started, wait_failed, not_waited, exited };
+
+struct ChildResult {
+    ChildStatus status = ChildStatus::not_started;
+    int exit_code = -1;
+};
+
+// Starts the command text as a child process and, if asked, waits for it
+// without a time-out. On Windows the text goes to CreateProcessA as it is; on
+// POSIX it is split by the Windows C runtime rules and the words become the
+// child's argv, so both ports hand the child the same arguments.
+// The exit code is the child's 32-bit code as int on Windows; on POSIX the
+// exit status, or 128+N for a child killed by signal N.
+ChildResult run_child(std::string& command_text, const ChildLaunch& launch);
+
+// The full path of the running executable; false if the OS cannot tell.
+bool get_executable_path(std::string& path, Failure& failure);
+
+// The current directory as the OS reports it; false on failure.
+bool get_current_directory(std::string& dir, Failure& failure);
+
+bool is_directory(const char* path);
+
+// The names of the entries of `dir`, in the order the file system lists
+// them ("." and ".." included where the OS lists them). False when the
+// directory cannot be listed.
+bool list_directory(const std::string& dir, std::vector<std::string>& names);
+
+// Environment of the process. get_env answers true for a variable that is
+// set, also when its value is empty. put_env with an empty value removes the
+// variable; otherwise it sets it, for this process and for its children.
+bool get_env(const char* name, std::string& value);
+void put_env(const std::string& name, const std::string& value);
+
+}  // namespace os

@@ -1,0 +1,220 @@
+// The OS layer on Windows. Every call uses the narrow ("A") variant.
+#include <windows.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "osLayer.h"
+
+namespace os {
+
+const PlatformFacts facts = {
+    "brumlet.exe",
+    '\\',
+    ';',
+    "bin\\java.exe",
+    "bin\\server\\jvm.dll",
+    "bin\\splashscreen.dll",
+    "DRAVON_BINDIR\\jre64",
+    "\\bin64",
+    "\\bin64\\jre64\\bin\\java.exe",
+    "\\tolvex.exe",
+    true,
+};
+
+const FileHandle invalid_file = reinterpret_cast<FileHandle>(INVALID_HANDLE_VALUE);
+
+namespace {
+
+HANDLE to_handle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+
+int last_error() { return static_cast<int>(GetLastError()); }
+
+// Closes a handle when it goes out of scope.
+class ScopedHandle {
+public:
+    explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
+    ~ScopedHandle()
+    {
+        if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE)
+            CloseHandle(handle_);
+    }
+    ScopedHandle(const ScopedHandle&) = delete;
+    ScopedHandle& operator=(const ScopedHandle&) = delete;
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+}  // namespace
+
+bool create_temp_file(std::string& name, FileHandle& handle, Failure& failure)
+{
+    SECURITY_ATTRIBUTES inheritable = {};
+    inheritable.nLength = sizeof(inheritable);
+    inheritable.lpSecurityDescriptor = nullptr;
+    inheritable.bInheritHandle = TRUE;
+
+    char temp_dir[512];
+    DWORD length = GetTempPathA(sizeof(temp_dir), temp_dir);
+    if (length == 0 || length > sizeof(temp_dir)) {
+        failure = {"GetTempPath", last_error()};
+        return false;
+    }
+    char temp_name[MAX_PATH];
+    if (GetTempFileNameA(temp_dir, "tmp", 0, temp_name) == 0) {
+        failure = {"GetTempFileName", last_error()};
+        return false;
+    }
+    HANDLE file = CreateFileA(temp_name, GENERIC_READ | GENERIC_WRITE, 0, &inheritable, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        failure = {"CreateFile", last_error()};
+        DeleteFileA(temp_name);  // the empty file GetTempFileNameA made
+        return false;
+    }
+    name = temp_name;
+    handle = reinterpret_cast<FileHandle>(file);
+    return true;
+}
+
+void close_file(FileHandle handle)
+{
+    CloseHandle(to_handle(handle));
+}
+
+bool read_file_start(const std::string& path, std::size_t max_bytes, std::string& out, int& error)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = last_error();
+        return false;
+    }
+    ScopedHandle closer(file);
+    out.assign(max_bytes, '\0');
+    DWORD count = 0;
+    if (!ReadFile(file, &out[0], static_cast<DWORD>(max_bytes), &count, nullptr))
+        count = 0;
+    out.resize(count);
+    return true;
+}
+
+void delete_file(const std::string& path)
+{
+    DeleteFileA(path.c_str());
+}
+
+ChildResult run_child(std::string& command_text, const ChildLaunch& launch)
+{
+    ChildResult result;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+
+    if (launch.hide_window) {
+        startup.dwFlags |= STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_HIDE;
+    }
+    if (launch.stdout_file != invalid_file) {
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = to_handle(launch.stdout_file);
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        startup.dwFlags |= STARTF_USESTDHANDLES;
+    }
+
+    // CreateProcessA may write into the command text, so it gets the
+    // string's own writable buffer.
+    if (!CreateProcessA(nullptr, &command_text[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &process))
+        return result;
+    ScopedHandle process_handle(process.hProcess);
+    ScopedHandle thread_handle(process.hThread);
+
+    if (!launch.wait_for_exit) {
+        result.status = ChildStatus::not_waited;
+        return result;
+    }
+    if (WaitForSingleObject(process.hProcess, INFINITE) == WAIT_FAILED) {
+        result.status = ChildStatus::wait_failed;
+        return result;
+    }
+    DWORD exit_code = 0;
+    GetExitCodeProcess(process.hProcess, &exit_code);
+    result.status = ChildStatus::exited;
+    // Exception codes such as 0xC0000005 come out negative.
+    result.exit_code = static_cast<int>(exit_code);
+    return result;
+}
+
+bool get_executable_path(std::string& path, Failure& failure)
+{
+    std::vector<char> buffer(MAX_PATH);
+    for (;;) {
+        DWORD length = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) {
+            failure = {"GetModuleFileName", last_error()};
+            return false;
+        }
+        if (length < buffer.size()) {
+            path.assign(buffer.data(), length);
+            return true;
+        }
+        buffer.resize(buffer.size() * 2);  // the path was cut: try again with more room
+    }
+}
+
+bool get_current_directory(std::string& dir, Failure& failure)
+{
+    std::vector<char> buffer(MAX_PATH);
+    for (;;) {
+        DWORD length = GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
+        if (length == 0) {
+            failure = {"GetCurrentDirectory", last_error()};
+            return false;
+        }
+        if (length < buffer.size()) {
+            dir.assign(buffer.data(), length);
+            return true;
+        }
+        buffer.resize(length);  // the answer is the size needed, terminator included
+    }
+}
+
+bool is_directory(const char* path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool list_directory(const std::string& dir, std::vector<std::string>& names)
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE listing = FindFirstFileA((dir + "\\*").c_str(), &entry);
+    if (listing == INVALID_HANDLE_VALUE)
+        return false;
+    do {
+        names.push_back(entry.cFileName);
+    } while (FindNextFileA(listing, &entry));
+    FindClose(listing);
+    return true;
+}
+
+bool get_env(const char* name, std::string& value)
+{
+    const char* found = std::getenv(name);
+    if (found == nullptr)
+        return false;
+    value = found;
+    return true;
+}
+
+void put_env(const std::string& name, const std::string& value)
+{
+    // The C runtime's update also reaches SetEnvironmentVariableA, so
+    // children inherit the change; "NAME=" removes the variable.
+    _putenv((name + "=" + value).c_str());
+}
+
+}  // namespace os

@@ -1,0 +1,79 @@
+#include "toolMain.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "commonWrap.h"
+#include "envUtils.h"
+#include "javaCommandLine.h"
+#include "vlkConfig.h"
+
+namespace {
+
+const char* const no_entries[] = {nullptr};
+const char* const brumlet_jar_dirs[] = {"NATIVE_WRAP_EXE_DIR", nullptr};
+
+const char splash_arg[] = "--splash=";
+
+// Expanded profile texts live until the process ends.
+const char* keep_expanded(const char* text)
+{
+    return (new std::string(expand_wrapper_vars(text, wrapper_var_table)))->c_str();
+}
+
+}  // namespace
+
+const ToolProfile brumlet_profile = {
+    "com.velkor.brumlet.Brumlet",
+    brumlet_jar_dirs,
+    no_entries,  // extra_jvm_options
+    no_entries,  // splash_options
+    no_entries,  // ld_library_path_dirs
+    no_entries,  // path_dirs
+    no_entries,  // extra_args
+    no_entries,  // env_assignments
+};
+
+int take_trailing_splash(int& argc, char** argv)
+{
+    if (argc < 2 || std::strncmp(argv[argc - 1], splash_arg, std::strlen(splash_arg)) != 0)
+        return 0;
+    int splash_index = std::atoi(argv[argc - 1] + std::strlen(splash_arg));
+    --argc;
+    return splash_index;
+}
+
+void prepare_launch(JavaCommandLine& cmd, const ToolProfile& profile, int argc, char** argv, int splash_index,
+                    bool show_splash)
+{
+    cmd.set_java_path(get_java_exe().c_str());
+    setup_wrapper_env(cmd, profile);
+
+    for (const char* const* dir = profile.classpath_jar_dirs; *dir != nullptr; ++dir)
+        cmd.add_classpath_jars_from_dir(keep_expanded(*dir));
+    for (const char* const* option = profile.extra_jvm_options; *option != nullptr; ++option)
+        cmd.add_jvm_option(keep_expanded(*option));
+
+    // "--help" is looked at, not consumed: the tool still gets it.
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0)
+            show_splash = false;
+    }
+    if (!show_splash)
+        return;
+    for (int i = 0; profile.splash_options[i] != nullptr; ++i) {
+        if (i == splash_index)
+            cmd.add_jvm_option(keep_expanded(profile.splash_options[i]));
+    }
+}
+
+int tool_main(int argc, char** argv, const ToolProfile& profile)
+{
+    int splash_index = take_trailing_splash(argc, argv);
+    bool show_splash = true;
+    std::unique_ptr<JavaCommandLine> cmd(new JavaCommandLine(profile.main_class, argc - 1, argv + 1));
+    prepare_launch(*cmd, profile, argc, argv, splash_index, show_splash);
+    return cmd->run();
+}

@@ -1,0 +1,75 @@
+#include "launcherTestSupport.h"
+
+#include <stdexcept>
+
+namespace launcher_testing {
+
+using namespace testing_support;
+
+std::string built_launcher()
+{
+    return join(own_dir(), std::string("brumlet") + exe_suffix);
+}
+
+std::string built_test_child()
+{
+    return join(own_dir(), std::string("test_child") + exe_suffix);
+}
+
+std::vector<EnvVar> clean_launcher_env()
+{
+    std::vector<EnvVar> env;
+    for (const char* name : {"DRAVON_ROOTDIR", "DRAVON_ROOTDIR_OVERRIDE", "DRAVON_BINDIR", "DRAVON_BINDIR_OVERRIDE",
+                             "NATIVE_WRAP_JRE_DIR_OVERRIDE", "TILDR_KIT_VORNI2", "TILDR_KIT_VORNI2_OVERRIDE",
+                             "VLK_DISABLE_CYGPATH", "TEST_CHILD_REPORT", "TEST_CHILD_EXIT", "TEST_CHILD_SIGNAL",
+                             "TEST_CHILD_STDOUT_HEX", "TEST_CHILD_STDOUT_REPEAT"})
+        env.push_back(unset(name));
+    return env;
+}
+
+Installation::Installation(const std::vector<std::string>& jars) : root_(dir_ / "Suite")
+{
+    make_dir(root_);
+    make_dir(bin_dir());
+    copy_file(built_launcher(), launcher());
+    for (const std::string& jar : jars)
+        write_file(join(bin_dir(), jar), "");
+    if (on_windows) {
+        // No Windows Java runtime exists here: the test child stands in for java.exe.
+        make_dir(jre_dir());
+        make_dir(join(jre_dir(), "bin"));
+        copy_file(built_test_child(), join(join(jre_dir(), "bin"), "java.exe"));
+    } else {
+#ifdef BRUMLET_TEST_JDK_HOME
+        if (!make_symlink(BRUMLET_TEST_JDK_HOME, jre_dir()))
+            throw std::runtime_error("cannot link the JDK into the installation");
+#endif
+    }
+}
+
+std::string Installation::bin_dir() const
+{
+    return join(root_, "bin64");
+}
+
+std::string Installation::launcher() const
+{
+    return join(bin_dir(), std::string("brumlet") + exe_suffix);
+}
+
+std::string Installation::jre_dir() const
+{
+    return join(bin_dir(), "jre64");
+}
+
+RunResult Installation::run(const std::vector<std::string>& args, std::vector<EnvVar> env) const
+{
+    std::vector<EnvVar> all = clean_launcher_env();
+    all.push_back({"DRAVON_ROOTDIR", root_});
+    all.insert(all.end(), env.begin(), env.end());
+    std::vector<std::string> argv = {launcher()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_program(argv, all);
+}
+
+}  // namespace launcher_testing

@@ -1,0 +1,104 @@
+// What the tests need of the operating system, on both ports: running a
+// program with its output captured, scratch directories, files and the
+// environment. Kept apart from the launcher's own OS layer so that the
+// launcher is tested by independent means.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace testing_support {
+
+extern const bool on_windows;
+extern const char path_separator;  // '\\' or '/'
+extern const char list_separator;  // ';' or ':'
+extern const char* const exe_suffix;  // ".exe" or ""
+
+// The exit status that a process ending with exit(-1) shows its parent.
+int failure_exit_status();
+
+struct RunResult {
+    int exit_code = -1;
+    std::string out;
+    std::string err;
+};
+
+// One change of the environment: set `name` to `value` (also to the empty
+// text), or remove it.
+struct EnvVar {
+    std::string name;
+    std::string value;
+    bool set = true;
+};
+inline EnvVar unset(const std::string& name) { return {name, "", false}; }
+
+// Runs `argv` (argv[0] a path) with the environment changed as given, in
+// `cwd` when it is not empty, and returns its exit code with everything it
+// wrote.
+RunResult run_program(const std::vector<std::string>& argv, const std::vector<EnvVar>& env = {},
+                      const std::string& cwd = "");
+
+// The directory of the running test program; the launcher and the fixtures
+// are built beside it.
+std::string own_dir();
+std::string join(const std::string& dir, const std::string& name);
+
+// A fresh directory, removed with everything in it when the object dies.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return join(path_, name); }
+
+private:
+    std::string path_;
+};
+
+void make_dir(const std::string& path);
+void write_file(const std::string& path, const std::string& content);
+std::string read_file(const std::string& path);
+bool file_exists(const std::string& path);
+void copy_file(const std::string& from, const std::string& to);  // keeps it executable
+std::vector<std::string> list_dir(const std::string& dir);  // without "." and ".."
+// A symbolic link at `link` to `target`; false where it cannot be made.
+bool make_symlink(const std::string& target, const std::string& link);
+
+// Changes a variable and restores the old state when the object dies.
+class ScopedEnv {
+public:
+    explicit ScopedEnv(const EnvVar& change);
+    ScopedEnv(const std::string& name, const std::string& value) : ScopedEnv(EnvVar{name, value}) {}
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    bool had_value_;
+    std::string old_value_;
+};
+
+// Sets a variable (an empty value where the OS allows it) for this process
+// and its children.
+void set_env(const std::string& name, const std::string& value);
+void unset_env(const std::string& name);
+bool get_env(const std::string& name, std::string& value);
+
+std::string to_hex(const std::string& bytes);
+std::string from_hex(const std::string& hex);
+
+// The report that the test child (and the Java test tool) writes to the file
+// named by TEST_CHILD_REPORT: its arguments and, on Windows, its raw command
+// line.
+struct ChildReport {
+    bool found = false;
+    std::string command_line;
+    std::vector<std::string> args;  // argv[1] .. argv[argc-1]
+};
+ChildReport read_child_report(const std::string& path);
+
+}  // namespace testing_support

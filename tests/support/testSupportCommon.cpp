@@ -1,0 +1,90 @@
+#include <fstream>
+#include <sstream>
+
+#include "testSupport.h"
+
+namespace testing_support {
+
+std::string join(const std::string& dir, const std::string& name)
+{
+    if (!dir.empty() && dir.back() == path_separator)
+        return dir + name;
+    return dir + path_separator + name;
+}
+
+void write_file(const std::string& path, const std::string& content)
+{
+    std::ofstream file(path, std::ios::binary);
+    file << content;
+}
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+bool file_exists(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return file.good();
+}
+
+ScopedEnv::ScopedEnv(const EnvVar& change) : name_(change.name)
+{
+    had_value_ = get_env(change.name, old_value_);
+    if (change.set)
+        set_env(change.name, change.value);
+    else
+        unset_env(change.name);
+}
+
+ScopedEnv::~ScopedEnv()
+{
+    if (had_value_)
+        set_env(name_, old_value_);
+    else
+        unset_env(name_);
+}
+
+std::string to_hex(const std::string& bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char c : bytes) {
+        hex += digits[c >> 4];
+        hex += digits[c & 15];
+    }
+    return hex;
+}
+
+std::string from_hex(const std::string& hex)
+{
+    std::string bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return bytes;
+}
+
+ChildReport read_child_report(const std::string& path)
+{
+    ChildReport report;
+    if (!file_exists(path))
+        return report;
+    report.found = true;
+    std::istringstream lines(read_file(path));
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.rfind("cmdline:", 0) == 0)
+            report.command_line = from_hex(line.substr(8));
+        else if (line.rfind("arg:", 0) == 0)
+            report.args.push_back(from_hex(line.substr(4)));
+    }
+    return report;
+}
+
+}  // namespace testing_support

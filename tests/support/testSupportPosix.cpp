@@ -1,0 +1,163 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
+#include <stdexcept>
+
+#include "testSupport.h"
+
+extern char** environ;
+
+namespace testing_support {
+
+const bool on_windows = false;
+const char path_separator = '/';
+const char list_separator = ':';
+const char* const exe_suffix = "";
+
+int failure_exit_status()
+{
+    return 255;
+}
+
+namespace {
+
+void remove_tree(const std::string& path)
+{
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0)
+        return;
+    if (S_ISDIR(info.st_mode)) {
+        for (const std::string& name : list_dir(path))
+            remove_tree(join(path, name));
+        rmdir(path.c_str());
+    } else {
+        unlink(path.c_str());
+    }
+}
+
+}  // namespace
+
+RunResult run_program(const std::vector<std::string>& argv,
+                      const std::vector<EnvVar>& env, const std::string& cwd)
+{
+    TempDir outputs;
+    const std::string out_path = outputs / "out";
+    const std::string err_path = outputs / "err";
+
+    std::vector<std::unique_ptr<ScopedEnv>> changes;
+    for (const auto& change : env)
+        changes.emplace_back(new ScopedEnv(change));
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+
+    // posix_spawn has no working-directory action in this glibc, so the
+    // test process moves there for the start.
+    std::string old_cwd;
+    if (!cwd.empty()) {
+        char buffer[4096];
+        old_cwd = getcwd(buffer, sizeof buffer);
+        if (chdir(cwd.c_str()) != 0)
+            throw std::runtime_error("chdir failed: " + cwd);
+    }
+    std::vector<char*> args;
+    for (const std::string& arg : argv)
+        args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    int spawn_error = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (!old_cwd.empty() && chdir(old_cwd.c_str()) != 0)
+        throw std::runtime_error("chdir back failed");
+    if (spawn_error != 0)
+        throw std::runtime_error("cannot start " + argv[0]);
+
+    int status = 0;
+    waitpid(pid, &status, 0);
+    RunResult result;
+    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = read_file(out_path);
+    result.err = read_file(err_path);
+    return result;
+}
+
+std::string own_dir()
+{
+    char buffer[4096];
+    ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    std::string path(buffer, length > 0 ? static_cast<std::size_t>(length) : 0);
+    return path.substr(0, path.rfind('/'));
+}
+
+TempDir::TempDir()
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && *base ? base : "/tmp") + "/brumlet-test-XXXXXX";
+    if (mkdtemp(&pattern[0]) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir()
+{
+    remove_tree(path_);
+}
+
+void make_dir(const std::string& path)
+{
+    mkdir(path.c_str(), 0755);
+}
+
+void copy_file(const std::string& from, const std::string& to)
+{
+    write_file(to, read_file(from));
+    chmod(to.c_str(), 0755);
+}
+
+std::vector<std::string> list_dir(const std::string& dir)
+{
+    std::vector<std::string> names;
+    if (DIR* listing = opendir(dir.c_str())) {
+        while (struct dirent* entry = readdir(listing)) {
+            std::string name = entry->d_name;
+            if (name != "." && name != "..")
+                names.push_back(name);
+        }
+        closedir(listing);
+    }
+    return names;
+}
+
+bool make_symlink(const std::string& target, const std::string& link)
+{
+    return symlink(target.c_str(), link.c_str()) == 0;
+}
+
+void set_env(const std::string& name, const std::string& value)
+{
+    setenv(name.c_str(), value.c_str(), 1);
+}
+
+void unset_env(const std::string& name)
+{
+    unsetenv(name.c_str());
+}
+
+bool get_env(const std::string& name, std::string& value)
+{
+    const char* found = std::getenv(name.c_str());
+    if (found == nullptr)
+        return false;
+    value = found;
+    return true;
+}
+
+}  // namespace testing_support

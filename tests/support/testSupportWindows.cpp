@@ -1,0 +1,187 @@
+#include <windows.h>
+
+#include <cstdlib>
+#include <memory>
+#include <stdexcept>
+
+#include "commandText.h"
+#include "testSupport.h"
+
+namespace testing_support {
+
+const bool on_windows = true;
+const char path_separator = '\\';
+const char list_separator = ';';
+const char* const exe_suffix = ".exe";
+
+int failure_exit_status()
+{
+    return -1;
+}
+
+namespace {
+
+HANDLE create_output_file(const std::string& path)
+{
+    SECURITY_ATTRIBUTES inheritable = {};
+    inheritable.nLength = sizeof(inheritable);
+    inheritable.bInheritHandle = TRUE;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        throw std::runtime_error("cannot create " + path);
+    return file;
+}
+
+void remove_tree(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        for (const std::string& name : list_dir(path))
+            remove_tree(join(path, name));
+        RemoveDirectoryA(path.c_str());
+    } else {
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
+    }
+}
+
+}  // namespace
+
+RunResult run_program(const std::vector<std::string>& argv, const std::vector<EnvVar>& env, const std::string& cwd)
+{
+    TempDir outputs;
+    const std::string out_path = outputs / "out";
+    const std::string err_path = outputs / "err";
+
+    std::vector<std::unique_ptr<ScopedEnv>> changes;
+    for (const EnvVar& change : env)
+        changes.emplace_back(new ScopedEnv(change));
+
+    std::string command_line;
+    append_quoted_program(command_line, argv[0]);
+    for (std::size_t i = 1; i < argv.size(); ++i) {
+        command_line += ' ';
+        append_quoted_arg(command_line, argv[i]);
+    }
+
+    HANDLE out = create_output_file(out_path);
+    HANDLE err = create_output_file(err_path);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process = {};
+    BOOL started = CreateProcessA(nullptr, &command_line[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                  cwd.empty() ? nullptr : cwd.c_str(), &startup, &process);
+    CloseHandle(out);
+    CloseHandle(err);
+    if (!started)
+        throw std::runtime_error("cannot start " + argv[0]);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD exit_code = 0;
+    GetExitCodeProcess(process.hProcess, &exit_code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+
+    RunResult result;
+    result.exit_code = static_cast<int>(exit_code);
+    result.out = read_file(out_path);
+    result.err = read_file(err_path);
+    return result;
+}
+
+std::string own_dir()
+{
+    char buffer[4096];
+    DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+    std::string path(buffer, length);
+    return path.substr(0, path.rfind('\\'));
+}
+
+TempDir::TempDir()
+{
+    char base[MAX_PATH];
+    GetTempPathA(sizeof base, base);
+    static unsigned counter = 0;
+    for (;;) {
+        std::string candidate = join(base, "brumlet-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                               std::to_string(++counter));
+        if (CreateDirectoryA(candidate.c_str(), nullptr)) {
+            path_ = candidate;
+            return;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            throw std::runtime_error("cannot create a temporary directory");
+    }
+}
+
+TempDir::~TempDir()
+{
+    remove_tree(path_);
+}
+
+void make_dir(const std::string& path)
+{
+    CreateDirectoryA(path.c_str(), nullptr);
+}
+
+void copy_file(const std::string& from, const std::string& to)
+{
+    CopyFileA(from.c_str(), to.c_str(), FALSE);
+}
+
+std::vector<std::string> list_dir(const std::string& dir)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    HANDLE listing = FindFirstFileA(join(dir, "*").c_str(), &entry);
+    if (listing == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        std::string name = entry.cFileName;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    } while (FindNextFileA(listing, &entry));
+    FindClose(listing);
+    return names;
+}
+
+bool make_symlink(const std::string&, const std::string&)
+{
+    return false;
+}
+
+// Both copies of the environment change: the C runtime's, which the code
+// under test reads with getenv, and the system's, which children inherit.
+// The C runtime cannot hold an empty value; the system block can.
+void set_env(const std::string& name, const std::string& value)
+{
+    _putenv((name + "=" + value).c_str());
+    // After the C runtime's update, which removes the variable for an empty
+    // value, the system's block gets the value as given.
+    SetEnvironmentVariableA(name.c_str(), value.c_str());
+}
+
+void unset_env(const std::string& name)
+{
+    SetEnvironmentVariableA(name.c_str(), nullptr);
+    _putenv((name + "=").c_str());
+}
+
+bool get_env(const std::string& name, std::string& value)
+{
+    char buffer[32768];
+    SetLastError(0);
+    DWORD length = GetEnvironmentVariableA(name.c_str(), buffer, sizeof buffer);
+    if (length == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND)
+        return false;
+    value.assign(buffer, length);
+    return true;
+}
+
+}  // namespace testing_support
