@@ -27,18 +27,32 @@ std::vector<EnvVar> clean_launcher_env()
     return env;
 }
 
-Installation::Installation(const std::vector<std::string>& jars) : root_(dir_ / "Suite")
+void make_fake_runtime(const std::string& jre_dir)
 {
-    make_dir(root_);
+    make_dir(jre_dir);
+    make_dir(join(jre_dir, "bin"));
+    copy_file(built_test_child(), join(join(jre_dir, "bin"), std::string("java") + exe_suffix));
+}
+
+Installation::Installation(const std::vector<std::string>& jars, const std::string& exact_root,
+                           const std::string& launcher_name)
+    : launcher_name_(launcher_name.empty() ? std::string("brumlet") + exe_suffix : launcher_name)
+{
+    if (exact_root.empty()) {
+        dir_.reset(new TempDir);
+        root_ = *dir_ / "Suite";
+        make_dir(root_);
+    } else {
+        dir_.reset(new TempDir(exact_root));
+        root_ = exact_root;
+    }
     make_dir(bin_dir());
     copy_file(built_launcher(), launcher());
     for (const std::string& jar : jars)
         write_file(join(bin_dir(), jar), "");
     if (on_windows) {
         // No Windows Java runtime exists here: the test child stands in for java.exe.
-        make_dir(jre_dir());
-        make_dir(join(jre_dir(), "bin"));
-        copy_file(built_test_child(), join(join(jre_dir(), "bin"), "java.exe"));
+        make_fake_runtime(jre_dir());
     } else {
 #ifdef BRUMLET_TEST_JDK_HOME
         if (!make_symlink(BRUMLET_TEST_JDK_HOME, jre_dir()))
@@ -54,7 +68,7 @@ std::string Installation::bin_dir() const
 
 std::string Installation::launcher() const
 {
-    return join(bin_dir(), std::string("brumlet") + exe_suffix);
+    return join(bin_dir(), launcher_name_);
 }
 
 std::string Installation::jre_dir() const

@@ -1,6 +1,7 @@
 // Runs the built launcher as a user would, from an installed layout.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,15 +16,21 @@ using testing_support::RunResult;
 std::string built_launcher();
 std::string built_test_child();
 
+// A Java runtime directory whose bin/java(.exe) is the test child.
+void make_fake_runtime(const std::string& jre_dir);
+
 // The variables that decide where the launcher looks, all removed, so a
 // test starts from a clean environment and adds what it needs.
 std::vector<EnvVar> clean_launcher_env();
 
 // An installation: ROOT/bin64/brumlet(.exe) with the given jars beside it
-// (empty files) and a Java runtime at ROOT/bin64/jre64.
+// (empty files) and a Java runtime at ROOT/bin64/jre64: on Linux the
+// machine's JDK, on Windows the test child as java.exe. ROOT is a fresh
+// directory, or `exact_root` when given; either is removed afterwards.
 class Installation {
 public:
-    explicit Installation(const std::vector<std::string>& jars = {});
+    explicit Installation(const std::vector<std::string>& jars = {}, const std::string& exact_root = "",
+                          const std::string& launcher_name = "");
     Installation(const Installation&) = delete;
     Installation& operator=(const Installation&) = delete;
 
@@ -37,8 +44,9 @@ public:
     RunResult run(const std::vector<std::string>& args, std::vector<EnvVar> env = {}) const;
 
 private:
-    testing_support::TempDir dir_;
+    std::unique_ptr<testing_support::TempDir> dir_;
     std::string root_;
+    std::string launcher_name_;
 };
 
 }  // namespace launcher_testing

@@ -48,6 +48,8 @@ std::string join(const std::string& dir, const std::string& name);
 class TempDir {
 public:
     TempDir();
+    // Exactly this directory, made anew (anything already there is removed).
+    explicit TempDir(const std::string& exact_path);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -59,6 +61,7 @@ private:
 };
 
 void make_dir(const std::string& path);
+void remove_tree(const std::string& path);
 void write_file(const std::string& path, const std::string& content);
 std::string read_file(const std::string& path);
 bool file_exists(const std::string& path);

@@ -27,14 +27,14 @@ int failure_exit_status()
 
 namespace {
 
-void remove_tree(const std::string& path)
+void remove_tree_at(const std::string& path)
 {
     struct stat info;
     if (lstat(path.c_str(), &info) != 0)
         return;
     if (S_ISDIR(info.st_mode)) {
         for (const std::string& name : list_dir(path))
-            remove_tree(join(path, name));
+            remove_tree_at(join(path, name));
         rmdir(path.c_str());
     } else {
         unlink(path.c_str());
@@ -106,9 +106,20 @@ TempDir::TempDir()
     path_ = pattern;
 }
 
+TempDir::TempDir(const std::string& exact_path) : path_(exact_path)
+{
+    remove_tree_at(path_);
+    make_dir(path_);
+}
+
 TempDir::~TempDir()
 {
-    remove_tree(path_);
+    remove_tree_at(path_);
+}
+
+void remove_tree(const std::string& path)
+{
+    remove_tree_at(path);
 }
 
 void make_dir(const std::string& path)

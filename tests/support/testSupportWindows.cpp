@@ -33,14 +33,14 @@ HANDLE create_output_file(const std::string& path)
     return file;
 }
 
-void remove_tree(const std::string& path)
+void remove_tree_at(const std::string& path)
 {
     DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return;
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         for (const std::string& name : list_dir(path))
-            remove_tree(join(path, name));
+            remove_tree_at(join(path, name));
         RemoveDirectoryA(path.c_str());
     } else {
         SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -120,9 +120,20 @@ TempDir::TempDir()
     }
 }
 
+TempDir::TempDir(const std::string& exact_path) : path_(exact_path)
+{
+    remove_tree_at(path_);
+    make_dir(path_);
+}
+
 TempDir::~TempDir()
 {
-    remove_tree(path_);
+    remove_tree_at(path_);
+}
+
+void remove_tree(const std::string& path)
+{
+    remove_tree_at(path);
 }
 
 void make_dir(const std::string& path)
