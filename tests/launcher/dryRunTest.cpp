@@ -34,6 +34,19 @@ std::string java_below(const std::string& jre_dir)
     return join(join(jre_dir, "bin"), std::string("java") + exe_suffix);
 }
 
+// A directory as the launcher substitutes it for a wrapper variable: on
+// Windows with forward slashes, in lower case, with an upper-case drive
+// letter; on Linux as it is.
+std::string as_substituted(std::string path)
+{
+    if (on_windows) {
+        for (char& c : path)
+            c = c == '\\' ? '/' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        path[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
+    }
+    return path;
+}
+
 const std::string main_class_token = "\"com.velkor.brumlet.Brumlet\" ";
 
 #ifdef _WIN32
@@ -177,15 +190,30 @@ TEST(RuntimeLocation, ExeDirInTheOverrideIsTheLauncherDirectory)
     RunResult result =
         installation.run(dry({}), {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", std::string("NATIVE_WRAP_EXE_DIR") + path_separator + "jre"}});
     EXPECT_EQ(0, result.exit_code) << result.err;
-    std::string bin = installation.bin_dir();
-    if (on_windows) {
-        // normalised: forward slashes, lower case, upper-case drive letter
-        for (char& c : bin)
-            c = c == '\\' ? '/' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        bin[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(bin[0])));
-    }
+    const std::string bin = as_substituted(installation.bin_dir());
     EXPECT_EQ(0u, plain_newlines(result.out).find("\"" + bin + path_separator + "jre" + path_separator + "bin"))
         << result.out;
+}
+
+// A launcher deeper than the classic 260-character path limit still knows
+// its directory, whole.
+TEST(InstalledLayout, LongLauncherDirectoryIsKeptWhole)
+{
+    if (on_windows)
+        GTEST_SKIP() << "the narrow Windows file calls cannot make a directory this deep";
+    TempDir outer;
+    std::string deep = outer.path();
+    for (char c : {'a', 'b', 'c'}) {
+        deep = join(deep, std::string(100, c));
+        make_dir(deep);
+    }
+    Installation installation({}, join(deep, "Suite"));
+    ASSERT_TRUE(file_exists(installation.launcher())) << "cannot install at " << installation.root();
+    RunResult result = installation.run(dry({"x"}), {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", "NATIVE_WRAP_EXE_DIR"}});
+    EXPECT_EQ(0, result.exit_code) << result.err;
+    const std::string bin = as_substituted(installation.bin_dir());
+    EXPECT_GT(bin.size(), 300u);
+    EXPECT_EQ(0u, plain_newlines(result.out).find("\"" + java_below(bin) + "\" ")) << result.out;
 }
 
 // Without any root the launcher stops before it starts anything.

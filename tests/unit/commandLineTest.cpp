@@ -1,0 +1,242 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "commandLine.h"
+#include "commandText.h"
+#include "testSupport.h"
+
+namespace {
+
+using testing_support::ScopedEnv;
+
+std::string program_beside_tests(const std::string& name)
+{
+    return testing_support::join(testing_support::own_dir(), name + testing_support::exe_suffix);
+}
+
+// A scratch file standing in for the launcher's stdout or stderr.
+class ScratchStream {
+public:
+    ScratchStream() : file_(std::tmpfile()) {}
+    ~ScratchStream()
+    {
+        if (file_ != nullptr)
+            std::fclose(file_);
+    }
+    ScratchStream(const ScratchStream&) = delete;
+    ScratchStream& operator=(const ScratchStream&) = delete;
+    FILE* get() const { return file_; }
+    std::string text() const
+    {
+        std::fflush(file_);
+        std::rewind(file_);
+        std::string content;
+        char buffer[512];
+        std::size_t count;
+        while ((count = std::fread(buffer, 1, sizeof buffer, file_)) > 0)
+            content.append(buffer, count);
+        return content;
+    }
+
+private:
+    FILE* file_;
+};
+
+struct Outcome {
+    int code = 0;
+    std::string text;  // the command text as built before the run
+    std::string out;
+    std::string err;
+};
+
+Outcome run_with_streams(CommandLine& cmd)
+{
+    ScratchStream out, err;
+    EXPECT_TRUE(out.get() != nullptr && err.get() != nullptr);
+    cmd.set_streams(out.get(), err.get());
+    Outcome outcome;
+    outcome.text = cmd.build_command_text();
+    outcome.code = cmd.run();
+    cmd.set_streams(stdout, stderr);
+    outcome.out = out.text();
+    outcome.err = err.text();
+    return outcome;
+}
+
+void feed(CommandLine& cmd, const std::vector<std::string>& args)
+{
+    for (const std::string& arg : args)
+        cmd.process_arg(arg.c_str());
+}
+
+std::vector<std::string> args_of(const CommandLine& cmd)
+{
+    std::vector<std::string> args;
+    for (int i = 0; i < cmd.get_num_of_args(); ++i)
+        args.push_back(cmd.get_arg(i));
+    return args;
+}
+
+std::string launch_failure(const std::string& text)
+{
+    return "Error - failed to launch '" + text + "'.\n";
+}
+
+struct OptionCase {
+    std::vector<std::string> given;
+    std::vector<std::string> kept;
+    bool verbose;
+    bool exec;
+};
+
+// The program does not exist, so an enabled execution shows as -1 with a
+// launch error, a disabled one as 0 without.
+TEST(CommandLineOptions, AreConsumedWhereverTheyStand)
+{
+    const std::vector<std::string> look_alikes = {"--WRAPPER-VERBOSE", "--wrapper-verbose=1", "-wrapper-verbose",
+                                                  "--wrapper-verbose ", "--wrapper-disable-exec=0",
+                                                  "--wrapper-disable", ""};
+    const OptionCase cases[] = {
+        {{"--wrapper-verbose", "a", "b"}, {"a", "b"}, true, true},
+        {{"a", "--wrapper-disable-exec", "b"}, {"a", "b"}, false, false},
+        {{"a", "b", "--wrapper-verbose", "--wrapper-disable-exec"}, {"a", "b"}, true, false},
+        {{"--wrapper-verbose", "--wrapper-verbose"}, {}, true, true},
+        {look_alikes, look_alikes, false, true},
+    };
+    const std::string missing = program_beside_tests("no-such-program");
+    for (const OptionCase& c : cases) {
+        CommandLine cmd(missing.c_str());
+        feed(cmd, c.given);
+        EXPECT_EQ(c.kept, args_of(cmd));
+        Outcome outcome = run_with_streams(cmd);
+        SCOPED_TRACE(outcome.text);
+        EXPECT_EQ(c.exec ? -1 : 0, outcome.code);
+        EXPECT_EQ(c.verbose ? outcome.text + "\n" : "", outcome.out);
+        EXPECT_EQ(c.exec ? launch_failure(outcome.text) : "", outcome.err);
+    }
+}
+
+TEST(CommandLineOptions, ManyArgumentsKeepOrderPastTheInitialArray)
+{
+    std::vector<std::string> given, kept;
+    for (int i = 0; i < 40; ++i) {
+        if (i % 5 == 2) {
+            given.push_back(i % 2 ? "--wrapper-verbose" : "--wrapper-disable-exec");
+        } else {
+            given.push_back("arg" + std::to_string(i));
+            kept.push_back(given.back());
+        }
+    }
+    CommandLine cmd("prog");
+    feed(cmd, given);
+    EXPECT_EQ(kept, args_of(cmd));
+    Outcome outcome = run_with_streams(cmd);
+    EXPECT_EQ(0, outcome.code);
+    EXPECT_EQ(outcome.text + "\n", outcome.out);
+    kept.insert(kept.begin(), "prog");
+    EXPECT_EQ(kept, split_command_text(outcome.text));
+}
+
+struct TextCase {
+    const char* program;
+    std::vector<std::string> args;
+    const char* text;
+};
+
+TEST(CommandLineText, QuotesEveryTokenAndEndsEachWithASpace)
+{
+    const TextCase cases[] = {
+        {"prog", {}, R"("prog" )"},
+        {"prog", {""}, R"("prog" "" )"},
+        {"cygpath", {"--mixed", "/home/x"}, R"("cygpath" "--mixed" "/home/x" )"},  // 30 characters
+        {R"(C:\p\x.exe)", {R"(C:\d\)", R"(say "hi")"}, R"("C:\p\x.exe" "C:\d\\" "say \"hi\"" )"},
+    };
+    for (const TextCase& c : cases) {
+        CommandLine cmd(c.program);
+        feed(cmd, c.args);
+        EXPECT_EQ(c.text, cmd.build_command_text());
+    }
+}
+
+TEST(CommandLineText, AwkwardArgumentsRoundTripAndRenderingIsRepeatable)
+{
+    const std::vector<std::string> args = {R"(C:\dir\)", R"(a\\)", R"(say "hi")", R"(\")", "", "a b", R"(x\"y\)"};
+    CommandLine cmd(R"(C:\tools\prog.exe)");
+    feed(cmd, args);
+    const std::string text = cmd.build_command_text();
+    std::vector<std::string> expected = {R"(C:\tools\prog.exe)"};
+    expected.insert(expected.end(), args.begin(), args.end());
+    EXPECT_EQ(expected, split_command_text(text));
+    EXPECT_EQ(text, cmd.build_command_text());
+}
+
+TEST(CommandLineText, SetArgReplacesOneArgument)
+{
+    CommandLine cmd("p");
+    feed(cmd, {"a", "b", "c"});
+    cmd.set_arg(1, "B 2");
+    EXPECT_EQ((std::vector<std::string>{"a", "B 2", "c"}), args_of(cmd));
+    EXPECT_EQ(R"("p" "a" "B 2" "c" )", cmd.build_command_text());
+}
+
+TEST(CommandLineLaunch, MissingProgramIsReportedUnlessReportsAreOff)
+{
+    const std::string missing = program_beside_tests("no-such-program");
+    for (bool reports : {true, false}) {
+        CommandLine cmd(missing.c_str());
+        feed(cmd, {"a b", "x"});
+        if (!reports)
+            cmd.disable_launch_error_reports();
+        ScratchStream out, err;
+        ASSERT_TRUE(out.get() != nullptr && err.get() != nullptr);
+        cmd.set_streams(out.get(), err.get());
+        const std::string text = cmd.build_command_text();
+        EXPECT_EQ(-1, cmd.execute(text));
+        cmd.set_streams(stdout, stderr);
+        EXPECT_EQ(reports ? launch_failure(text) : "", err.text());
+        EXPECT_EQ("", out.text());
+    }
+}
+
+TEST(CommandLineLaunch, ReturnsTheChildsExitCode)
+{
+    const std::pair<const char*, int> cases[] = {
+        {"0", 0},
+        {"3", 3},
+#ifdef _WIN32
+        {"256", 256},
+        {"70000", 70000},
+        {"0xC0000005", static_cast<int>(0xC0000005u)},
+#else
+        {"255", 255},
+#endif
+    };
+    const std::string child = program_beside_tests("test_child");
+    for (const auto& c : cases) {
+        ScopedEnv exit_code("TEST_CHILD_EXIT", c.first);
+        CommandLine cmd(child.c_str());
+        EXPECT_EQ(c.second, cmd.run()) << "exit code " << c.first;
+    }
+}
+
+TEST(CommandLineLaunch, ChildReceivesTheArgumentsUnchanged)
+{
+    testing_support::TempDir dir;
+    const std::string report_path = dir / "report";
+    ScopedEnv report("TEST_CHILD_REPORT", report_path);
+    const std::vector<std::string> args = {"a b", R"(C:\d\)", "", R"(q"x)", "--WRAPPER-VERBOSE"};
+    CommandLine cmd(program_beside_tests("test_child").c_str());
+    feed(cmd, args);
+    const std::string text = cmd.build_command_text();
+    ASSERT_EQ(0, cmd.run());
+    testing_support::ChildReport child = testing_support::read_child_report(report_path);
+    ASSERT_TRUE(child.found);
+    EXPECT_EQ(args, child.args);
+    if (testing_support::on_windows)
+        EXPECT_EQ(text, child.command_line);  // handed over as it was built
+}
+
+}  // namespace
