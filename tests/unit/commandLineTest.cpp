@@ -235,8 +235,9 @@ TEST(CommandLineLaunch, ChildReceivesTheArgumentsUnchanged)
     testing_support::ChildReport child = testing_support::read_child_report(report_path);
     ASSERT_TRUE(child.found);
     EXPECT_EQ(args, child.args);
-    if (testing_support::on_windows)
+    if (testing_support::on_windows) {
         EXPECT_EQ(text, child.command_line);  // handed over as it was built
+    }
 }
 
 }  // namespace

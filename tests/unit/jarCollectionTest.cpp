@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "javaCommandLine.h"
+#include "testSupport.h"
+
+namespace {
+
+using testing_support::list_separator;
+using testing_support::path_separator;
+using testing_support::TempDir;
+
+std::string classpath_of(const std::vector<std::string>& jars)
+{
+    std::string classpath;
+    for (const std::string& jar : jars)
+        classpath += jar + list_separator;
+    return classpath;
+}
+
+void make_files(const TempDir& dir, const std::vector<std::string>& names)
+{
+    for (const std::string& name : names)
+        testing_support::write_file(dir / name, "");
+}
+
+TEST(JarCollection, OnlyTheLowerCaseJarSuffixQualifies)
+{
+    const std::pair<const char*, bool> cases[] = {
+        {"a.jar", true}, {".jar", true},  {"dir/a.jar", true}, {"a.JAR", false}, {"a.Jar", false},
+        {"a.jar.bak", false}, {"jar", false}, {"ajar", false},  {"", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.second, JavaCommandLine::is_jar_name(c.first)) << '"' << c.first << '"';
+}
+
+TEST(JarCollection, DirectoryContributesItsJarsSorted)
+{
+    TempDir dir;
+    make_files(dir, {"b.jar", "a.jar", "notes.txt", "x.JAR"});
+    JavaCommandLine java;
+    java.add_classpath_jars_from_dir(dir.path().c_str());
+    EXPECT_EQ(2, java.get_num_of_classpath_jars());
+    const std::string prefix = dir.path() + path_separator;
+    EXPECT_EQ(classpath_of({prefix + "a.jar", prefix + "b.jar"}), java.get_classpath());
+}
+
+TEST(JarCollection, ManyJarsGrowTheArray)
+{
+    TempDir dir;
+    std::vector<std::string> names, expected;
+    for (int i = 0; i < 40; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "j%02d.jar", i);
+        names.push_back(name);
+        expected.push_back(dir.path() + path_separator + name);
+    }
+    make_files(dir, names);
+    JavaCommandLine java;
+    java.add_classpath_jars_from_dir(dir.path().c_str());
+    java.add_wrapper_jar("zz.jar");  // one more after the directory's
+    expected.push_back("zz.jar");
+    EXPECT_EQ(41, java.get_num_of_classpath_jars());
+    EXPECT_EQ(classpath_of(expected), java.get_classpath());
+}
+
+TEST(JarCollection, MissingDirectoryAddsNothing)
+{
+    TempDir dir;
+    JavaCommandLine java;
+    java.set_program("Main");
+    java.add_classpath_jars_from_dir((dir / "missing").c_str());
+    EXPECT_EQ(0, java.get_num_of_classpath_jars());
+    EXPECT_EQ("", java.get_classpath());
+    EXPECT_EQ(R"("java" "Main" )", java.build_command_text());
+}
+
+TEST(JarCollection, TrailingSeparatorOfTheDirectoryIsKept)
+{
+    TempDir dir;
+    make_files(dir, {"a.jar"});
+    const std::string dir_text = dir.path() + path_separator;
+    JavaCommandLine java;
+    java.add_classpath_jars_from_dir(dir_text.c_str());
+    EXPECT_EQ(classpath_of({dir_text + path_separator + "a.jar"}), java.get_classpath());
+}
+
+TEST(JarCollection, UserJarsAreKeptAsGivenOrDropped)
+{
+    const std::string long_path = std::string(300, 'd') + "/x.jar";
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {"lib/extra.jar", {"lib/extra.jar"}},
+        {R"(C:\t\a.jar)", {R"(C:\t\a.jar)"}},
+        {"tools.zip", {}},
+        {"a.JAR", {}},
+        {"", {}},
+        {long_path, {long_path}},
+    };
+    for (const auto& c : cases) {
+        JavaCommandLine java;
+        java.process_arg(("--wrapper-add-jar=" + c.first).c_str());
+        EXPECT_EQ(classpath_of(c.second), java.get_classpath()) << c.first;
+        EXPECT_EQ(0, java.get_num_of_args());
+    }
+}
+
+TEST(JarCollection, JarNamedAgainAppearsTwice)
+{
+    TempDir dir;
+    make_files(dir, {"a.jar"});
+    const std::string jar = dir / "a.jar";
+    JavaCommandLine java;
+    java.add_classpath_jars_from_dir(dir.path().c_str());
+    java.process_arg(("--wrapper-add-jar=" + jar).c_str());
+    EXPECT_EQ(classpath_of({jar, jar}), java.get_classpath());
+}
+
+}  // namespace

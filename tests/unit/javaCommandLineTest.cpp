@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "javaCommandLine.h"
+#include "testSupport.h"
+
+namespace {
+
+using testing_support::list_separator;
+
+const char main_class[] = "com.velkor.brumlet.Brumlet";
+
+// Hands `args` to the constructor, as the launcher does with its argv.
+std::unique_ptr<JavaCommandLine> make_java(std::vector<std::string> args)
+{
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(&arg[0]);
+    return std::make_unique<JavaCommandLine>(main_class, static_cast<int>(argv.size()), argv.data());
+}
+
+std::vector<std::string> args_of(const CommandLine& cmd)
+{
+    std::vector<std::string> args;
+    for (int i = 0; i < cmd.get_num_of_args(); ++i)
+        args.push_back(cmd.get_arg(i));
+    return args;
+}
+
+std::string classpath_of(const std::vector<std::string>& jars)
+{
+    std::string classpath;
+    for (const std::string& jar : jars)
+        classpath += jar + list_separator;
+    return classpath;
+}
+
+struct JavaArgCase {
+    std::vector<std::string> given;
+    std::vector<std::string> tool_args;
+    const char* options;  // merged heap sizes, starting from no options
+    std::vector<std::string> jars;
+    bool in_process;
+    bool re_exec;
+};
+
+TEST(JavaCommandLineArgs, LaunchOptionsAreConsumedAndOthersKeptInOrder)
+{
+    const std::vector<std::string> look_alikes = {
+        "--jvm-init-heap-size", "--jvm-max-heap-size", "--JVM-MAX-HEAP-SIZE=1g", "--Wrapper-Load-Jvm-In-Process",
+        "--re-exec-jni-with-env=1", "--wrapper-load-jvm-in-process2", "--wrapper-add-ja=x.jar"};
+    const JavaArgCase cases[] = {
+        {{"a", "--wrapper-load-jvm-in-process", "b", "--re-exec-jni-with-env", "c"}, {"a", "b", "c"}, "", {}, true, true},
+        {{"--wrapper-add-jar", "x"}, {"x"}, "", {}, false, false},
+        {{"--wrapper-add-jars=x.jar"}, {}, "", {"x.jar"}, false, false},
+        {{"--wrapper-add-jar=y.jar", "t", "--wrapper-add-jar=a=b.jar"}, {"t"}, "", {"a=b.jar", "y.jar"}, false, false},
+        {{"--jvm-init-heap-size=1g", "--jvm-max-heap-size=2g", "--jvm-init-heap-size=3g"}, {}, "-Xms3g -Xmx2g", {},
+         false, false},
+        {{"--jvm-max-heap-size=2g", "u", "--jvm-max-heap-size="}, {"u"}, "", {}, false, false},
+        {{"--wrapper-verbose", "--wrapper-disable-exec", "t"}, {"t"}, "", {}, false, false},
+        {look_alikes, look_alikes, "", {}, false, false},
+    };
+    for (const JavaArgCase& c : cases) {
+        std::unique_ptr<JavaCommandLine> java = make_java(c.given);
+        SCOPED_TRACE(java->build_command_text());
+        EXPECT_EQ(c.tool_args, args_of(*java));
+        EXPECT_EQ(c.options, java->get_jvm_options());
+        EXPECT_EQ(classpath_of(c.jars), java->get_classpath());
+        EXPECT_EQ(c.in_process, java->get_load_jvm_in_process());
+        EXPECT_EQ(c.re_exec, java->get_re_exec_jni_with_env());
+    }
+}
+
+struct HeapCase {
+    std::vector<std::string> given;
+    const char* options;
+    const char* merged;
+};
+
+TEST(JavaCommandLineHeap, UserSizesReplaceOrJoinTheOptionsOnce)
+{
+    const HeapCase cases[] = {
+        {{"--jvm-max-heap-size=4g"}, "-Xmx1g -Dx=1", "-Xmx4g -Dx=1"},
+        {{"--jvm-init-heap-size=256m", "--jvm-max-heap-size=1g"}, "", "-Xms256m -Xmx1g"},
+        {{"--jvm-init-heap-size=512m", "--jvm-init-heap-size="}, "-Dx=1", "-Dx=1"},
+        {{"--jvm-max-heap-size=2g"}, "-Da=1 -Xmx1g -Db=2", "-Da=1 -Xmx2g -Db=2"},
+        {{"--jvm-init-heap-size=64m"}, "-Dx=1", "-Dx=1 -Xms64m"},
+        {{}, "-Xmx1g", "-Xmx1g"},
+    };
+    for (const HeapCase& c : cases) {
+        std::unique_ptr<JavaCommandLine> java = make_java(c.given);
+        java->set_jvm_options(c.options);
+        SCOPED_TRACE(c.options);
+        java->apply_heap_sizes();
+        EXPECT_EQ(c.merged, java->get_jvm_options());
+        java->apply_heap_sizes();
+        EXPECT_EQ(c.merged, java->get_jvm_options());
+        const std::string text = java->build_command_text();
+        EXPECT_EQ(text, java->build_command_text());
+        EXPECT_EQ(std::string("\"java\" ") + c.merged + (*c.merged ? " " : "") + "\"" + main_class + "\" ", text);
+    }
+}
+
+TEST(JavaCommandLineText, RendersJavaOptionsClassPathMainClassAndArgs)
+{
+    EXPECT_EQ(R"("java" "com.velkor.brumlet.Brumlet" )", make_java({})->build_command_text());
+
+    std::unique_ptr<JavaCommandLine> java = make_java({"x"});
+    java->set_java_path(R"(C:\j\bin\java.exe)");
+    java->set_jvm_options("-Xmx2g");
+    java->add_wrapper_jar(R"(C:\t\a.jar)");
+    EXPECT_EQ(std::string(R"("C:\j\bin\java.exe" -Xmx2g -cp "C:\t\a.jar)") + list_separator +
+                  R"(" "com.velkor.brumlet.Brumlet" "x" )",
+              java->build_command_text());
+}
+
+TEST(JavaCommandLineText, ClassPathSortsByUnsignedBytes)
+{
+    std::unique_ptr<JavaCommandLine> java = make_java({});
+    for (const char* jar : {"b.jar", "\xe9.jar", "A.jar", "z.jar", "a.jarz.jar", "a.jar"})
+        java->add_wrapper_jar(jar);
+    EXPECT_EQ(classpath_of({"A.jar", "a.jar", "a.jarz.jar", "b.jar", "z.jar", "\xe9.jar"}), java->get_classpath());
+}
+
+// The command text reaches the program in the Java path as the argv that a
+// Java launcher would see.
+TEST(JavaCommandLineLaunch, RunsTheJavaPathWithTheRenderedArguments)
+{
+    testing_support::TempDir dir;
+    const std::string report_path = dir / "report";
+    testing_support::ScopedEnv report("TEST_CHILD_REPORT", report_path);
+    testing_support::ScopedEnv exit_code("TEST_CHILD_EXIT", "5");
+    const std::string child =
+        testing_support::join(testing_support::own_dir(), std::string("test_child") + testing_support::exe_suffix);
+    std::unique_ptr<JavaCommandLine> java = make_java({"--jvm-max-heap-size=1g", "a b", "--wrapper-add-jar=l.jar"});
+    java->set_java_path(child.c_str());
+    java->set_jvm_options("-Dx=1");
+    EXPECT_EQ(5, java->run());
+    testing_support::ChildReport seen = testing_support::read_child_report(report_path);
+    ASSERT_TRUE(seen.found);
+    EXPECT_EQ((std::vector<std::string>{"-Dx=1", "-Xmx1g", "-cp", std::string("l.jar") + list_separator, main_class,
+                                        "a b"}),
+              seen.args);
+}
+
+}  // namespace
