@@ -4,6 +4,7 @@
 // launcher is tested by independent means.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -87,6 +88,15 @@ private:
 
 // Sets a variable (an empty value where the OS allows it) for this process
 // and its children.
+// Several changes at once, all restored when the object dies.
+class ScopedEnvs {
+public:
+    explicit ScopedEnvs(const std::vector<EnvVar>& changes);
+
+private:
+    std::vector<std::unique_ptr<ScopedEnv>> envs_;
+};
+
 void set_env(const std::string& name, const std::string& value);
 void unset_env(const std::string& name);
 bool get_env(const std::string& name, std::string& value);

@@ -49,6 +49,12 @@ ScopedEnv::~ScopedEnv()
         unset_env(name_);
 }
 
+ScopedEnvs::ScopedEnvs(const std::vector<EnvVar>& changes)
+{
+    for (const EnvVar& change : changes)
+        envs_.emplace_back(new ScopedEnv(change));
+}
+
 std::string to_hex(const std::string& bytes)
 {
     static const char digits[] = "0123456789abcdef";

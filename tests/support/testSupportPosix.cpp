@@ -25,24 +25,6 @@ int failure_exit_status()
     return 255;
 }
 
-namespace {
-
-void remove_tree_at(const std::string& path)
-{
-    struct stat info;
-    if (lstat(path.c_str(), &info) != 0)
-        return;
-    if (S_ISDIR(info.st_mode)) {
-        for (const std::string& name : list_dir(path))
-            remove_tree_at(join(path, name));
-        rmdir(path.c_str());
-    } else {
-        unlink(path.c_str());
-    }
-}
-
-}  // namespace
-
 RunResult run_program(const std::vector<std::string>& argv,
                       const std::vector<EnvVar>& env, const std::string& cwd)
 {
@@ -50,9 +32,7 @@ RunResult run_program(const std::vector<std::string>& argv,
     const std::string out_path = outputs / "out";
     const std::string err_path = outputs / "err";
 
-    std::vector<std::unique_ptr<ScopedEnv>> changes;
-    for (const auto& change : env)
-        changes.emplace_back(new ScopedEnv(change));
+    ScopedEnvs changes(env);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -97,6 +77,20 @@ std::string own_dir()
     return path.substr(0, path.rfind('/'));
 }
 
+void remove_tree(const std::string& path)
+{
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0)
+        return;
+    if (S_ISDIR(info.st_mode)) {
+        for (const std::string& name : list_dir(path))
+            remove_tree(join(path, name));
+        rmdir(path.c_str());
+    } else {
+        unlink(path.c_str());
+    }
+}
+
 TempDir::TempDir()
 {
     const char* base = std::getenv("TMPDIR");
@@ -108,19 +102,16 @@ TempDir::TempDir()
 
 TempDir::TempDir(const std::string& exact_path) : path_(exact_path)
 {
-    remove_tree_at(path_);
+    remove_tree(path_);
     make_dir(path_);
 }
 
 TempDir::~TempDir()
 {
-    remove_tree_at(path_);
+    remove_tree(path_);
 }
 
-void remove_tree(const std::string& path)
-{
-    remove_tree_at(path);
-}
+
 
 void make_dir(const std::string& path)
 {

@@ -33,20 +33,6 @@ HANDLE create_output_file(const std::string& path)
     return file;
 }
 
-void remove_tree_at(const std::string& path)
-{
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return;
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        for (const std::string& name : list_dir(path))
-            remove_tree_at(join(path, name));
-        RemoveDirectoryA(path.c_str());
-    } else {
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path.c_str());
-    }
-}
 
 }  // namespace
 
@@ -56,9 +42,7 @@ RunResult run_program(const std::vector<std::string>& argv, const std::vector<En
     const std::string out_path = outputs / "out";
     const std::string err_path = outputs / "err";
 
-    std::vector<std::unique_ptr<ScopedEnv>> changes;
-    for (const EnvVar& change : env)
-        changes.emplace_back(new ScopedEnv(change));
+    ScopedEnvs changes(env);
 
     std::string command_line;
     append_quoted_program(command_line, argv[0]);
@@ -103,6 +87,21 @@ std::string own_dir()
     return path.substr(0, path.rfind('\\'));
 }
 
+void remove_tree(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        for (const std::string& name : list_dir(path))
+            remove_tree(join(path, name));
+        RemoveDirectoryA(path.c_str());
+    } else {
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
+    }
+}
+
 TempDir::TempDir()
 {
     char base[MAX_PATH];
@@ -122,19 +121,16 @@ TempDir::TempDir()
 
 TempDir::TempDir(const std::string& exact_path) : path_(exact_path)
 {
-    remove_tree_at(path_);
+    remove_tree(path_);
     make_dir(path_);
 }
 
 TempDir::~TempDir()
 {
-    remove_tree_at(path_);
+    remove_tree(path_);
 }
 
-void remove_tree(const std::string& path)
-{
-    remove_tree_at(path);
-}
+
 
 void make_dir(const std::string& path)
 {

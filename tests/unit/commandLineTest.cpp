@@ -7,15 +7,13 @@
 #include "commandLine.h"
 #include "commandText.h"
 #include "testSupport.h"
+#include "unitHelpers.h"
 
 namespace {
 
-using testing_support::ScopedEnv;
+using namespace unit_helpers;
 
-std::string program_beside_tests(const std::string& name)
-{
-    return testing_support::join(testing_support::own_dir(), name + testing_support::exe_suffix);
-}
+using testing_support::ScopedEnv;
 
 // A scratch file standing in for the launcher's stdout or stderr.
 class ScratchStream {
@@ -29,17 +27,7 @@ public:
     ScratchStream(const ScratchStream&) = delete;
     ScratchStream& operator=(const ScratchStream&) = delete;
     FILE* get() const { return file_; }
-    std::string text() const
-    {
-        std::fflush(file_);
-        std::rewind(file_);
-        std::string content;
-        char buffer[512];
-        std::size_t count;
-        while ((count = std::fread(buffer, 1, sizeof buffer, file_)) > 0)
-            content.append(buffer, count);
-        return content;
-    }
+    std::string text() const { return read_stream(file_); }
 
 private:
     FILE* file_;
@@ -70,14 +58,6 @@ void feed(CommandLine& cmd, const std::vector<std::string>& args)
 {
     for (const std::string& arg : args)
         cmd.process_arg(arg.c_str());
-}
-
-std::vector<std::string> args_of(const CommandLine& cmd)
-{
-    std::vector<std::string> args;
-    for (int i = 0; i < cmd.get_num_of_args(); ++i)
-        args.push_back(cmd.get_arg(i));
-    return args;
 }
 
 std::string launch_failure(const std::string& text)

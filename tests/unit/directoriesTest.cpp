@@ -14,19 +14,12 @@
 #include "commandLine.h"
 #include "envUtils.h"
 #include "testSupport.h"
+#include "unitHelpers.h"
 
 namespace {
 
 using namespace testing_support;
-
-int change_dir(const std::string& dir)
-{
-#ifdef _WIN32
-    return _chdir(dir.c_str());
-#else
-    return chdir(dir.c_str());
-#endif
-}
+using namespace unit_helpers;
 
 // `text` as a death-test pattern that matches it literally.
 std::string literally(const std::string& text)
@@ -38,14 +31,6 @@ std::string literally(const std::string& text)
         pattern += c;
     }
     return pattern;
-}
-
-std::vector<std::string> args_of(const CommandLine& cmd)
-{
-    std::vector<std::string> args;
-    for (int i = 0; i < cmd.get_num_of_args(); ++i)
-        args.push_back(cmd.get_arg(i));
-    return args;
 }
 
 TEST(NormalizePath, FoldsOnWindowsAndKeepsOnLinux)

@@ -6,20 +6,15 @@
 
 #include "javaCommandLine.h"
 #include "testSupport.h"
+#include "unitHelpers.h"
 
 namespace {
+
+using namespace unit_helpers;
 
 using testing_support::list_separator;
 using testing_support::path_separator;
 using testing_support::TempDir;
-
-std::string classpath_of(const std::vector<std::string>& jars)
-{
-    std::string classpath;
-    for (const std::string& jar : jars)
-        classpath += jar + list_separator;
-    return classpath;
-}
 
 void make_files(const TempDir& dir, const std::vector<std::string>& names)
 {

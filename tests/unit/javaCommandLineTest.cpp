@@ -6,8 +6,11 @@
 
 #include "javaCommandLine.h"
 #include "testSupport.h"
+#include "unitHelpers.h"
 
 namespace {
+
+using namespace unit_helpers;
 
 using testing_support::list_separator;
 
@@ -20,22 +23,6 @@ std::unique_ptr<JavaCommandLine> make_java(std::vector<std::string> args)
     for (std::string& arg : args)
         argv.push_back(&arg[0]);
     return std::make_unique<JavaCommandLine>(main_class, static_cast<int>(argv.size()), argv.data());
-}
-
-std::vector<std::string> args_of(const CommandLine& cmd)
-{
-    std::vector<std::string> args;
-    for (int i = 0; i < cmd.get_num_of_args(); ++i)
-        args.push_back(cmd.get_arg(i));
-    return args;
-}
-
-std::string classpath_of(const std::vector<std::string>& jars)
-{
-    std::string classpath;
-    for (const std::string& jar : jars)
-        classpath += jar + list_separator;
-    return classpath;
 }
 
 struct JavaArgCase {

@@ -19,11 +19,13 @@ extern char** environ;
 #include "commonWrap.h"
 #include "javaCommandLine.h"
 #include "testSupport.h"
+#include "unitHelpers.h"
 #include "toolMain.h"
 
 namespace {
 
 using namespace testing_support;
+using namespace unit_helpers;
 
 const char* const none[] = {nullptr};
 const char* const splashes[] = {"-splash:one.png", "-splash:two.png", "-splash:three.png", nullptr};
@@ -54,14 +56,6 @@ std::vector<std::string> list_of(const char* const* list)
     for (; *list != nullptr; ++list)
         entries.push_back(*list);
     return entries;
-}
-
-std::vector<std::string> args_of(const CommandLine& cmd)
-{
-    std::vector<std::string> args;
-    for (int i = 0; i < cmd.get_num_of_args(); ++i)
-        args.push_back(cmd.get_arg(i));
-    return args;
 }
 
 std::vector<std::string> environment_snapshot()

@@ -7,40 +7,15 @@
 
 #include "commandLine.h"
 #include "testSupport.h"
+#include "unitHelpers.h"
 
 namespace {
 
+using namespace unit_helpers;
+
 using testing_support::EnvVar;
 using testing_support::ScopedEnv;
-
-std::string program_beside_tests(const std::string& name)
-{
-    return testing_support::join(testing_support::own_dir(), name + testing_support::exe_suffix);
-}
-
-std::string read_stream(FILE* file)
-{
-    std::fflush(file);
-    std::rewind(file);
-    std::string content;
-    char buffer[512];
-    std::size_t count;
-    while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-        content.append(buffer, count);
-    return content;
-}
-
-class ScopedEnvs {
-public:
-    explicit ScopedEnvs(const std::vector<EnvVar>& changes)
-    {
-        for (const EnvVar& change : changes)
-            envs_.emplace_back(new ScopedEnv(change));
-    }
-
-private:
-    std::vector<std::unique_ptr<ScopedEnv>> envs_;
-};
+using testing_support::ScopedEnvs;
 
 // Points the user's temporary directory at `dir` while it lives.
 std::vector<EnvVar> temp_dir_vars(const std::string& dir)

@@ -14,10 +14,12 @@
 
 #include "envUtils.h"
 #include "testSupport.h"
+#include "unitHelpers.h"
 
 namespace {
 
 using namespace testing_support;
+using namespace unit_helpers;
 
 const char root[] = "DRAVON_ROOTDIR";
 const char bin[] = "DRAVON_BINDIR";
@@ -81,15 +83,6 @@ std::string normalised(std::string path)
 {
     normalize_path(path);
     return path;
-}
-
-int change_dir(const std::string& dir)
-{
-#ifdef _WIN32
-    return _chdir(dir.c_str());
-#else
-    return chdir(dir.c_str());
-#endif
 }
 
 std::string undefined(const std::string& name)

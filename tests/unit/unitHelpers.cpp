@@ -1,0 +1,55 @@
+#include "unitHelpers.h"
+
+#ifdef _WIN32
+#include <direct.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "testSupport.h"
+
+namespace unit_helpers {
+
+std::vector<std::string> args_of(const CommandLine& cmd)
+{
+    std::vector<std::string> args;
+    for (int i = 0; i < cmd.get_num_of_args(); ++i)
+        args.push_back(cmd.get_arg(i));
+    return args;
+}
+
+std::string classpath_of(const std::vector<std::string>& jars)
+{
+    std::string classpath;
+    for (const std::string& jar : jars)
+        classpath += jar + testing_support::list_separator;
+    return classpath;
+}
+
+std::string program_beside_tests(const std::string& name)
+{
+    return testing_support::join(testing_support::own_dir(), name + testing_support::exe_suffix);
+}
+
+std::string read_stream(FILE* file)
+{
+    std::fflush(file);
+    std::rewind(file);
+    std::string content;
+    char buffer[512];
+    std::size_t count;
+    while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        content.append(buffer, count);
+    return content;
+}
+
+int change_dir(const std::string& dir)
+{
+#ifdef _WIN32
+    return _chdir(dir.c_str());
+#else
+    return chdir(dir.c_str());
+#endif
+}
+
+}  // namespace unit_helpers

@@ -1,0 +1,26 @@
+// Helpers shared by the unit tests.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "commandLine.h"
+
+namespace unit_helpers {
+
+// The arguments a command line holds, in order.
+std::vector<std::string> args_of(const CommandLine& cmd);
+
+// Each jar followed by the class-path separator.
+std::string classpath_of(const std::vector<std::string>& jars);
+
+// A program built beside the test binaries, such as the test child.
+std::string program_beside_tests(const std::string& name);
+
+// Everything written to `file` so far.
+std::string read_stream(FILE* file);
+
+int change_dir(const std::string& dir);
+
+}  // namespace unit_helpers
