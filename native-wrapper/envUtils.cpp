@@ -36,6 +36,17 @@ WrapperVar wrapper_vars[] = {
     {jre_offset_var, length_of(jre_offset_var), false, nullptr, 0},
 };
 
+// Answers whether the variable is set (also to the empty text), with its
+// value as found. Windows matches names without regard to case.
+bool read_env(const char* name, std::string& value)
+{
+    const char* found = std::getenv(name);
+    if (found == nullptr)
+        return false;
+    value = found;
+    return true;
+}
+
 [[noreturn]] void exit_with_error(const char* format, const char* detail)
 {
     std::fprintf(stderr, format, detail);
@@ -46,9 +57,9 @@ WrapperVar wrapper_vars[] = {
 // it is set (also when empty).
 bool read_with_override(const char* name, const char* override_name, std::string& value)
 {
-    if (os::get_env(override_name, value) && !value.empty())
+    if (read_env(override_name, value) && !value.empty())
         return true;
-    return os::get_env(name, value);
+    return read_env(name, value);
 }
 
 // Answers whether `name` is defined, with its value.
@@ -73,7 +84,7 @@ bool resolve_wrapper_var(const char* name, bool exit_if_undefined, std::string& 
     if (std::strcmp(name, bin_dir_var) == 0) {
         // Derived from the root; an environment variable DRAVON_BINDIR is
         // deliberately never consulted.
-        if (os::get_env("DRAVON_BINDIR_OVERRIDE", value) && !value.empty())
+        if (read_env("DRAVON_BINDIR_OVERRIDE", value) && !value.empty())
             return true;
         std::string root = get_wrapper_var(root_dir_var, exit_if_undefined);
         if (root.empty())
@@ -81,7 +92,7 @@ bool resolve_wrapper_var(const char* name, bool exit_if_undefined, std::string& 
         value = root + os::facts.bin_dir_below_root;
         return true;
     }
-    return os::get_env(name, value);
+    return read_env(name, value);
 }
 
 char* heap_copy(const std::string& text)

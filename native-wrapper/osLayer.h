@@ -88,10 +88,8 @@ bool is_directory(const char* path);
 // directory cannot be listed.
 bool list_directory(const std::string& dir, std::vector<std::string>& names);
 
-// Environment of the process. get_env answers true for a variable that is
-// set, also when its value is empty. put_env with an empty value removes the
-// variable; otherwise it sets it, for this process and for its children.
-bool get_env(const char* name, std::string& value);
+// Writes a variable into the process environment, for this process and its
+// children; an empty value removes the variable.
 void put_env(const std::string& name, const std::string& value);
 
 }  // namespace os

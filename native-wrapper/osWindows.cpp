@@ -201,15 +201,6 @@ bool list_directory(const std::string& dir, std::vector<std::string>& names)
     return true;
 }
 
-bool get_env(const char* name, std::string& value)
-{
-    const char* found = std::getenv(name);
-    if (found == nullptr)
-        return false;
-    value = found;
-    return true;
-}
-
 void put_env(const std::string& name, const std::string& value)
 {
     // The C runtime's update also reaches SetEnvironmentVariableA, so

@@ -5,12 +5,6 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <direct.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "commandLine.h"
 #include "envUtils.h"
 #include "testSupport.h"

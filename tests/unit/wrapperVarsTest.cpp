@@ -6,12 +6,6 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <direct.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "envUtils.h"
 #include "testSupport.h"
 #include "unitHelpers.h"
