@@ -18,7 +18,9 @@ public:
     ~JavaCommandLine() override;
 
     // Starts the tool through the Java executable as a child process (the
-    // base's run) and returns its exit status.
+    // base's run) and returns its exit status. "--wrapper-load-jvm-in-process"
+    // is recorded, but this build has no in-process launch yet: it starts the
+    // child either way.
     int run() override;
 
     // Consumes "--wrapper-load-jvm-in-process", "--re-exec-jni-with-env",
