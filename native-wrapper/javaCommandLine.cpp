@@ -110,6 +110,12 @@ std::string JavaCommandLine::get_classpath()
     return classpath;
 }
 
+const char* JavaCommandLine::get_classpath_jar(int jar_num) const
+{
+    WRAP_ASSERT(jar_num >= 0 && jar_num < num_of_classpath_jars);
+    return classpath_jar_array[jar_num].c_str();
+}
+
 std::string JavaCommandLine::build_command_text()
 {
     apply_heap_sizes();

@@ -53,6 +53,9 @@ public:
     // the class-path separator; empty when there are none.
     std::string get_classpath();
     int get_num_of_classpath_jars() const { return num_of_classpath_jars; }
+    // Entry `jar_num` of the class path: in the order added until
+    // get_classpath sorts them.
+    const char* get_classpath_jar(int jar_num) const;
 
     // Adds every entry of `dir` whose name ends in ".jar" (case-sensitive),
     // in listing order. A directory that cannot be listed adds nothing.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -41,6 +42,27 @@ TEST(JarCollection, DirectoryContributesItsJarsSorted)
     EXPECT_EQ(2, java.get_num_of_classpath_jars());
     const std::string prefix = dir.path() + path_separator;
     EXPECT_EQ(classpath_of({prefix + "a.jar", prefix + "b.jar"}), java.get_classpath());
+}
+
+TEST(JarCollection, EntriesKeepTheListingOrderUntilTheClassPathIsBuilt)
+{
+    TempDir dir;
+    make_files(dir, {"m.jar", "z.jar", "a.jar", "k.jar", "B.jar"});
+    std::vector<std::string> listed;  // the file system's own order
+    for (const std::string& name : testing_support::list_dir(dir.path()))
+        listed.push_back(dir.path() + path_separator + name);
+    JavaCommandLine java;
+    java.add_classpath_jars_from_dir(dir.path().c_str());
+    auto entries = [&java] {
+        std::vector<std::string> jars;
+        for (int i = 0; i < java.get_num_of_classpath_jars(); ++i)
+            jars.push_back(java.get_classpath_jar(i));
+        return jars;
+    };
+    EXPECT_EQ(listed, entries());
+    java.get_classpath();
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, entries());
 }
 
 TEST(JarCollection, ManyJarsGrowTheArray)
