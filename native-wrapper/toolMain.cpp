@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <string>
 
@@ -17,10 +18,13 @@ const char* const brumlet_jar_dirs[] = {"NATIVE_WRAP_EXE_DIR", nullptr};
 
 const char splash_arg[] = "--splash=";
 
-// Expanded profile texts live until the process ends.
+// Expanded profile texts live until the process ends; a deque never moves
+// the texts it already holds.
 const char* keep_expanded(const char* text)
 {
-    return (new std::string(expand_wrapper_vars(text, wrapper_var_table)))->c_str();
+    static std::deque<std::string> kept_texts;
+    kept_texts.push_back(expand_wrapper_vars(text, wrapper_var_table));
+    return kept_texts.back().c_str();
 }
 
 }  // namespace
