@@ -202,11 +202,7 @@ TEST(InstalledLayout, LongLauncherDirectoryIsKeptWhole)
     if (on_windows)
         GTEST_SKIP() << "the narrow Windows file calls cannot make a directory this deep";
     TempDir outer;
-    std::string deep = outer.path();
-    for (char c : {'a', 'b', 'c'}) {
-        deep = join(deep, std::string(100, c));
-        make_dir(deep);
-    }
+    const std::string deep = make_deep_dir(outer.path());
     Installation installation({}, join(deep, "Suite"));
     ASSERT_TRUE(file_exists(installation.launcher())) << "cannot install at " << installation.root();
     RunResult result = installation.run(dry({"x"}), {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", "NATIVE_WRAP_EXE_DIR"}});

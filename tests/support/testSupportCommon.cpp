@@ -12,6 +12,16 @@ std::string join(const std::string& dir, const std::string& name)
     return dir + path_separator + name;
 }
 
+std::string make_deep_dir(const std::string& base)
+{
+    std::string deep = base;
+    for (char c : {'a', 'b', 'c'}) {
+        deep = join(deep, std::string(100, c));
+        make_dir(deep);
+    }
+    return deep;
+}
+
 void write_file(const std::string& path, const std::string& content)
 {
     std::ofstream file(path, std::ios::binary);

@@ -75,11 +75,7 @@ TEST(Directories, CurrentDirLongerThanTheClassicLimitIsKeptWhole)
     if (on_windows)
         GTEST_SKIP() << "the narrow Windows file calls cannot make a directory this deep";
     TempDir outer;
-    std::string deep = outer.path();
-    for (char c : {'a', 'b', 'c'}) {
-        deep = join(deep, std::string(100, c));
-        make_dir(deep);
-    }
+    const std::string deep = make_deep_dir(outer.path());
     const std::string home = get_current_dir();
     ASSERT_EQ(0, change_dir(deep));
     const std::string there = get_current_dir();
