@@ -49,7 +49,7 @@ std::string join(const std::string& dir, const std::string& name);
 class TempDir {
 public:
     TempDir();
-    // Exactly this directory, made anew (anything already there is removed).
+    // Exactly this directory, which must not exist yet (throws otherwise).
     explicit TempDir(const std::string& exact_path);
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -95,6 +95,11 @@ private:
 class ScopedEnvs {
 public:
     explicit ScopedEnvs(const std::vector<EnvVar>& changes);
+    // Undoes the changes last to first, so that two changes of one variable
+    // leave it as it was before the first.
+    ~ScopedEnvs();
+    ScopedEnvs(const ScopedEnvs&) = delete;
+    ScopedEnvs& operator=(const ScopedEnvs&) = delete;
 
 private:
     std::vector<std::unique_ptr<ScopedEnv>> envs_;

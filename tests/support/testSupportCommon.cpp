@@ -65,6 +65,12 @@ ScopedEnvs::ScopedEnvs(const std::vector<EnvVar>& changes)
         envs_.emplace_back(new ScopedEnv(change));
 }
 
+ScopedEnvs::~ScopedEnvs()
+{
+    while (!envs_.empty())
+        envs_.pop_back();
+}
+
 std::string to_hex(const std::string& bytes)
 {
     static const char digits[] = "0123456789abcdef";

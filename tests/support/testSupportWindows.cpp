@@ -121,8 +121,9 @@ TempDir::TempDir()
 
 TempDir::TempDir(const std::string& exact_path) : path_(exact_path)
 {
-    remove_tree(path_);
-    make_dir(path_);
+    // Never take over (and later delete) a tree that was there before.
+    if (!CreateDirectoryA(path_.c_str(), nullptr))
+        throw std::runtime_error("cannot make a fresh directory (exists?): " + path_);
 }
 
 TempDir::~TempDir()
