@@ -25,6 +25,13 @@ for dll in $dlls; do
     esac
 done
 
+# The Linux launcher carries its C++ runtime: only the C library and the
+# loader are loaded at start.
+libs=$(ldd build/linux/brumlet | awk '{print $1}' | grep -v -e '^linux-vdso' -e '^libc\.so' -e '^/lib64/ld-linux' || true)
+if [ -n "$libs" ]; then
+    echo "brumlet loads $libs at start; only libc was expected"; exit 1
+fi
+
 echo "== Linux: tests"
 (cd build/linux && ctest --output-on-failure)
 
