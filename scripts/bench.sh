@@ -1,0 +1,222 @@
+#!/usr/bin/env bash
+# Measures what the launcher costs in front of its child, each case beside
+# its floor in the same run, and writes BENCHMARKS.md (machine, date, table)
+# and bench/scaling.png (time against jars and against arguments).
+#
+#   scripts/bench.sh           the full run (several minutes; keep the machine quiet)
+#   scripts/bench.sh --quick   a few runs of each case into a scratch directory,
+#                              to see that every part works; commits nothing
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+. scripts/packages.sh
+
+quick=0
+[ "${1:-}" = "--quick" ] && quick=1
+if [ $quick -eq 1 ]; then
+    runs=5 jvm_runs=3 warmup=1 jar_counts="10 100" arg_counts="10 1000"
+else
+    runs=500 jvm_runs=100 warmup=20 jar_counts="10 100 1000 10000" arg_counts="10 1000 100000"
+fi
+
+ensure_packages cmake make gcc g++ openjdk-17-jdk-headless hyperfine gnuplot-nox \
+    g++-mingw-w64-x86-64-posix wine64 wine
+
+# quietly COMMAND...: runs it, showing its output only when it fails.
+quietly() {
+    local log
+    log=$(mktemp)
+    "$@" >"$log" 2>&1 || { cat "$log"; rm -f "$log"; return 1; }
+    rm -f "$log"
+}
+echo "== Building the launchers (release)"
+quietly cmake -S . -B build/bench -DBRUMLET_TESTS=OFF -DCMAKE_BUILD_TYPE=Release
+quietly cmake --build build/bench -j2
+quietly cmake -S . -B build/bench-windows -DBRUMLET_TESTS=OFF -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+quietly cmake --build build/bench-windows -j2
+
+scratch=$(mktemp -d /tmp/brumlet-bench.XXXXXX)
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver64
+export WINEPREFIX=$scratch/wine WINEDEBUG=-all
+cleanup() {
+    "$wineserver" -k 2>/dev/null || true
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+out_dir=$top
+[ $quick -eq 1 ] && out_dir=$scratch/out && mkdir -p "$out_dir/bench"
+
+# The floors: a static program that does nothing, for Linux and Windows.
+gcc -O2 -static -o "$scratch/trivial" bench/trivial.c
+x86_64-w64-mingw32-gcc -O2 -static -o "$scratch/trivial.exe" bench/trivial.c
+trivial=$scratch/trivial
+
+# The tool, and a suite whose runtime is this machine's JDK.
+jdk=$(dirname "$(dirname "$(readlink -f "$(command -v java)")")")
+mkdir -p "$scratch/classes"
+javac -d "$scratch/classes" bench/tool/com/velkor/brumlet/Brumlet.java
+jar cf "$scratch/tool.jar" -C "$scratch/classes" .
+
+# make_suite DIR JARS: DIR/bin64 with the launcher, the tool and JARS more
+# (empty) jars, and the JDK as DIR/bin64/jre64.
+make_suite() {
+    mkdir -p "$1/bin64"
+    cp build/bench/brumlet "$1/bin64/"
+    cp "$scratch/tool.jar" "$1/bin64/"
+    ln -s "$jdk" "$1/bin64/jre64"
+    local i
+    for ((i = 0; i < $2; i++)); do : >"$1/bin64/library-$i.jar"; done
+}
+suite=$scratch/suite
+make_suite "$suite" 0
+# A runtime whose java is the trivial program, for the launcher's own cost.
+mkdir -p "$scratch/trivial-jre/bin"
+cp "$trivial" "$scratch/trivial-jre/bin/java"
+
+# median NAME CSV: the median in milliseconds of the named command.
+median() {
+    awk -F, -v name="$1" '$1 == name { printf "%.3f", $4 * 1000 }' "$2"
+}
+# bench CSV RUNS NAME COMMAND NAME COMMAND ...: hyperfine without a shell.
+bench() {
+    local csv=$1 count=$2
+    shift 2
+    local names=()
+    while [ $# -gt 0 ]; do
+        names+=(-n "$1" "$2")
+        shift 2
+    done
+    hyperfine -N --style none --warmup "$warmup" --runs "$count" --export-csv "$csv" "${names[@]}" \
+        >/dev/null 2>>"$scratch/hyperfine.log"
+}
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+verdict() { awk -v r="$1" -v g="$2" 'BEGIN { print (r <= g) ? "met" : "MISSED" }'; }
+
+rows=()
+add_row() {  # case, launcher ms, floor ms, goal
+    local r
+    r=$(ratio "$2" "$3")
+    rows+=("| $1 | $2 | $3 | $r× | ≤ $4× | $(verdict "$r" "$4") |")
+}
+
+echo "== Launcher then a trivial child, against the trivial child alone"
+NATIVE_WRAP_JRE_DIR_OVERRIDE=$scratch/trivial-jre bench "$scratch/trivial.csv" "$runs" \
+    floor "$trivial" launcher "$suite/bin64/brumlet"
+add_row "launcher → trivial child vs. trivial child alone" \
+    "$(median launcher "$scratch/trivial.csv")" "$(median floor "$scratch/trivial.csv")" 2.5
+
+echo "== The real JDK: child launch and in-process launch against plain java"
+DRAVON_ROOTDIR=$suite bench "$scratch/jdk.csv" "$jvm_runs" \
+    java "$jdk/bin/java -cp $suite/bin64/tool.jar com.velkor.brumlet.Brumlet" \
+    child "$suite/bin64/brumlet" \
+    in-process "$suite/bin64/brumlet --wrapper-load-jvm-in-process"
+java_ms=$(median java "$scratch/jdk.csv")
+add_row "child launch vs. plain \`java\`" "$(median child "$scratch/jdk.csv")" "$java_ms" 1.02
+add_row "in-process launch vs. plain \`java\`" "$(median in-process "$scratch/jdk.csv")" "$java_ms" 0.97
+
+echo "== Dry run with 1,000 jars and 10,000 arguments"
+make_suite "$scratch/suite-1000" 1000
+args=$(seq -f 'a%g' 10000 | tr '\n' ' ')
+DRAVON_ROOTDIR=$scratch/suite-1000 bench "$scratch/dry.csv" "$runs" \
+    floor "$trivial $args" launcher "$scratch/suite-1000/bin64/brumlet --wrapper-disable-exec $args"
+add_row "dry run, 1,000 jars and 10,000 arguments vs. trivial program with the arguments" \
+    "$(median launcher "$scratch/dry.csv")" "$(median floor "$scratch/dry.csv")" 1.5
+
+echo "== Scaling in jars and in arguments (dry runs)"
+: >"$scratch/jars.dat"
+for n in $jar_counts; do
+    [ -d "$scratch/suite-$n" ] || make_suite "$scratch/suite-$n" "$n"
+    DRAVON_ROOTDIR=$scratch/suite-$n bench "$scratch/jars-$n.csv" "$runs" \
+        floor "$trivial" launcher "$scratch/suite-$n/bin64/brumlet --wrapper-disable-exec"
+    echo "$n $(median launcher "$scratch/jars-$n.csv") $(median floor "$scratch/jars-$n.csv")" >>"$scratch/jars.dat"
+done
+# Arguments go through xargs for launcher and floor alike: 100,000 of them
+# do not fit into one argument of hyperfine.
+max_chars=$(($(getconf ARG_MAX) - 262144))
+: >"$scratch/args.dat"
+for n in $arg_counts; do
+    seq -f 'a%g' "$n" | tr '\n' '\0' >"$scratch/args-$n"
+    xargs_cmd="xargs -0 -s $max_chars -a $scratch/args-$n"
+    DRAVON_ROOTDIR=$suite bench "$scratch/args-$n.csv" "$runs" \
+        floor "$xargs_cmd $trivial" launcher "$xargs_cmd $suite/bin64/brumlet --wrapper-disable-exec"
+    echo "$n $(median launcher "$scratch/args-$n.csv") $(median floor "$scratch/args-$n.csv")" >>"$scratch/args.dat"
+done
+# The cost per item above the floor, between the two largest points.
+per_item() {
+    awk '{ n[NR] = $1; t[NR] = $2 - $3 }
+         END { printf "%.2f", (t[NR] - t[NR-1]) / (n[NR] - n[NR-1]) * 1000 }' "$1"
+}
+jar_us=$(per_item "$scratch/jars.dat")
+arg_us=$(per_item "$scratch/args.dat")
+
+echo "== Peak memory of the launcher while its child runs"
+DRAVON_ROOTDIR=$suite "$suite/bin64/brumlet" sleep &
+launcher_pid=$!
+sleep 1
+rss_kb=$(awk '/^VmHWM:/ { print $2 }' "/proc/$launcher_pid/status")
+wait "$launcher_pid"
+rss_mb=$(awk -v k="$rss_kb" 'BEGIN { printf "%.2f", k / 1024 }')
+rss_verdict=$(awk -v k="$rss_kb" 'BEGIN { print (k <= 4096) ? "met" : "MISSED" }')
+
+echo "== Windows launcher under Wine, against a trivial Windows child alone"
+"$wine" wineboot -i </dev/null >/dev/null 2>&1
+"$wineserver" -p </dev/null >/dev/null 2>&1 &
+mkdir -p "$scratch/win/bin64" "$scratch/win-jre/bin"
+cp build/bench-windows/brumlet.exe "$scratch/tool.jar" "$scratch/win/bin64/"
+cp "$scratch/trivial.exe" "$scratch/win-jre/bin/java.exe"
+NATIVE_WRAP_JRE_DIR_OVERRIDE="Z:$scratch/win-jre" bench "$scratch/wine.csv" "$jvm_runs" \
+    floor "$wine $scratch/trivial.exe" launcher "$wine $scratch/win/bin64/brumlet.exe"
+wine_launcher=$(median launcher "$scratch/wine.csv")
+wine_floor=$(median floor "$scratch/wine.csv")
+
+machine="$(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $(nproc) cores, $(uname -sr)"
+{
+    echo "# Benchmarks"
+    echo
+    echo "Written by \`scripts/bench.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC')."
+    echo "Machine: $machine. Medians of hyperfine \`-N\` runs ($runs per case; $jvm_runs with a JVM or Wine), all in one run."
+    echo
+    echo "| Case | launcher (ms) | floor (ms) | ratio | goal | |"
+    echo "|---|---|---|---|---|---|"
+    printf '%s\n' "${rows[@]}"
+    echo "| peak RSS of the launcher while its child runs | $rss_mb MB | | | ≤ 4 MB | $rss_verdict |"
+    echo
+    echo "Scaling (dry runs, milliseconds; each point against the trivial program given the same arguments):"
+    echo
+    echo "| jars | launcher | floor |"
+    echo "|---|---|---|"
+    awk '{ printf "| %s | %s | %s |\n", $1, $2, $3 }' "$scratch/jars.dat"
+    echo
+    echo "| arguments | launcher | floor |"
+    echo "|---|---|---|"
+    awk '{ printf "| %s | %s | %s |\n", $1, $2, $3 }' "$scratch/args.dat"
+    echo
+    echo "Cost above the floor: $jar_us µs per jar, $arg_us µs per argument (between the two largest points)."
+    echo
+    echo "Wine figures (the Windows launcher under Wine, not Windows): brumlet.exe → trivial child $wine_launcher ms, trivial child alone $wine_floor ms, ratio $(ratio "$wine_launcher" "$wine_floor")×."
+    echo
+    echo "![time against jars and arguments](bench/scaling.png)"
+} >"$out_dir/BENCHMARKS.md"
+
+gnuplot <<EOF
+set terminal pngcairo size 1100,450 font ",10"
+set output "$out_dir/bench/scaling.png"
+set multiplot layout 1,2 title "brumlet dry run against the trivial program (medians)"
+set logscale x
+set logscale y
+set grid
+set key top left
+set ylabel "milliseconds"
+set xlabel "jars in the launcher's directory"
+plot "$scratch/jars.dat" using 1:2 with linespoints title "launcher", \
+     "$scratch/jars.dat" using 1:3 with linespoints title "trivial program (floor)"
+set xlabel "arguments"
+plot "$scratch/args.dat" using 1:2 with linespoints title "launcher", \
+     "$scratch/args.dat" using 1:3 with linespoints title "trivial program (floor)"
+unset multiplot
+EOF
+
+cat "$out_dir/BENCHMARKS.md"
+[ $quick -eq 1 ] || echo "== Wrote BENCHMARKS.md and bench/scaling.png"
