@@ -1,8 +1,9 @@
 // JavaCommandLine: one launch of a Java program. The main class is the base's
 // program and the tool's arguments are the base's arguments; on top of them
 // this class holds the Java executable, the JVM options (heap sizes among
-// them) and the class path, recognises the Java launch options, and renders
-// the complete java command text.
+// them) and the class path, recognises the Java launch options, renders
+// the complete java command text, and runs it as a child process or inside
+// this process through the Invocation API (inProcessLaunch.cpp).
 #pragma once
 
 #include <jni.h>
@@ -120,6 +121,7 @@ public:
     os::Library load_library(std::string path, const std::string& jre_dir);
     // The entry `name` of `library`, or null.
     void* find_symbol(const os::Library& library, std::string name);
+    // Gives up the launcher's reference on `library`.
     void free_library(os::Library& library);
 
 private:

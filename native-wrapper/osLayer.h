@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace os {
@@ -102,8 +103,19 @@ class Library {
 public:
     Library() = default;
     ~Library() { release(); }
-    Library(Library&& other) noexcept;
-    Library& operator=(Library&& other) noexcept;
+    Library(Library&& other) noexcept : handle_(other.handle_), error_(std::move(other.error_))
+    {
+        other.handle_ = nullptr;
+    }
+    Library& operator=(Library&& other) noexcept
+    {
+        if (this != &other) {
+            release();
+            handle_ = std::exchange(other.handle_, nullptr);
+            error_ = std::move(other.error_);
+        }
+        return *this;
+    }
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;
 

@@ -201,22 +201,6 @@ void put_env(const std::string& name, const std::string& value)
 
 // ---- Shared libraries and argument text, for the in-process JVM launch ----
 
-Library::Library(Library&& other) noexcept : handle_(other.handle_), error_(std::move(other.error_))
-{
-    other.handle_ = nullptr;
-}
-
-Library& Library::operator=(Library&& other) noexcept
-{
-    if (this != &other) {
-        release();
-        handle_ = other.handle_;
-        error_ = std::move(other.error_);
-        other.handle_ = nullptr;
-    }
-    return *this;
-}
-
 bool Library::load(const std::string& path, const std::string&)
 {
     release();

@@ -73,7 +73,7 @@ TEST(InProcessDoubles, CallsOptionsArgumentsAndSplashInOrder)
 {
     DoubleRuntime runtime;
     RunResult result = runtime.run(
-        {"--wrapper-verbose", "--jvm-init-heap-size=64m", "--jvm-max-heap-size=1g", "a b", "\xe9", ""});
+        {"--wrapper-verbose", "--jvm-init-heap-size=64m", "--jvm-max-heap-size=1g", "a b", "\xe9\x80", ""});
     EXPECT_EQ(0, result.exit_code) << result.err;
     EXPECT_EQ("", result.err);
     const std::string classpath = echoed_classpath(result.out);
@@ -95,14 +95,14 @@ TEST(InProcessDoubles, CallsOptionsArgumentsAndSplashInOrder)
         "NewString 0061 0020 0062",
         "SetObjectArrayElement 0",
         "DeleteLocalRef",
-        "NewString 00e9",  // the ANSI code page's é
+        "NewString 00e9 20ac",  // é and € of the ANSI code page (1252 here)
         "SetObjectArrayElement 1",
         "DeleteLocalRef",
         "NewString ",
         "SetObjectArrayElement 2",
         "DeleteLocalRef",
         "GetStaticMethodID main ([Ljava/lang/String;)V",
-        "CallStaticVoidMethod main ([Ljava/lang/String;)V [0061 0020 0062] [00e9] []",
+        "CallStaticVoidMethod main ([Ljava/lang/String;)V [0061 0020 0062] [00e9 20ac] []",
         "SplashClose",
         "ExceptionOccurred",
         "DestroyJavaVM",
