@@ -173,16 +173,5 @@ TEST(InProcessDoubles, EachOutcomeWithItsMessageStreamAndStatus)
     }
 }
 
-TEST(InProcessDoubles, OnlyMainGetsNoArguments)
-{
-    DoubleRuntime runtime;
-    EXPECT_EQ(0, runtime.run({"x"}, "only-main()").exit_code);
-    const std::vector<std::string> calls = runtime.calls();
-    auto retry = std::find(calls.begin(), calls.end(), "GetStaticMethodID main ()V");
-    ASSERT_NE(calls.end(), retry);
-    EXPECT_EQ("ExceptionClear", *(retry - 1));
-    EXPECT_EQ("CallStaticVoidMethod main ()V", *(retry + 1));
-}
-
 }  // namespace
 #endif
