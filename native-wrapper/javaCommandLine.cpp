@@ -136,6 +136,8 @@ std::string JavaCommandLine::build_command_text()
 
 int JavaCommandLine::run()
 {
+    if (load_jvm_in_process)
+        return run_in_process();
     return CommandLine::run();
 }
 

@@ -1,14 +1,34 @@
 // JavaCommandLine: one launch of a Java program. The main class is the base's
 // program and the tool's arguments are the base's arguments; on top of them
 // this class holds the Java executable, the JVM options (heap sizes among
-// them) and the class path, recognises the Java launch options, and renders
-// the complete java command text.
+// them) and the class path, recognises the Java launch options, renders
+// the complete java command text, and runs it as a child process or inside
+// this process through the Invocation API (inProcessLaunch.cpp).
 #pragma once
+
+#include <jni.h>
 
 #include <string>
 #include <vector>
 
 #include "commandLine.h"
+#include "osLayer.h"
+
+// The entry points of the Java runtime's libraries that the in-process launch
+// calls, found by name in the loaded libraries; null until found. Every call
+// into those libraries goes through this table (and, once the JVM exists,
+// through the JNIEnv and JavaVM function tables), so a stand-in runtime sees
+// the same calls in the same order.
+struct InvocationFunctions {
+    jint(JNICALL* CreateJavaVM)(JavaVM** vm, void** env, void* args) = nullptr;
+    void (*SplashInit)() = nullptr;
+    int (*SplashLoadFile)(const char* file_name) = nullptr;
+    void (*SplashSetFileJarName)(const char* file_name, const char* jar_name) = nullptr;
+};
+
+// The close entry of the splash screen that is up, for the whole process;
+// null when no splash screen was shown.
+extern void (*splash_close)();
 
 class JavaCommandLine : public CommandLine {
 public:
@@ -17,10 +37,11 @@ public:
     JavaCommandLine(const char* program, int argc, char** argv);
     ~JavaCommandLine() override;
 
-    // Starts the tool through the Java executable as a child process (the
-    // base's run) and returns its exit status. "--wrapper-load-jvm-in-process"
-    // is recorded, but this build has no in-process launch yet: it starts the
-    // child either way.
+    // Runs the tool and returns the exit status: with
+    // "--wrapper-load-jvm-in-process" inside this process (run_in_process),
+    // otherwise through the Java executable as a child process (the base's
+    // run). Either way the java command text is built first and echoed when
+    // verbose, and nothing runs when execution is disabled (status 0).
     int run() override;
 
     // Consumes "--wrapper-load-jvm-in-process", "--re-exec-jni-with-env",
@@ -67,6 +88,42 @@ public:
     void add_wrapper_jar(const char* path);
     static bool is_jar_name(const std::string& text);
 
+    // ---- In-process launch ----
+
+    // Builds and echoes the command text, creates a JVM on this thread and
+    // calls the main class's main. Returns 0 when main returned, 1 when an
+    // exception escaped it (described on the JVM's error channel), -1 when
+    // the JVM, the class or main cannot be had (reported first); a
+    // System.exit in the tool ends the process with its status.
+    int run_in_process();
+    // Loads the runtime's JVM library and creates the JVM with the JVM
+    // options (splash options taken out and shown instead) and the class
+    // path as the last option. Returns 0 and fills `vm` and `env`, or -1
+    // after a message.
+    int create_jvm(JavaVM** vm, JNIEnv** env);
+    // Calls the static main(String[]) of the main class with the tool's
+    // arguments, or main() when there is none. Returns 0 once it returned,
+    // -1 after a message when the class or both methods are missing (the
+    // lookup's exception is left pending).
+    int call_main(JNIEnv* env);
+    // Describes and clears a pending Java exception; true if there was one.
+    bool check_java_exception(JNIEnv* env);
+    // Shows `image` through the runtime's splash library and sets
+    // splash_close. A library that cannot be loaded is reported on the out
+    // stream; one lacking an entry shows nothing. The library stays loaded.
+    void show_splash_screen(const std::string& image, std::string jre_dir);
+    // The image named by a "-splash" JVM option: after the first ':', without
+    // surrounding double quotes; empty when it names none.
+    static std::string splash_image_name(const std::string& option);
+
+    // The library at `path`, with the runtime's own library directory
+    // searched for its imports. Not loaded (its error() says why) on failure.
+    os::Library load_library(std::string path, const std::string& jre_dir);
+    // The entry `name` of `library`, or null.
+    void* find_symbol(const os::Library& library, std::string name);
+    // Gives up the launcher's reference on `library`.
+    void free_library(os::Library& library);
+
 private:
     void grow_classpath_jar_array();
     void store_classpath_jar(std::string jar);
@@ -81,4 +138,5 @@ private:
     std::string jvm_max_heap_size;
     bool load_jvm_in_process;
     bool re_exec_jni_with_env;
+    InvocationFunctions invocation;
 };

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace os {
@@ -23,6 +24,8 @@ struct PlatformFacts {
     const char* jre_offset;             // the java launcher below the suite root
     const char* sibling_tool_file;      // "\\tolvex.exe" / "/tolvex"
     bool folds_path_case;               // path normalisation lowers case and turns '\\' into '/'
+    const char* runtime_libs_below_jre; // "bin" / "lib": where the runtime keeps the libraries its JVM imports
+    bool splash_lib_needs_jvm_lib;      // the splash library resolves its JVM dependency only once that is loaded
 };
 
 extern const PlatformFacts facts;
@@ -91,5 +94,59 @@ bool list_directory(const std::string& dir, std::vector<std::string>& names);
 // Writes a variable into the process environment, for this process and its
 // children; an empty value removes the variable.
 void put_env(const std::string& name, const std::string& value);
+
+// ---- Shared libraries and argument text, for the in-process JVM launch ----
+
+// A shared library loaded into the process, released when the object dies.
+// A failed load keeps the OS's reason, for messages and tests.
+class Library {
+public:
+    Library() = default;
+    ~Library() { release(); }
+    Library(Library&& other) noexcept : handle_(other.handle_), error_(std::move(other.error_))
+    {
+        other.handle_ = nullptr;
+    }
+    Library& operator=(Library&& other) noexcept
+    {
+        if (this != &other) {
+            release();
+            handle_ = std::exchange(other.handle_, nullptr);
+            error_ = std::move(other.error_);
+        }
+        return *this;
+    }
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+
+    // Loads the library at `path`, used as given. When `dependency_dir` is
+    // not empty it is searched for the libraries that this one imports
+    // (Windows: it is on the DLL search path during the load, and the
+    // previous DLL directory is restored afterwards; POSIX: no effect, the
+    // library's own run path decides). Releases what was loaded before.
+    // Returns false and keeps the OS error when the load fails.
+    bool load(const std::string& path, const std::string& dependency_dir = "");
+    bool loaded() const { return handle_ != nullptr; }
+    // The entry `name`, or null when the library lacks it (or is not loaded).
+    void* find(const char* name) const;
+    // Gives up this object's reference; the OS unloads the library once no
+    // other reference holds it.
+    void release();
+    // Keeps the library loaded for the rest of the process: the object no
+    // longer releases it.
+    void keep_loaded() { handle_ = nullptr; }
+    // The OS's text for the last failed load or lookup; empty when none.
+    const std::string& error() const { return error_; }
+
+private:
+    void* handle_ = nullptr;
+    std::string error_;
+};
+
+// An argument as the platform's narrow text (Windows: the ANSI code page;
+// POSIX: UTF-8) decoded to UTF-16, the form Java strings take. Bytes that are
+// not valid in that encoding become U+FFFD, as java's own launcher decodes
+// its arguments.
+std::u16string decode_arg(const std::string& text);
 
 }  // namespace os

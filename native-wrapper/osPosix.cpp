@@ -1,5 +1,6 @@
 // The OS layer on Linux.
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -9,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "commandText.h"
@@ -30,6 +32,8 @@ const PlatformFacts facts = {
     "/bin64/jre64/bin/java",
     "/tolvex",
     false,
+    "lib",
+    true,  // Debian's libsplashscreen.so needs libjvm.so, which no search path of its own finds
 };
 
 const FileHandle invalid_file = -1;
@@ -193,6 +197,107 @@ void put_env(const std::string& name, const std::string& value)
         unsetenv(name.c_str());
     else
         setenv(name.c_str(), value.c_str(), 1);
+}
+
+// ---- Shared libraries and argument text, for the in-process JVM launch ----
+
+bool Library::load(const std::string& path, const std::string&)
+{
+    release();
+    // Global symbols, as java's own launcher loads the JVM: libraries loaded
+    // later (the splash library) bind to the JVM that is already there.
+    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
+    if (handle_ == nullptr) {
+        const char* reason = dlerror();
+        error_ = reason != nullptr ? reason : "dlopen failed";
+        return false;
+    }
+    error_.clear();
+    return true;
+}
+
+void* Library::find(const char* name) const
+{
+    return handle_ != nullptr ? dlsym(handle_, name) : nullptr;
+}
+
+void Library::release()
+{
+    if (handle_ != nullptr)
+        dlclose(handle_);
+    handle_ = nullptr;
+}
+
+namespace {
+
+void append_utf16(std::u16string& out, char32_t code_point)
+{
+    if (code_point < 0x10000) {
+        out += static_cast<char16_t>(code_point);
+    } else {
+        code_point -= 0x10000;
+        out += static_cast<char16_t>(0xD800 + (code_point >> 10));
+        out += static_cast<char16_t>(0xDC00 + (code_point & 0x3FF));
+    }
+}
+
+}  // namespace
+
+std::u16string decode_arg(const std::string& text)
+{
+    // UTF-8 as java decodes its arguments under a UTF-8 locale: the longest
+    // start of a valid sequence that breaks off becomes one U+FFFD, and so
+    // does each byte that cannot start a sequence. Like java, an encoded
+    // surrogate (ED A0..BF xx) becomes one U+FFFD for its three bytes.
+    const char16_t replacement = 0xFFFD;
+    std::u16string out;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        unsigned char lead = static_cast<unsigned char>(text[i]);
+        std::size_t more;
+        char32_t code_point;
+        unsigned char low = 0x80, high = 0xBF;  // the range of the next byte
+        if (lead < 0x80) {
+            out += static_cast<char16_t>(lead);
+            ++i;
+            continue;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            more = 1;
+            code_point = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            more = 2;
+            code_point = lead & 0x0F;
+            if (lead == 0xE0)
+                low = 0xA0;  // no overlong forms
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            more = 3;
+            code_point = lead & 0x07;
+            if (lead == 0xF0)
+                low = 0x90;
+            if (lead == 0xF4)
+                high = 0x8F;  // nothing beyond U+10FFFF
+        } else {
+            out += replacement;
+            ++i;
+            continue;
+        }
+        std::size_t next = i + 1;
+        std::size_t taken = 0;
+        for (; taken < more && next < text.size(); ++taken, ++next) {
+            unsigned char byte = static_cast<unsigned char>(text[next]);
+            if (byte < low || byte > high)
+                break;
+            code_point = (code_point << 6) | (byte & 0x3F);
+            low = 0x80;
+            high = 0xBF;
+        }
+        if (taken < more || (code_point >= 0xD800 && code_point <= 0xDFFF))
+            out += replacement;
+        else
+            append_utf16(out, code_point);
+        i = next;
+    }
+    return out;
 }
 
 }  // namespace os

@@ -2,6 +2,8 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "osLayer.h"
@@ -20,6 +22,8 @@ const PlatformFacts facts = {
     "\\bin64\\jre64\\bin\\java.exe",
     "\\tolvex.exe",
     true,
+    "bin",
+    false,
 };
 
 const FileHandle invalid_file = reinterpret_cast<FileHandle>(INVALID_HANDLE_VALUE);
@@ -206,6 +210,73 @@ void put_env(const std::string& name, const std::string& value)
     // The C runtime's update also reaches SetEnvironmentVariableA, so
     // children inherit the change; "NAME=" removes the variable.
     _putenv((name + "=" + value).c_str());
+}
+
+// ---- Shared libraries and argument text, for the in-process JVM launch ----
+
+namespace {
+
+std::string current_dll_directory()
+{
+    std::vector<char> buffer(MAX_PATH);
+    DWORD length = GetDllDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (length >= buffer.size()) {
+        buffer.resize(length + 1);
+        length = GetDllDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
+    }
+    return length < buffer.size() ? std::string(buffer.data(), length) : std::string();
+}
+
+}  // namespace
+
+bool Library::load(const std::string& path, const std::string& dependency_dir)
+{
+    release();
+    // LoadLibraryA resolves the DLLs that this one imports by the standard
+    // search order, which does not include the directory where a Java
+    // runtime keeps its C runtime DLL: that directory joins the search for
+    // this load only.
+    std::string previous;
+    if (!dependency_dir.empty()) {
+        previous = current_dll_directory();
+        SetDllDirectoryA(dependency_dir.c_str());
+    }
+    HMODULE module = LoadLibraryA(path.c_str());
+    DWORD error = GetLastError();
+    if (!dependency_dir.empty())
+        SetDllDirectoryA(previous.empty() ? nullptr : previous.c_str());
+    if (module == nullptr) {
+        error_ = "LoadLibrary failed with error " + std::to_string(error);
+        return false;
+    }
+    handle_ = module;
+    error_.clear();
+    return true;
+}
+
+void* Library::find(const char* name) const
+{
+    if (handle_ == nullptr)
+        return nullptr;
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name));
+}
+
+void Library::release()
+{
+    if (handle_ != nullptr)
+        FreeLibrary(static_cast<HMODULE>(handle_));
+    handle_ = nullptr;
+}
+
+std::u16string decode_arg(const std::string& text)
+{
+    if (text.empty())
+        return std::u16string();
+    int size = static_cast<int>(text.size());
+    int length = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), size, &wide[0], length);
+    return std::u16string(wide.begin(), wide.end());
 }
 
 }  // namespace os

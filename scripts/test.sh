@@ -6,7 +6,9 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 . scripts/packages.sh
 
-ensure_packages cmake make g++ googletest openjdk-17-jdk-headless g++-mingw-w64-x86-64-posix wine64 wine
+# openjdk-17-jre brings libsplashscreen.so, xvfb the display it shows on.
+ensure_packages cmake make g++ googletest openjdk-17-jdk-headless openjdk-17-jre xvfb g++-mingw-w64-x86-64-posix \
+    wine64 wine
 
 echo "== Linux: build"
 cmake -S . -B build/linux >/dev/null
@@ -33,7 +35,8 @@ if [ -n "$libs" ]; then
 fi
 
 echo "== Linux: tests"
-(cd build/linux && ctest --output-on-failure)
+# Under a virtual X display of its own, where the splash screen is shown.
+(cd build/linux && xvfb-run -a ctest --output-on-failure)
 
 echo "== Windows: tests under Wine"
 # A prefix of this run's own, and one wineserver kept alive for all Wine

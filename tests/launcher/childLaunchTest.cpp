@@ -18,13 +18,6 @@ std::string first_line(const std::string& text)
     return line;
 }
 
-// Arguments that a naive launcher would break; only UTF-8 text for the real
-// JVM, which decodes its arguments by the locale.
-const std::vector<std::string> awkward_text_args = {
-    "", " ", "a b", "tab\there", "C:\\dir\\", "\\\\server\\share\\", "\"", "\\\"", "a\"b\"c", "x=\"y z\"\\",
-    "*", "?.txt", "*.jar", "caf\xc3\xa9 \xe2\x82\xac", "--splash=1", "--helpx", "-Dx=1", "--", "'single'",
-};
-
 // The native test child takes any bytes; on Windows they are ANSI code page
 // characters and must survive the trip through CreateProcessA both ways.
 std::vector<std::string> awkward_byte_args()

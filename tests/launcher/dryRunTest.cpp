@@ -18,33 +18,9 @@ std::vector<std::string> dry(std::vector<std::string> args)
     return args;
 }
 
-// The C runtime writes "\r\n" for a line feed on Windows consoles and pipes.
-std::string plain_newlines(std::string text)
-{
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
-            out += text[i];
-    }
-    return out;
-}
-
 std::string java_below(const std::string& jre_dir)
 {
     return join(join(jre_dir, "bin"), std::string("java") + exe_suffix);
-}
-
-// A directory as the launcher substitutes it for a wrapper variable: on
-// Windows with forward slashes, in lower case, with an upper-case drive
-// letter; on Linux as it is.
-std::string as_substituted(std::string path)
-{
-    if (on_windows) {
-        for (char& c : path)
-            c = c == '\\' ? '/' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        path[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
-    }
-    return path;
 }
 
 const std::string main_class_token = "\"com.velkor.brumlet.Brumlet\" ";
@@ -98,6 +74,9 @@ TEST(DryRun, RendersOptionsAndArguments)
         {{"a", "--splash=3"}, " " + main_class_token + "\"a\" "},
         {{"--splash=1", "a"}, " " + main_class_token + "\"--splash=1\" \"a\" "},
         {{"--help"}, " " + main_class_token + "\"--help\" "},
+        // the in-process launch echoes the same text and loads nothing from
+        // the (empty) runtime
+        {{"--wrapper-load-jvm-in-process", "a"}, " " + main_class_token + "\"a\" "},
         {{"--wrapper-add-jar"}, " " + main_class_token},
         {{"--wrapper-add-jar=tools.zip"}, " " + main_class_token},
     };

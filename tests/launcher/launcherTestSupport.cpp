@@ -1,5 +1,6 @@
 #include "launcherTestSupport.h"
 
+#include <cctype>
 #include <stdexcept>
 
 namespace launcher_testing {
@@ -16,13 +17,44 @@ std::string built_test_child()
     return join(own_dir(), std::string("test_child") + exe_suffix);
 }
 
+std::string built_test_launcher()
+{
+    return join(own_dir(), std::string("brumlet_test_launcher") + exe_suffix);
+}
+
+std::string plain_newlines(std::string text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+            out += text[i];
+    }
+    return out;
+}
+
+std::string as_substituted(std::string path)
+{
+    if (on_windows) {
+        for (char& c : path)
+            c = c == '\\' ? '/' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        path[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
+    }
+    return path;
+}
+
+const std::vector<std::string> awkward_text_args = {
+    "", " ", "a b", "tab\there", "C:\\dir\\", "\\\\server\\share\\", "\"", "\\\"", "a\"b\"c", "x=\"y z\"\\",
+    "*", "?.txt", "*.jar", "caf\xc3\xa9 \xe2\x82\xac", "--splash=1", "--helpx", "-Dx=1", "--", "'single'",
+};
+
 std::vector<EnvVar> clean_launcher_env()
 {
     std::vector<EnvVar> env;
     for (const char* name : {"DRAVON_ROOTDIR", "DRAVON_ROOTDIR_OVERRIDE", "DRAVON_BINDIR", "DRAVON_BINDIR_OVERRIDE",
                              "NATIVE_WRAP_JRE_DIR_OVERRIDE", "TILDR_KIT_VORNI2", "TILDR_KIT_VORNI2_OVERRIDE",
                              "VLK_DISABLE_CYGPATH", "TEST_CHILD_REPORT", "TEST_CHILD_EXIT", "TEST_CHILD_SIGNAL",
-                             "TEST_CHILD_STDOUT_HEX", "TEST_CHILD_STDOUT_REPEAT"})
+                             "TEST_CHILD_STDOUT_HEX", "TEST_CHILD_STDOUT_REPEAT", "TEST_TOOL_ACTION",
+                             "TEST_TOOL_SLEEP_MS", "BRUMLET_TEST_PROFILE", "RUNTIME_DOUBLE_LOG", "JVM_DOUBLE_MODE"})
         env.push_back(unset(name));
     return env;
 }
@@ -35,7 +67,7 @@ void make_fake_runtime(const std::string& jre_dir)
 }
 
 Installation::Installation(const std::vector<std::string>& jars, const std::string& exact_root,
-                           const std::string& launcher_name)
+                           const std::string& launcher_name, const std::string& launcher_program)
     : launcher_name_(launcher_name.empty() ? std::string("brumlet") + exe_suffix : launcher_name)
 {
     if (exact_root.empty()) {
@@ -47,7 +79,7 @@ Installation::Installation(const std::vector<std::string>& jars, const std::stri
         root_ = exact_root;
     }
     make_dir(bin_dir());
-    copy_file(built_launcher(), launcher());
+    copy_file(launcher_program.empty() ? built_launcher() : launcher_program, launcher());
     for (const std::string& jar : jars)
         write_file(join(bin_dir(), jar), "");
     if (on_windows) {

@@ -15,6 +15,20 @@ using testing_support::RunResult;
 // The launcher and the test child as built, beside the test program.
 std::string built_launcher();
 std::string built_test_child();
+// The launcher with test profiles (BRUMLET_TEST_PROFILE, -Xcheck:jni).
+std::string built_test_launcher();
+
+// The C runtime writes "\r\n" for a line feed on Windows consoles and pipes.
+std::string plain_newlines(std::string text);
+
+// A directory as the launcher substitutes it for a wrapper variable: on
+// Windows with forward slashes, in lower case, with an upper-case drive
+// letter; on Linux as it is.
+std::string as_substituted(std::string path);
+
+// Arguments that a naive launcher would break; only UTF-8 text for the real
+// JVM, which decodes its arguments by the locale.
+extern const std::vector<std::string> awkward_text_args;
 
 // A Java runtime directory whose bin/java(.exe) is the test child.
 void make_fake_runtime(const std::string& jre_dir);
@@ -26,11 +40,12 @@ std::vector<EnvVar> clean_launcher_env();
 // An installation: ROOT/bin64/brumlet(.exe) with the given jars beside it
 // (empty files) and a Java runtime at ROOT/bin64/jre64: on Linux the
 // machine's JDK, on Windows the test child as java.exe. ROOT is a fresh
-// directory, or `exact_root` when given; either is removed afterwards.
+// directory, or `exact_root` when given; either is removed afterwards. The
+// launcher installed is `launcher_program` (default: the built launcher).
 class Installation {
 public:
     explicit Installation(const std::vector<std::string>& jars = {}, const std::string& exact_root = "",
-                          const std::string& launcher_name = "");
+                          const std::string& launcher_name = "", const std::string& launcher_program = "");
     Installation(const Installation&) = delete;
     Installation& operator=(const Installation&) = delete;
 

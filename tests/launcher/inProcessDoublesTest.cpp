@@ -1,0 +1,177 @@
+// The in-process launch on Windows, against stand-ins for the runtime's
+// jvm.dll and splashscreen.dll that log every call the launcher makes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "launcherTestSupport.h"
+
+#ifdef _WIN32
+namespace {
+
+using namespace launcher_testing;
+using namespace testing_support;
+
+const char in_process[] = "--wrapper-load-jvm-in-process";
+
+std::string built_double(const std::string& name)
+{
+    return join(join(own_dir(), "runtime-doubles"), name);
+}
+
+// A runtime of stand-ins: bin\java.exe the test child, bin\server\jvm.dll a
+// JVM double that imports a DLL found only in bin, bin\splashscreen.dll a
+// splash double; beside the test launcher, one jar and the splash image.
+struct DoubleRuntime {
+    Installation installation{{"a.jar"}, "", "", built_test_launcher()};
+    TempDir scratch;
+    std::string jre = scratch / "jre";
+    std::string log = scratch / "log";
+    std::string image = as_substituted(installation.bin_dir()) + "/splash.png";
+
+    // An empty name leaves that library out.
+    DoubleRuntime(const std::string& jvm = "jvm_double.dll", const std::string& splash = "splash_double.dll")
+    {
+        make_fake_runtime(jre);
+        const std::string bin = join(jre, "bin");
+        make_dir(join(bin, "server"));
+        copy_file(built_double("runtime_dependency.dll"), join(bin, "runtime_dependency.dll"));
+        if (!jvm.empty())
+            copy_file(built_double(jvm), join(join(bin, "server"), "jvm.dll"));
+        if (!splash.empty())
+            copy_file(built_double(splash), join(bin, "splashscreen.dll"));
+        write_file(join(installation.bin_dir(), "splash.png"), "");
+    }
+
+    RunResult run(std::vector<std::string> args, const std::string& mode = "")
+    {
+        args.insert(args.begin(), in_process);
+        return installation.run(args, {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", jre},
+                                       {"BRUMLET_TEST_PROFILE", "splash"},
+                                       {"RUNTIME_DOUBLE_LOG", log},
+                                       {"JVM_DOUBLE_MODE", mode}});
+    }
+
+    std::vector<std::string> calls() const
+    {
+        std::vector<std::string> lines;
+        std::string text = plain_newlines(read_file(log));
+        for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+            lines.push_back(text.substr(start, end - start));
+        return lines;
+    }
+};
+
+// The text between the quotes after "-cp " in a verbose echo.
+std::string echoed_classpath(const std::string& out)
+{
+    std::size_t start = out.find(" -cp \"") + 6;
+    return out.substr(start, out.find('"', start) - start);
+}
+
+TEST(InProcessDoubles, CallsOptionsArgumentsAndSplashInOrder)
+{
+    DoubleRuntime runtime;
+    RunResult result = runtime.run(
+        {"--wrapper-verbose", "--jvm-init-heap-size=64m", "--jvm-max-heap-size=1g", "a b", "\xe9\x80", ""});
+    EXPECT_EQ(0, result.exit_code) << result.err;
+    EXPECT_EQ("", result.err);
+    const std::string classpath = echoed_classpath(result.out);
+    // The JVM double finds its own import in the runtime's bin only through
+    // the launcher, which has restored the DLL search path once loaded.
+    const std::vector<std::string> expected = {
+        "SplashInit",
+        "SplashLoadFile " + runtime.image,
+        "SplashSetFileJarName " + runtime.image + " (null)",
+        "JNI_CreateJavaVM version=0x10006 nOptions=4 ignoreUnrecognized=0 dlldir= dependency=found",
+        "option -Xcheck:jni",
+        "option -Xms64m",
+        "option -Xmx1g",
+        "option -Djava.class.path=" + classpath,
+        "ExceptionOccurred",
+        "FindClass com/velkor/brumlet/Brumlet",
+        "FindClass java/lang/String",
+        "NewObjectArray 3",
+        "NewString 0061 0020 0062",
+        "SetObjectArrayElement 0",
+        "DeleteLocalRef",
+        "NewString 00e9 20ac",  // é and € of the ANSI code page (1252 here)
+        "SetObjectArrayElement 1",
+        "DeleteLocalRef",
+        "NewString ",
+        "SetObjectArrayElement 2",
+        "DeleteLocalRef",
+        "GetStaticMethodID main ([Ljava/lang/String;)V",
+        "CallStaticVoidMethod main ([Ljava/lang/String;)V [0061 0020 0062] [00e9 20ac] []",
+        "SplashClose",
+        "ExceptionOccurred",
+        "DestroyJavaVM",
+    };
+    EXPECT_EQ(expected, runtime.calls());
+    EXPECT_NE(std::string::npos, classpath.find("a.jar")) << result.out;
+}
+
+bool called(const std::vector<std::string>& calls, const std::string& call)
+{
+    return std::find(calls.begin(), calls.end(), call) != calls.end();
+}
+
+TEST(InProcessDoubles, EachOutcomeWithItsMessageStreamAndStatus)
+{
+    struct Case {
+        const char* what;
+        std::string jvm, splash, mode;
+        std::string out, err;  // "@" stands for the splash image, "#" for the runtime
+        int status;
+        bool main_returned;  // then the splash is closed and the JVM destroyed
+    };
+    const std::string class_name = "com/velkor/brumlet/Brumlet";
+    const Case cases[] = {
+        {"no jvm.dll", "", "splash_double.dll", "", "", "Cannot load library: '#\\bin\\server\\jvm.dll'\n", -1, false},
+        {"no entry", "jvm_double_without_entry.dll", "splash_double.dll", "", "",
+         "Cannot load symbol/function: 'JNI_CreateJavaVM'\n", -1, false},
+        {"creation fails", "jvm_double.dll", "splash_double.dll", "create-fails",
+         "\nJavaCommandLine: Unable to Launch JVM with JNI\n", "", -1, false},
+        {"no class", "jvm_double.dll", "splash_double.dll", "no-class",
+         "JavaCommandLine: JNI Class Not Found Error: " + class_name + "\n",
+         "Exception in thread \"main\" java.lang.NoClassDefFoundError: " + class_name + "\n", -1, false},
+        {"no main", "jvm_double.dll", "splash_double.dll", "no-main", "JavaCommandLine: JNI Incorrect Method ID: main\n",
+         "Exception in thread \"main\" java.lang.NoSuchMethodError: main\n", -1, false},
+        {"only main()", "jvm_double.dll", "splash_double.dll", "only-main()", "", "", 0, true},
+        {"exception escapes main", "jvm_double.dll", "splash_double.dll", "throws", "",
+         "Exception in thread \"main\" java.lang.IllegalStateException: thrown out of main\n", 1, true},
+        {"no splash library", "jvm_double.dll", "", "", "Could not load splash screen: @\n", "", 0, true},
+        {"splash library without SplashSetFileJarName", "jvm_double.dll", "splash_double_without_jar_name.dll", "", "",
+         "", 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DoubleRuntime runtime(c.jvm, c.splash);
+        auto fill = [&](std::string text) {
+            for (std::size_t at; (at = text.find('@')) != std::string::npos;)
+                text.replace(at, 1, runtime.image);
+            for (std::size_t at; (at = text.find('#')) != std::string::npos;)
+                text.replace(at, 1, runtime.jre);
+            return text;
+        };
+        RunResult result = runtime.run({"x"}, c.mode);
+        EXPECT_EQ(c.status, result.exit_code);
+        EXPECT_EQ(fill(c.out), plain_newlines(result.out));
+        EXPECT_EQ(fill(c.err), plain_newlines(result.err));
+        const std::vector<std::string> calls = runtime.calls();
+        const bool splash_shown = called(calls, "SplashInit");
+        EXPECT_EQ(c.main_returned && splash_shown, called(calls, "SplashClose"));
+        EXPECT_EQ(c.main_returned, called(calls, "DestroyJavaVM"));
+        if (c.main_returned) {
+            // closed after main, before the JVM goes
+            auto close = std::find(calls.begin(), calls.end(), "SplashClose");
+            auto destroy = std::find(calls.begin(), calls.end(), "DestroyJavaVM");
+            auto main = std::find_if(calls.begin(), calls.end(),
+                                     [](const std::string& call) { return call.rfind("CallStaticVoidMethod", 0) == 0; });
+            EXPECT_TRUE(main < destroy && (!splash_shown || (main < close && close < destroy)));
+        }
+    }
+}
+
+}  // namespace
+#endif

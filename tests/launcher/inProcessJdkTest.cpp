@@ -1,0 +1,164 @@
+// The in-process launch on Linux, against the machine's real JDK: the test
+// launcher (every JVM under -Xcheck:jni) loads libjvm.so and runs the Java
+// test tool inside its own process.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "launcherTestSupport.h"
+
+#ifdef BRUMLET_TEST_JDK_HOME
+namespace {
+
+using namespace launcher_testing;
+using namespace testing_support;
+
+const char in_process[] = "--wrapper-load-jvm-in-process";
+
+bool ends_with(const std::string& text, const std::string& tail)
+{
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// The test launcher installed with the JDK as its runtime and, unless told
+// otherwise, the test tool's jar and the splash image beside it.
+struct JdkRun {
+    Installation installation{{}, "", "", built_test_launcher()};
+    TempDir scratch;
+    std::string report = scratch / "report";
+    std::string image = join(installation.bin_dir(), "splash.png");
+
+    explicit JdkRun(bool with_tool = true)
+    {
+        if (with_tool)
+            copy_file(join(own_dir(), "brumlet_test_tool.jar"), join(installation.bin_dir(), "brumlet_test_tool.jar"));
+        copy_file(join(own_dir(), "splash.png"), image);
+    }
+
+    RunResult run(std::vector<std::string> args, std::vector<EnvVar> env = {}, bool inside = true)
+    {
+        if (inside)
+            args.insert(args.begin(), in_process);
+        env.push_back({"TEST_CHILD_REPORT", report});
+        env.push_back({"LC_ALL", "C.UTF-8"});
+        remove_tree(report);
+        return installation.run(args, env);
+    }
+};
+
+// -Xcheck:jni reports what it finds on standard error as warnings.
+void expect_clean_jni(const RunResult& result)
+{
+    EXPECT_EQ(std::string::npos, result.err.find("WARNING")) << result.err;
+}
+
+TEST(InProcessJdk, ArgumentsReachMainAsInTheChildLaunch)
+{
+    std::vector<std::string> text = awkward_text_args;
+    text.push_back("\xf0\x9f\x98\x80");  // outside the BMP: a surrogate pair
+    // Invalid UTF-8: lone bytes, cut and overlong sequences, an encoded surrogate.
+    const std::vector<std::string> invalid = {"\xff", "a\x80z", "\xc3", "\xe2\x82z", "\xe2\x82", "\xf0\x9f\x98",
+                                              "\xed\xa0\x80", "\xed\xa0z", "\xc0\xaf", "\xe0\x80\x80", "\xf4\x90\x80\x80",
+                                              "\xf8\x88\x80\x80\x80"};
+    JdkRun jdk;
+    for (const std::vector<std::string>& args : {std::vector<std::string>{}, text, invalid}) {
+        RunResult child = jdk.run(args, {}, false);
+        ChildReport by_child = read_child_report(jdk.report);
+        RunResult inside = jdk.run(args);
+        ChildReport by_main = read_child_report(jdk.report);
+        EXPECT_EQ(0, inside.exit_code) << inside.out << inside.err;
+        expect_clean_jni(inside);
+        ASSERT_TRUE(by_child.found && by_main.found) << child.err << inside.err;
+        EXPECT_EQ(by_child.args, by_main.args);
+        EXPECT_EQ(args.size(), by_main.args.size());
+    }
+}
+
+TEST(InProcessJdk, OutcomesOfMainAndOfTheJvm)
+{
+    struct Case {
+        const char* what;
+        bool with_tool;
+        std::vector<std::string> args;
+        std::vector<EnvVar> env;
+        int status;
+        std::string out_tail;
+        std::string err_part;
+    };
+    const Case cases[] = {
+        {"only main()", true, {"x"}, {{"BRUMLET_TEST_PROFILE", "only-main"}}, 0, "only main()\n", ""},
+        {"no main", true, {}, {{"BRUMLET_TEST_PROFILE", "no-main"}}, failure_exit_status(),
+         "JavaCommandLine: JNI Incorrect Method ID: main\n", "java.lang.NoSuchMethodError"},
+        {"no class", false, {}, {}, failure_exit_status(),
+         "JavaCommandLine: JNI Class Not Found Error: com/velkor/brumlet/Brumlet\n",
+         "java.lang.NoClassDefFoundError: com/velkor/brumlet/Brumlet"},
+        {"exception escapes main", true, {}, {{"TEST_TOOL_ACTION", "throw"}}, 1, "",
+         "Exception in thread \"main\" java.lang.IllegalStateException: thrown out of main"},
+        {"System.exit", true, {}, {{"TEST_CHILD_EXIT", "7"}}, 7, "", ""},
+        {"non-daemon thread", true, {}, {{"TEST_TOOL_ACTION", "thread"}}, 0, "main returns\nthread finished\n", ""},
+        {"deep recursion", true, {}, {{"TEST_TOOL_ACTION", "recurse"}}, 0, "StackOverflowError caught\n", ""},
+        {"option the JVM rejects", true, {"--jvm-max-heap-size=abc"}, {}, failure_exit_status(),
+         "\nJavaCommandLine: Unable to Launch JVM with JNI\n", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        JdkRun jdk(c.with_tool);
+        RunResult result = jdk.run(c.args, c.env);
+        EXPECT_EQ(c.status, result.exit_code);
+        EXPECT_TRUE(ends_with(result.out, c.out_tail)) << result.out;
+        EXPECT_NE(std::string::npos, result.err.find(c.err_part)) << result.err;
+        expect_clean_jni(result);
+    }
+}
+
+TEST(InProcessJdk, HeapSizesTakeEffect)
+{
+    JdkRun jdk;
+    RunResult result = jdk.run({"--jvm-init-heap-size=16m", "--jvm-max-heap-size=64m"}, {{"TEST_TOOL_ACTION", "heap"}});
+    ASSERT_EQ(0, result.exit_code) << result.err;
+    long long init = 0, max = 0;
+    ASSERT_EQ(2, std::sscanf(result.out.c_str(), "heap:%lld %lld", &init, &max)) << result.out;
+    const long long mib = 1024 * 1024;
+    EXPECT_EQ(16 * mib, init);
+    EXPECT_LE(max, 64 * mib);
+    EXPECT_GT(max, 48 * mib);
+}
+
+TEST(InProcessJdk, RuntimeWithoutJvmLibrary)
+{
+    JdkRun jdk;
+    TempDir empty_jre;
+    RunResult result = jdk.run({}, {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", empty_jre.path()}});
+    EXPECT_EQ(failure_exit_status(), result.exit_code);
+    EXPECT_EQ("", result.out);
+    EXPECT_EQ("Cannot load library: '" + empty_jre.path() + "/lib/server/libjvm.so'\n", result.err);
+}
+
+TEST(InProcessJdk, SplashIsShownWithTheImageAsItsName)
+{
+    std::string display;
+    if (!get_env("DISPLAY", display))
+        GTEST_SKIP() << "needs an X display (scripts/test.sh runs the tests under Xvfb)";
+    JdkRun jdk;
+    RunResult result = jdk.run({}, {{"BRUMLET_TEST_PROFILE", "splash"}, {"TEST_TOOL_ACTION", "splash"}});
+    EXPECT_EQ(0, result.exit_code) << result.err;
+    EXPECT_EQ("splash:true file:" + jdk.image + "\n", result.out);
+    expect_clean_jni(result);
+}
+
+TEST(InProcessJdk, RuntimeWithoutSplashLibraryStillRunsTheTool)
+{
+    JdkRun jdk;
+    // Only the JVM library: the JVM finds the rest of the JDK from its real path.
+    const std::string jre = jdk.scratch / "jre";
+    make_dir(jre);
+    make_dir(join(jre, "lib"));
+    ASSERT_TRUE(make_symlink(join(BRUMLET_TEST_JDK_HOME, "lib/server"), join(jre, "lib/server")));
+    RunResult result = jdk.run({"x"}, {{"BRUMLET_TEST_PROFILE", "splash"}, {"NATIVE_WRAP_JRE_DIR_OVERRIDE", jre}});
+    EXPECT_EQ(0, result.exit_code) << result.err;
+    EXPECT_EQ("Could not load splash screen: " + jdk.image + "\n", result.out);
+    EXPECT_TRUE(read_child_report(jdk.report).found);
+}
+
+}  // namespace
+#endif

@@ -1,0 +1,75 @@
+// Pieces of the in-process launch: the splash option's image name, loaded
+// libraries, and arguments decoded for Java.
+#include <gtest/gtest.h>
+
+#include "javaCommandLine.h"
+#include "osLayer.h"
+#include "testSupport.h"
+
+namespace {
+
+using testing_support::on_windows;
+
+TEST(SplashOption, ImageNameFollowsTheFirstColonWithoutQuotes)
+{
+    const struct {
+        const char* option;
+        const char* image;
+    } cases[] = {
+        {"-splash:pic.png", "pic.png"},
+        {"-splash:\"pic.png\"", "pic.png"},
+        {"-splash:\"C:/a b/pic.png\" ", "C:/a b/pic.png"},
+        {"-splash:C:/pics/p.png", "C:/pics/p.png"},  // a drive letter's colon stays
+        {"-splashy:x", "x"},
+        {"-splash", ""},
+        {"-splash:", ""},
+        {"-splash:\"\"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.image, JavaCommandLine::splash_image_name(c.option)) << c.option;
+}
+
+TEST(Library, LoadsFindsAndKeepsTheReasonOfAFailure)
+{
+    os::Library missing;
+    testing_support::TempDir dir;
+    EXPECT_FALSE(missing.load(dir / "none.lib"));
+    EXPECT_FALSE(missing.loaded());
+    EXPECT_NE("", missing.error());
+    EXPECT_EQ(nullptr, missing.find("anything"));
+
+    os::Library system;
+    ASSERT_TRUE(system.load(on_windows ? "kernel32.dll" : "libc.so.6")) << system.error();
+    EXPECT_NE(nullptr, system.find(on_windows ? "GetCurrentProcessId" : "getpid"));
+    EXPECT_EQ(nullptr, system.find("no_such_entry_anywhere"));
+    os::Library moved = std::move(system);
+    EXPECT_FALSE(system.loaded());
+    EXPECT_TRUE(moved.loaded());
+}
+
+TEST(ArgumentDecoding, Utf8BecomesUtf16WithEachBrokenPartReplaced)
+{
+    if (on_windows)
+        GTEST_SKIP() << "Windows decodes the ANSI code page (tested through the JVM double)";
+    const std::u16string r = u"\xFFFD";
+    const struct {
+        const char* bytes;
+        std::u16string text;
+    } cases[] = {
+        {"", u""},
+        {"caf\xc3\xa9", u"caf\u00e9"},
+        {"\xf0\x9f\x98\x80", u"\U0001F600"},
+        {"\xff", r},
+        {"a\x80z", u"a" + r + u"z"},
+        {"\xe2\x82z", r + u"z"},               // a cut sequence is one replacement
+        {"\xe2\x82", r},
+        {"\xc0\xaf", r + r},                   // overlong: no valid start
+        {"\xe0\x80\x80", r + r + r},
+        {"\xed\xa0\x80", r},                   // an encoded surrogate, as java reads it
+        {"\xf4\x90\x80\x80", r + r + r + r},   // beyond U+10FFFF
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.text, os::decode_arg(c.bytes)) << testing_support::to_hex(c.bytes);
+}
+
+}  // namespace
