@@ -92,4 +92,22 @@ bool list_directory(const std::string& dir, std::vector<std::string>& names);
 // children; an empty value removes the variable.
 void put_env(const std::string& name, const std::string& value);
 
+// The machine-wide environment: on Windows the values of the registry key
+// HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Session Manager\Environment.
+// Linux has none: reading and storing always fail there, announcing does nothing.
+
+// Reads value `name` whole (up to its first NUL byte, whatever its type),
+// with the key opened for querying only. False when the value is missing
+// and on every other failure.
+bool read_machine_env(const std::string& name, std::string& value);
+
+// Stores `value` (with its terminating NUL) as REG_SZ under `name`, the key
+// opened with all access rights and closed again before returning. False on
+// failure.
+bool store_machine_env(const std::string& name, const std::string& value);
+
+// Tells running programs that the environment changed: WM_SETTINGCHANGE with
+// "Environment" to every top-level window, giving up on hung ones after 5 s.
+void announce_env_change();
+
 }  // namespace os

@@ -195,4 +195,16 @@ void put_env(const std::string& name, const std::string& value)
         setenv(name.c_str(), value.c_str(), 1);
 }
 
+bool read_machine_env(const std::string&, std::string&)
+{
+    return false;
+}
+
+bool store_machine_env(const std::string&, const std::string&)
+{
+    return false;
+}
+
+void announce_env_change() {}
+
 }  // namespace os
