@@ -23,6 +23,10 @@ struct PlatformFacts {
     const char* jre_offset;             // the java launcher below the suite root
     const char* sibling_tool_file;      // "\\tolvex.exe" / "/tolvex"
     bool folds_path_case;               // path normalisation lowers case and turns '\\' into '/'
+    // The program token of a command text is escaped like an argument and
+    // read back by the argument rules: POSIX paths may hold '"'. Windows
+    // paths cannot, and CreateProcessA reads the token up to the next '"'.
+    bool program_token_escaped;
 };
 
 extern const PlatformFacts facts;

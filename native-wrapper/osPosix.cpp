@@ -30,6 +30,7 @@ const PlatformFacts facts = {
     "/bin64/jre64/bin/java",
     "/tolvex",
     false,
+    true,
 };
 
 const FileHandle invalid_file = -1;

@@ -21,6 +21,7 @@ const PlatformFacts facts = {
     "\\bin64\\jre64\\bin\\java.exe",
     "\\tolvex.exe",
     true,
+    false,
 };
 
 const FileHandle invalid_file = reinterpret_cast<FileHandle>(INVALID_HANDLE_VALUE);
