@@ -1,5 +1,7 @@
 #include "commandText.h"
 
+#include "osLayer.h"
+
 namespace {
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
@@ -31,6 +33,10 @@ void append_quoted_arg(std::string& text, const std::string& arg)
 
 void append_quoted_program(std::string& text, const std::string& program)
 {
+    if (os::facts.program_token_escaped) {
+        append_quoted_arg(text, program);
+        return;
+    }
     text += '"';
     text += program;
     text += '"';
@@ -43,17 +49,20 @@ std::vector<std::string> split_command_text(const std::string& text)
     const std::size_t n = text.size();
 
     // The program name: quotes toggle quoting and are dropped, backslashes
-    // are plain characters.
-    std::string program;
+    // are plain characters. An escaped program token is read by the
+    // argument rules below, like every other token.
     bool in_quotes = false;
-    while (i < n && (in_quotes || !is_blank(text[i]))) {
-        if (text[i] == '"')
-            in_quotes = !in_quotes;
-        else
-            program += text[i];
-        ++i;
+    if (!os::facts.program_token_escaped) {
+        std::string program;
+        while (i < n && (in_quotes || !is_blank(text[i]))) {
+            if (text[i] == '"')
+                in_quotes = !in_quotes;
+            else
+                program += text[i];
+            ++i;
+        }
+        argv.push_back(program);
     }
-    argv.push_back(program);
 
     for (;;) {
         while (i < n && is_blank(text[i]))
@@ -94,5 +103,7 @@ std::vector<std::string> split_command_text(const std::string& text)
         }
         argv.push_back(arg);
     }
+    if (argv.empty())
+        argv.emplace_back();  // there is always a program, if only an empty one
     return argv;
 }

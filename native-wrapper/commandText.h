@@ -14,11 +14,14 @@
 // trailing backslashes is written byte for byte between the quotes.
 void append_quoted_arg(std::string& text, const std::string& arg);
 
-// Appends the program token: the program in double quotes, unescaped. The C
-// runtime reads the first token by simpler rules (everything up to the next
-// double quote), so backslashes there are never doubled.
+// Appends the program token: on Windows the program in double quotes,
+// unescaped, since the C runtime reads the first token by simpler rules
+// (everything up to the next double quote) and backslashes there are never
+// doubled. On POSIX, where a path may hold a double quote, the token is
+// escaped like an argument (os::facts.program_token_escaped).
 void append_quoted_program(std::string& text, const std::string& program);
 
 // Splits a command text into argv the way the Microsoft C runtime does,
-// argv[0] by the program-name rules and the rest by the argument rules.
+// argv[0] by the program-name rules and the rest by the argument rules; on
+// POSIX argv[0] by the argument rules too, as append_quoted_program wrote it.
 std::vector<std::string> split_command_text(const std::string& text);

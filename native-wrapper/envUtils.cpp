@@ -329,3 +329,29 @@ void unset_env_var(const char* name)
     if (name[0] != '\0')
         put_env_var(name, "");
 }
+
+// ---- Machine-wide environment (Windows registry) ----------------------------
+
+std::unique_ptr<char[]> get_system_env_var(const char* name)
+{
+    std::string value;
+    if (!os::read_machine_env(name, value))
+        return nullptr;
+    std::unique_ptr<char[]> copy(new char[value.size() + 1]);
+    std::memcpy(copy.get(), value.c_str(), value.size() + 1);
+    return copy;
+}
+
+int set_system_env_var(const char* name, const char* value)
+{
+    return set_system_env_var_with(name, value, {os::store_machine_env, os::announce_env_change});
+}
+
+int set_system_env_var_with(const char* name, const char* value, const MachineEnvSteps& steps)
+{
+    update_env_var(name, value, false);
+    if (!steps.store(name, value))
+        return -1;
+    steps.announce();
+    return 0;
+}

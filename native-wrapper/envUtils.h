@@ -1,11 +1,12 @@
 // The launcher's environment: wrapper variables and their expansion inside
 // texts, the launcher and current directories, path normalisation, POSIX
-// path conversion (switched off in this launcher), and the writers of the
-// process environment.
+// path conversion (switched off in this launcher), the writers of the
+// process environment, and the machine-wide environment in the registry.
 #pragma once
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 
 class CommandLine;
@@ -106,3 +107,29 @@ void put_env_var(const char* name, const char* value);
 void apply_env_assignment(const std::string& assignment);
 // Removes a variable; an empty name does nothing.
 void unset_env_var(const char* name);
+
+// ---- Machine-wide environment (Windows registry) ----------------------------
+
+// The value of `name` in the machine-wide environment that Windows keeps in
+// the registry (HKEY_LOCAL_MACHINE, opened for reading only), whole however
+// long and NUL-terminated even when the stored data is not. The caller owns
+// the result. Null when the value does not exist and on every other failure;
+// always null on Linux, which has no registry.
+std::unique_ptr<char[]> get_system_env_var(const char* name);
+
+// Sets `name` to `value` in the process environment first, whatever follows;
+// then stores it in the machine-wide environment as REG_SZ (references to
+// other variables stay unexpanded) and, after a successful store, tells
+// running programs with a WM_SETTINGCHANGE "Environment" broadcast. Returns 0,
+// or -1 when the registry step fails (the process environment stays changed).
+// On Linux the registry step always fails: the result is -1.
+int set_system_env_var(const char* name, const char* value);
+
+// The registry steps of set_system_env_var: `store` answers whether the value
+// was stored, `announce` is called only after a successful store. The *_with
+// form runs the writer with the given steps.
+struct MachineEnvSteps {
+    std::function<bool(const std::string& name, const std::string& value)> store;
+    std::function<void()> announce;
+};
+int set_system_env_var_with(const char* name, const char* value, const MachineEnvSteps& steps);

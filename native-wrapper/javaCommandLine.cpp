@@ -102,10 +102,13 @@ std::string JavaCommandLine::get_classpath()
     // std::string compares its chars as unsigned bytes, so "A" < "a" and a
     // prefix sorts before the longer text.
     std::sort(classpath_jar_array.begin(), classpath_jar_array.begin() + num_of_classpath_jars);
+    // No separator after the last entry: java reads an empty element as the
+    // current directory, and would load classes from wherever the user stands.
     std::string classpath;
     for (int i = 0; i < num_of_classpath_jars; ++i) {
+        if (i > 0)
+            classpath += classpath_separator;
         classpath += classpath_jar_array[i];
-        classpath += classpath_separator;
     }
     return classpath;
 }

@@ -70,8 +70,8 @@ public:
     // Merges the user's heap sizes into the JVM options; idempotent.
     void apply_heap_sizes();
 
-    // Sorts the class-path entries byte-wise and returns each followed by
-    // the class-path separator; empty when there are none.
+    // Sorts the class-path entries byte-wise and returns them joined by the
+    // class-path separator, with none after the last; empty when there are none.
     std::string get_classpath();
     int get_num_of_classpath_jars() const { return num_of_classpath_jars; }
     // Entry `jar_num` of the class path: in the order added until

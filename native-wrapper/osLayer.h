@@ -26,6 +26,10 @@ struct PlatformFacts {
     bool folds_path_case;               // path normalisation lowers case and turns '\\' into '/'
     const char* runtime_libs_below_jre; // "bin" / "lib": where the runtime keeps the libraries its JVM imports
     bool splash_lib_needs_jvm_lib;      // the splash library resolves its JVM dependency only once that is loaded
+    // The program token of a command text is escaped like an argument and
+    // read back by the argument rules: POSIX paths may hold '"'. Windows
+    // paths cannot, and CreateProcessA reads the token up to the next '"'.
+    bool program_token_escaped;
 };
 
 extern const PlatformFacts facts;
@@ -148,5 +152,23 @@ private:
 // not valid in that encoding become U+FFFD, as java's own launcher decodes
 // its arguments.
 std::u16string decode_arg(const std::string& text);
+
+// The machine-wide environment: on Windows the values of the registry key
+// HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Session Manager\Environment.
+// Linux has none: reading and storing always fail there, announcing does nothing.
+
+// Reads value `name` whole (up to its first NUL byte, whatever its type),
+// with the key opened for querying only. False when the value is missing
+// and on every other failure.
+bool read_machine_env(const std::string& name, std::string& value);
+
+// Stores `value` (with its terminating NUL) as REG_SZ under `name`, the key
+// opened with all access rights and closed again before returning. False on
+// failure.
+bool store_machine_env(const std::string& name, const std::string& value);
+
+// Tells running programs that the environment changed: WM_SETTINGCHANGE with
+// "Environment" to every top-level window, giving up on hung ones after 5 s.
+void announce_env_change();
 
 }  // namespace os

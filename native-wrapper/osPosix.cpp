@@ -34,6 +34,7 @@ const PlatformFacts facts = {
     false,
     "lib",
     true,  // Debian's libsplashscreen.so needs libjvm.so, which no search path of its own finds
+    true,
 };
 
 const FileHandle invalid_file = -1;
@@ -299,5 +300,17 @@ std::u16string decode_arg(const std::string& text)
     }
     return out;
 }
+
+bool read_machine_env(const std::string&, std::string&)
+{
+    return false;
+}
+
+bool store_machine_env(const std::string&, const std::string&)
+{
+    return false;
+}
+
+void announce_env_change() {}
 
 }  // namespace os

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,6 +24,7 @@ const PlatformFacts facts = {
     "\\tolvex.exe",
     true,
     "bin",
+    false,
     false,
 };
 
@@ -277,6 +279,78 @@ std::u16string decode_arg(const std::string& text)
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
     MultiByteToWideChar(CP_ACP, 0, text.data(), size, &wide[0], length);
     return std::u16string(wide.begin(), wide.end());
+}
+
+namespace {
+
+const char machine_env_key[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+
+// Closes a registry key when it goes out of scope.
+class ScopedKey {
+public:
+    ScopedKey() = default;
+    ~ScopedKey()
+    {
+        if (key_ != nullptr)
+            RegCloseKey(key_);
+    }
+    ScopedKey(const ScopedKey&) = delete;
+    ScopedKey& operator=(const ScopedKey&) = delete;
+    bool open(REGSAM access)
+    {
+        return RegOpenKeyExA(HKEY_LOCAL_MACHINE, machine_env_key, 0, access, &key_) == ERROR_SUCCESS;
+    }
+    HKEY get() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+}  // namespace
+
+bool read_machine_env(const std::string& name, std::string& value)
+{
+    // Reading needs no more than querying, so users without administrator
+    // rights can read the machine environment too.
+    ScopedKey key;
+    if (!key.open(KEY_QUERY_VALUE))
+        return false;
+    std::vector<char> data(MAX_PATH);
+    for (;;) {
+        DWORD size = static_cast<DWORD>(data.size());
+        LONG status = RegQueryValueExA(key.get(), name.c_str(), nullptr, nullptr,
+                                       reinterpret_cast<BYTE*>(data.data()), &size);
+        if (status == ERROR_MORE_DATA) {
+            // The answer is the size the value needs; it may grow again
+            // before the next call, so ask until it fits.
+            data.resize(size > data.size() ? size : data.size() * 2);
+            continue;
+        }
+        if (status != ERROR_SUCCESS)
+            return false;
+        // The stored data need not end in a NUL; the text ends at the first.
+        const void* nul = std::memchr(data.data(), '\0', size);
+        value.assign(data.data(), nul != nullptr ? static_cast<const char*>(nul) - data.data() : size);
+        return true;
+    }
+}
+
+bool store_machine_env(const std::string& name, const std::string& value)
+{
+    ScopedKey key;
+    if (!key.open(KEY_ALL_ACCESS))
+        return false;
+    // REG_SZ, not REG_EXPAND_SZ: the system must not expand references to
+    // other variables in the value later.
+    return RegSetValueExA(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
+}
+
+void announce_env_change()
+{
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>("Environment"),
+                        SMTO_ABORTIFHUNG, 5000, &result);
 }
 
 }  // namespace os

@@ -1,5 +1,7 @@
 #include "toolMain.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -44,9 +46,12 @@ int take_trailing_splash(int& argc, char** argv)
 {
     if (argc < 2 || std::strncmp(argv[argc - 1], splash_arg, std::strlen(splash_arg)) != 0)
         return 0;
-    int splash_index = std::atoi(argv[argc - 1] + std::strlen(splash_arg));
+    // Read as atoi does (leading blanks, a sign, the digits up to the first
+    // other character), but a number outside the int range, for which atoi's
+    // result is undefined, is clamped to the nearest end of the range.
+    const long long number = std::strtoll(argv[argc - 1] + std::strlen(splash_arg), nullptr, 10);
     --argc;
-    return splash_index;
+    return static_cast<int>(std::min<long long>(std::max<long long>(number, INT_MIN), INT_MAX));
 }
 
 void prepare_launch(JavaCommandLine& cmd, const ToolProfile& profile, int argc, char** argv, int splash_index,

@@ -8,7 +8,8 @@
 class JavaCommandLine;
 
 // If argv[argc-1] begins with "--splash=", removes it (reducing argc) and
-// returns the number after "=" as atoi reads it; otherwise returns 0.
+// returns the number after "=" as atoi reads it, clamped to the int range;
+// otherwise returns 0.
 int take_trailing_splash(int& argc, char** argv);
 
 // Completes the command line: the Java executable, the environment set-up,

@@ -10,21 +10,6 @@ namespace {
 using namespace launcher_testing;
 using namespace testing_support;
 
-const std::vector<std::string> dry_run = {"--wrapper-verbose", "--wrapper-disable-exec"};
-
-std::vector<std::string> dry(std::vector<std::string> args)
-{
-    args.insert(args.begin(), dry_run.begin(), dry_run.end());
-    return args;
-}
-
-std::string java_below(const std::string& jre_dir)
-{
-    return join(join(jre_dir, "bin"), std::string("java") + exe_suffix);
-}
-
-const std::string main_class_token = "\"com.velkor.brumlet.Brumlet\" ";
-
 #ifdef _WIN32
 TEST(InstalledLayout, WindowsExampleTextIsExact)
 {
@@ -32,7 +17,7 @@ TEST(InstalledLayout, WindowsExampleTextIsExact)
     RunResult result = installation.run(dry({"x", "y"}), {{"DRAVON_ROOTDIR", "C:\\Suite"}});
     EXPECT_EQ(0, result.exit_code) << result.err;
     EXPECT_EQ("", result.err);
-    EXPECT_EQ("\"C:/suite/bin64\\jre64\\bin\\java.exe\" -cp \"C:/suite/bin64\\a.jar;C:/suite/bin64\\b.jar;\" "
+    EXPECT_EQ("\"C:/suite/bin64\\jre64\\bin\\java.exe\" -cp \"C:/suite/bin64\\a.jar;C:/suite/bin64\\b.jar\" "
               "\"com.velkor.brumlet.Brumlet\" \"x\" \"y\" \n",
               plain_newlines(result.out));
 }
@@ -44,7 +29,7 @@ TEST(InstalledLayout, LinuxTextIsExact)
     const std::string bin = installation.bin_dir();
     EXPECT_EQ(0, result.exit_code) << result.err;
     EXPECT_EQ("", result.err);
-    EXPECT_EQ("\"" + bin + "/jre64/bin/java\" -cp \"" + bin + "/a.jar:" + bin + "/b.jar:\" " + main_class_token +
+    EXPECT_EQ("\"" + bin + "/jre64/bin/java\" -cp \"" + bin + "/a.jar:" + bin + "/b.jar\" " + main_class_token +
                   "\"x\" \"y\" \n",
               result.out);
 }
@@ -101,7 +86,7 @@ TEST(DryRun, AddedJarJoinsTheSortedClassPath)
     // stays as given. Sorted byte-wise, the absolute path comes first.
     const std::string out = plain_newlines(result.out);
     EXPECT_NE(std::string::npos,
-              out.find(path_separator + std::string("b.jar") + list_separator + extra + list_separator + "\" "))
+              out.find(path_separator + std::string("b.jar") + list_separator + extra + "\" "))
         << out;
 }
 
@@ -131,7 +116,7 @@ TEST(RuntimeLocation, OverridesDecideTheJavaExecutable)
          java_below(other_root)},
         {"bin dir override wins over the root",
          {{"DRAVON_BINDIR_OVERRIDE", other_root}},
-         java_below(join(other_root, "jre64"))},
+         java_below(join(as_substituted(other_root), "jre64"))},
         {"an empty runtime override counts as unset", {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", ""}}, ""},
     };
     for (const Case& c : cases) {
@@ -139,14 +124,7 @@ TEST(RuntimeLocation, OverridesDecideTheJavaExecutable)
         EXPECT_EQ(0, result.exit_code) << c.what << ": " << result.err;
         const std::string out = plain_newlines(result.out);
         if (!c.expected_java.empty()) {
-            std::string expected = c.expected_java;
-            if (on_windows && c.expected_java.find("jre64") != std::string::npos) {
-                // the substituted bin dir is normalised: compare the literal tail only
-                expected = "\\jre64\\bin\\java.exe\"";
-                EXPECT_NE(std::string::npos, out.find(expected)) << c.what << ": " << out;
-            } else {
-                EXPECT_EQ(0u, out.find("\"" + expected + "\" ")) << c.what << ": " << out;
-            }
+            EXPECT_EQ(0u, out.find("\"" + c.expected_java + "\" ")) << c.what << ": " << out;
         } else {
             EXPECT_NE(std::string::npos, out.find("jre64")) << c.what << ": " << out;
         }
@@ -172,23 +150,6 @@ TEST(RuntimeLocation, ExeDirInTheOverrideIsTheLauncherDirectory)
     const std::string bin = as_substituted(installation.bin_dir());
     EXPECT_EQ(0u, plain_newlines(result.out).find("\"" + bin + path_separator + "jre" + path_separator + "bin"))
         << result.out;
-}
-
-// A launcher deeper than the classic 260-character path limit still knows
-// its directory, whole.
-TEST(InstalledLayout, LongLauncherDirectoryIsKeptWhole)
-{
-    if (on_windows)
-        GTEST_SKIP() << "the narrow Windows file calls cannot make a directory this deep";
-    TempDir outer;
-    const std::string deep = make_deep_dir(outer.path());
-    Installation installation({}, join(deep, "Suite"));
-    ASSERT_TRUE(file_exists(installation.launcher())) << "cannot install at " << installation.root();
-    RunResult result = installation.run(dry({"x"}), {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", "NATIVE_WRAP_EXE_DIR"}});
-    EXPECT_EQ(0, result.exit_code) << result.err;
-    const std::string bin = as_substituted(installation.bin_dir());
-    EXPECT_GT(bin.size(), 300u);
-    EXPECT_EQ(0u, plain_newlines(result.out).find("\"" + java_below(bin) + "\" ")) << result.out;
 }
 
 // Without any root the launcher stops before it starts anything.

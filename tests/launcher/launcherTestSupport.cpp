@@ -7,6 +7,39 @@ namespace launcher_testing {
 
 using namespace testing_support;
 
+const std::string main_class_token = "\"com.velkor.brumlet.Brumlet\" ";
+
+std::vector<std::string> dry(std::vector<std::string> args)
+{
+    args.insert(args.begin(), {"--wrapper-verbose", "--wrapper-disable-exec"});
+    return args;
+}
+
+std::string plain_newlines(const std::string& text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+            out += text[i];
+    }
+    return out;
+}
+
+std::string java_below(const std::string& jre_dir)
+{
+    return join(join(jre_dir, "bin"), std::string("java") + exe_suffix);
+}
+
+std::string as_substituted(std::string path)
+{
+    if (on_windows) {
+        for (char& c : path)
+            c = c == '\\' ? '/' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        path[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
+    }
+    return path;
+}
+
 std::string built_launcher()
 {
     return join(own_dir(), std::string("brumlet") + exe_suffix);
@@ -20,26 +53,6 @@ std::string built_test_child()
 std::string built_test_launcher()
 {
     return join(own_dir(), std::string("brumlet_test_launcher") + exe_suffix);
-}
-
-std::string plain_newlines(std::string text)
-{
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
-            out += text[i];
-    }
-    return out;
-}
-
-std::string as_substituted(std::string path)
-{
-    if (on_windows) {
-        for (char& c : path)
-            c = c == '\\' ? '/' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        path[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
-    }
-    return path;
 }
 
 const std::vector<std::string> awkward_text_args = {

@@ -12,19 +12,30 @@ namespace launcher_testing {
 using testing_support::EnvVar;
 using testing_support::RunResult;
 
-// The launcher and the test child as built, beside the test program.
-std::string built_launcher();
-std::string built_test_child();
-// The launcher with test profiles (BRUMLET_TEST_PROFILE, -Xcheck:jni).
-std::string built_test_launcher();
+// The options of a dry run (print the java command text, start nothing) in
+// front of `args`.
+std::vector<std::string> dry(std::vector<std::string> args);
 
-// The C runtime writes "\r\n" for a line feed on Windows consoles and pipes.
-std::string plain_newlines(std::string text);
+// `text` with every "\r\n" turned into "\n": the C runtime writes "\r\n" for
+// a line feed on Windows.
+std::string plain_newlines(const std::string& text);
+
+// bin/java(.exe) below a Java runtime directory.
+std::string java_below(const std::string& jre_dir);
 
 // A directory as the launcher substitutes it for a wrapper variable: on
 // Windows with forward slashes, in lower case, with an upper-case drive
 // letter; on Linux as it is.
 std::string as_substituted(std::string path);
+
+// The main class as it stands in every java command text.
+extern const std::string main_class_token;
+
+// The launcher and the test child as built, beside the test program.
+std::string built_launcher();
+std::string built_test_child();
+// The launcher with test profiles (BRUMLET_TEST_PROFILE, -Xcheck:jni).
+std::string built_test_launcher();
 
 // Arguments that a naive launcher would break; only UTF-8 text for the real
 // JVM, which decodes its arguments by the locale.

@@ -63,9 +63,10 @@ private:
 
 void make_dir(const std::string& path);
 void remove_tree(const std::string& path);
-// Makes three nested directories below `base`, past 300 characters in all,
-// deeper than the classic 260-character path limit; returns the deepest.
-std::string make_deep_dir(const std::string& base);
+// Makes nested directories of 100-character names below `base` until the
+// path is longer than `length` (by default past the classic 260-character
+// limit); returns the deepest.
+std::string make_deep_dir(const std::string& base, std::size_t length = 300);
 void write_file(const std::string& path, const std::string& content);
 std::string read_file(const std::string& path);
 bool file_exists(const std::string& path);

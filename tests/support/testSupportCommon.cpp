@@ -12,10 +12,10 @@ std::string join(const std::string& dir, const std::string& name)
     return dir + path_separator + name;
 }
 
-std::string make_deep_dir(const std::string& base)
+std::string make_deep_dir(const std::string& base, std::size_t length)
 {
     std::string deep = base;
-    for (char c : {'a', 'b', 'c'}) {
+    for (char c = 'a'; deep.size() <= length; c = c == 'z' ? 'a' : c + 1) {
         deep = join(deep, std::string(100, c));
         make_dir(deep);
     }

@@ -99,25 +99,38 @@ TEST(CommandLineOptions, AreConsumedWhereverTheyStand)
     }
 }
 
-TEST(CommandLineOptions, ManyArgumentsKeepOrderPastTheInitialArray)
+// Past the initial array, 100,000 arguments, one argument of 1 MiB: the
+// echoed text holds every argument, in order.
+TEST(CommandLineOptions, LongListsAndLongArgumentsKeepEveryArgument)
 {
-    std::vector<std::string> given, kept;
+    std::vector<std::string> mixed = {"--wrapper-disable-exec"}, mixed_kept;
     for (int i = 0; i < 40; ++i) {
         if (i % 5 == 2) {
-            given.push_back(i % 2 ? "--wrapper-verbose" : "--wrapper-disable-exec");
+            mixed.push_back(i % 2 ? "--wrapper-verbose" : "--wrapper-disable-exec");
         } else {
-            given.push_back("arg" + std::to_string(i));
-            kept.push_back(given.back());
+            mixed.push_back("arg" + std::to_string(i));
+            mixed_kept.push_back(mixed.back());
         }
     }
-    CommandLine cmd("prog");
-    feed(cmd, given);
-    EXPECT_EQ(kept, args_of(cmd));
-    Outcome outcome = run_with_streams(cmd);
-    EXPECT_EQ(0, outcome.code);
-    EXPECT_EQ(outcome.text + "\n", outcome.out);
-    kept.insert(kept.begin(), "prog");
-    EXPECT_EQ(kept, split_command_text(outcome.text));
+    const std::vector<std::string> many(100000, "a");
+    const std::string huge = std::string(1 << 20, 'x') + " say \"hi\" C:\\dir\\";
+    const std::pair<std::vector<std::string>, std::vector<std::string>> cases[] = {
+        {mixed, mixed_kept},
+        {many, many},
+        {{huge}, {huge}},
+    };
+    for (const auto& c : cases) {
+        CommandLine cmd("prog");
+        feed(cmd, {"--wrapper-verbose", "--wrapper-disable-exec"});
+        feed(cmd, c.first);
+        EXPECT_EQ(c.second, args_of(cmd));
+        Outcome outcome = run_with_streams(cmd);
+        EXPECT_EQ(0, outcome.code);
+        EXPECT_EQ(outcome.text + "\n", outcome.out);
+        std::vector<std::string> words = {"prog"};
+        words.insert(words.end(), c.second.begin(), c.second.end());
+        EXPECT_EQ(words, split_command_text(outcome.text));
+    }
 }
 
 struct TextCase {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "commandText.h"
+#include "testSupport.h"
 
 namespace {
 
@@ -32,11 +33,25 @@ TEST(QuoteArg, FollowsTheRuntimeRules)
     }
 }
 
-TEST(QuoteProgram, LeavesBackslashesAlone)
+// A Windows path is written as it is (the C runtime reads the program token
+// up to the next quote); POSIX names may hold a quote or end in a backslash,
+// and every program comes back whole from the split.
+TEST(QuoteProgram, PathsStayAsTheyAreAndSplitBackWhole)
 {
-    std::string text;
-    append_quoted_program(text, R"(C:\j\bin\java.exe)");
-    EXPECT_EQ(R"("C:\j\bin\java.exe")", text);
+    std::vector<std::string> programs = {R"(C:\j\bin\java.exe)", "/opt/jre 17/bin/java"};
+    if (!testing_support::on_windows)
+        programs.insert(programs.end(), {R"(/opt/jre"x/bin/java)", R"(/opt/odd\)"});
+    for (const std::string& program : programs) {
+        std::string text;
+        append_quoted_program(text, program);
+        if (program.find('"') == std::string::npos && program.back() != '\\') {
+            EXPECT_EQ('"' + program + '"', text);
+        }
+        EXPECT_EQ((std::vector<std::string>{program, "a"}), split_command_text(text + R"( "a")")) << text;
+    }
+    if (testing_support::on_windows) {
+        EXPECT_EQ((std::vector<std::string>{R"(C:\dir\)", "x"}), split_command_text(R"("C:\dir\" x)"));
+    }
 }
 
 struct SplitCase {
@@ -49,7 +64,6 @@ TEST(SplitCommandText, ReadsLikeTheCRuntime)
     const SplitCase cases[] = {
         {R"("prog" )", {"prog"}},
         {R"(prog a b)", {"prog", "a", "b"}},
-        {R"("C:\dir\" x)", {R"(C:\dir\)", "x"}},  // program name: quotes only
         {R"(p "a b"  c)", {"p", "a b", "c"}},
         {"p a\tb", {"p", "a", "b"}},
         {R"(p "")", {"p", ""}},

@@ -84,15 +84,17 @@ TEST(JarCollection, ManyJarsGrowTheArray)
     EXPECT_EQ(classpath_of(expected), java.get_classpath());
 }
 
-TEST(JarCollection, MissingDirectoryAddsNothing)
+TEST(JarCollection, MissingDirectoryOrAFileAddsNothing)
 {
     TempDir dir;
-    JavaCommandLine java;
-    java.set_program("Main");
-    java.add_classpath_jars_from_dir((dir / "missing").c_str());
-    EXPECT_EQ(0, java.get_num_of_classpath_jars());
-    EXPECT_EQ("", java.get_classpath());
-    EXPECT_EQ(R"("java" "Main" )", java.build_command_text());
+    make_files(dir, {"file.jar"});
+    for (const std::string& jar_dir : {dir / "missing", dir / "file.jar"}) {
+        JavaCommandLine java;
+        java.set_program("Main");
+        java.add_classpath_jars_from_dir(jar_dir.c_str());
+        EXPECT_EQ(0, java.get_num_of_classpath_jars()) << jar_dir;
+        EXPECT_EQ(R"("java" "Main" )", java.build_command_text());
+    }
 }
 
 TEST(JarCollection, TrailingSeparatorOfTheDirectoryIsKept)

@@ -99,8 +99,9 @@ TEST(JavaCommandLineText, RendersJavaOptionsClassPathMainClassAndArgs)
     java->set_java_path(R"(C:\j\bin\java.exe)");
     java->set_jvm_options("-Xmx2g");
     java->add_wrapper_jar(R"(C:\t\a.jar)");
+    java->add_wrapper_jar(R"(C:\t\b.jar)");
     EXPECT_EQ(std::string(R"("C:\j\bin\java.exe" -Xmx2g -cp "C:\t\a.jar)") + list_separator +
-                  R"(" "com.velkor.brumlet.Brumlet" "x" )",
+                  R"(C:\t\b.jar" "com.velkor.brumlet.Brumlet" "x" )",
               java->build_command_text());
 }
 
@@ -128,7 +129,7 @@ TEST(JavaCommandLineLaunch, RunsTheJavaPathWithTheRenderedArguments)
     EXPECT_EQ(5, java->run());
     testing_support::ChildReport seen = testing_support::read_child_report(report_path);
     ASSERT_TRUE(seen.found);
-    EXPECT_EQ((std::vector<std::string>{"-Dx=1", "-Xmx1g", "-cp", std::string("l.jar") + list_separator, main_class,
+    EXPECT_EQ((std::vector<std::string>{"-Dx=1", "-Xmx1g", "-cp", "l.jar", main_class,
                                         "a b"}),
               seen.args);
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -91,6 +92,8 @@ TEST(TakeTrailingSplash, TakesOnlyALastSplashArgument)
         {{"tool", "--splash="}, 0, 1},
         {{"tool", "--splash=-1"}, -1, 1},
         {{"tool", "--splash=7th"}, 7, 1},
+        {{"tool", "--splash=2147483648"}, INT_MAX, 1},  // past the int range: clamped
+        {{"tool", "--splash=-99999999999999999999999"}, INT_MIN, 1},
         {{"tool", " --splash=3"}, 0, 2},
         {{"tool", "--SPLASH=3"}, 0, 2},
         {{"tool", "--splash"}, 0, 2},
@@ -160,7 +163,7 @@ TEST_F(PrepareLaunch, JavaAndJarsComeFromTheRuntimeAndJarDirectories)
     const std::string sep(1, list_separator);
     const std::vector<std::string> expected = {
         join(join(jre_.path(), "bin"), std::string("java") + exe_suffix),
-        "-Dx=1", "-splash:one.png", "-cp", (jars_ / "a.jar") + sep + (jars_ / "b.jar") + sep,
+        "-Dx=1", "-splash:one.png", "-cp", (jars_ / "a.jar") + sep + (jars_ / "b.jar"),
         "com.example.Tool", "x y"};
     EXPECT_EQ(expected, split_command_text(cmd->build_command_text()));
 }

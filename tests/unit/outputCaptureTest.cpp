@@ -71,6 +71,7 @@ TEST(OutputCapture, KeepsTheOutputWithoutOneTrailingLineFeed)
     const CaptureCase cases[] = {
         {"abcd\n", "abcd"}, {"abcd\r\n", "abcd\r"}, {"ab\n\n", "ab\n"}, {"abcd", "abcd"},
         {"\n", ""},         {"", ""},
+        {std::string("ab\0cd\n", 6), "ab"},  // a C string: it ends at the first zero byte
     };
     for (const CaptureCase& c : cases) {
         Captured result = run_capturing({{"TEST_CHILD_STDOUT_HEX", testing_support::to_hex(c.written)}});

@@ -21,8 +21,11 @@ std::vector<std::string> args_of(const CommandLine& cmd)
 std::string classpath_of(const std::vector<std::string>& jars)
 {
     std::string classpath;
-    for (const std::string& jar : jars)
-        classpath += jar + testing_support::list_separator;
+    for (std::size_t i = 0; i < jars.size(); ++i) {
+        if (i > 0)
+            classpath += testing_support::list_separator;
+        classpath += jars[i];
+    }
     return classpath;
 }
 

@@ -12,7 +12,7 @@ namespace unit_helpers {
 // The arguments a command line holds, in order.
 std::vector<std::string> args_of(const CommandLine& cmd);
 
-// Each jar followed by the class-path separator.
+// The jars joined by the class-path separator, none after the last.
 std::string classpath_of(const std::vector<std::string>& jars);
 
 // A program built beside the test binaries, such as the test child.

@@ -1,0 +1,104 @@
+// Inputs at and past the limits of what users and systems hand the launcher:
+// each gives the tool's run, or a clear message, with a defined status and
+// never a crash. Dry runs where a real start is not the point.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "launcherTestSupport.h"
+
+namespace {
+
+using namespace launcher_testing;
+using namespace testing_support;
+
+struct BadInput {
+    const char* what;
+    const char* not_on_windows;  // why Windows cannot hand this input to the launcher; null: it can
+    std::vector<std::string> args;
+    std::vector<EnvVar> env;
+    std::vector<std::string> jars;  // beside the launcher
+    std::string root;               // the installation root; empty: a fresh directory
+    int status;
+    std::string out_holds;  // a text the standard output must hold; standard error stays empty
+};
+
+std::string repeated(const std::string& text, int times)
+{
+    std::string all;
+    for (int i = 0; i < times; ++i)
+        all += text;
+    return all;
+}
+
+std::vector<std::string> numbered_jars(int count)
+{
+    std::vector<std::string> jars;
+    char name[16];
+    for (int i = 0; i < count; ++i) {
+        std::snprintf(name, sizeof name, "j%05d.jar", i);
+        jars.push_back(name);
+    }
+    return jars;
+}
+
+// The class path as the launcher writes it for jars in `bin_dir`.
+std::string classpath_in(const std::string& bin_dir, const std::vector<std::string>& jars)
+{
+    std::string classpath;
+    for (const std::string& jar : jars)
+        classpath += (classpath.empty() ? "" : std::string(1, list_separator)) + join(as_substituted(bin_dir), jar);
+    return classpath;
+}
+
+TEST(BadInput, GivesTheToolsRunOrAMessageNeverACrash)
+{
+    TempDir scratch;
+    const std::string drive = on_windows ? "C:\\" : "/";
+    const std::string long_jar = std::string(9996, 'j') + ".jar";
+    const std::string long_root = drive + std::string(9997, 'r');
+    const std::string long_jre = drive + std::string(9997, 'o');
+    // Wine looks through the whole directory for each file it creates there,
+    // so 10,000 new files would take half a minute.
+    const std::vector<std::string> many_jars = numbered_jars(on_windows ? 2000 : 10000);
+    const std::string many_jars_root = scratch / "Suite";
+    std::string deep_root, quoted_jre;
+    if (!on_windows) {
+        deep_root = join(make_deep_dir(scratch.path(), 4000), "Suite");
+        quoted_jre = scratch / "jre\"17";
+        make_fake_runtime(quoted_jre);
+    }
+    const char* const command_line_limit = "its command line holds at most 32,767 characters";
+    const BadInput cases[] = {
+        {"100,000 arguments", command_line_limit, dry(std::vector<std::string>(100000, "a")), {}, {}, "", 0,
+         main_class_token + repeated("\"a\" ", 100000) + "\n"},
+        {"10,000 jars (2,000 under Wine)", nullptr, dry({}), {}, many_jars, many_jars_root, 0,
+         "-cp \"" + classpath_in(join(many_jars_root, "bin64"), many_jars) + "\" "},
+        {"a 10,000-character added jar", nullptr, dry({"--wrapper-add-jar=" + long_jar}), {}, {}, "", 0,
+         "-cp \"" + long_jar + "\" "},
+        {"a 10,000-character root directory", nullptr, dry({}), {{"DRAVON_ROOTDIR", long_root}}, {}, "", 0,
+         as_substituted(long_root) + "/bin64"},
+        {"a 10,000-character runtime override", nullptr, dry({}), {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", long_jre}}, {},
+         "", 0, "\"" + java_below(long_jre) + "\" "},
+        {"a launcher directory deeper than 4,000 characters", "the narrow file calls cannot make it", dry({"x"}),
+         {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", "NATIVE_WRAP_EXE_DIR"}}, {}, deep_root, 0,
+         "\"" + java_below(join(deep_root, "bin64")) + "\" " + main_class_token + "\"x\" "},
+        {"--splash= past the int range", nullptr, dry({"a", "--splash=99999999999999999999"}), {}, {}, "", 0,
+         main_class_token + "\"a\" \n"},
+        {"a runtime path holding a double quote", "its file names cannot hold one", {"a"},
+         {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", quoted_jre}, {"TEST_CHILD_EXIT", "7"}}, {}, "", 7, ""},
+    };
+    for (const BadInput& c : cases) {
+        if (on_windows && c.not_on_windows != nullptr)
+            continue;
+        SCOPED_TRACE(c.what);
+        Installation installation(c.jars, c.root);
+        RunResult result = installation.run(c.args, c.env);
+        EXPECT_EQ(c.status, result.exit_code) << result.err;
+        EXPECT_EQ("", result.err);
+        const std::string out = plain_newlines(result.out);
+        EXPECT_NE(std::string::npos, out.find(c.out_holds)) << out.substr(0, 300);
+    }
+}
+
+}  // namespace

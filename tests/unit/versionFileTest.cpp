@@ -1,0 +1,126 @@
+// Version files of installed components: the first line turned into a short
+// version text, and the two lookups that find the file from a root.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "testSupport.h"
+#include "vlkConfig.h"
+
+namespace {
+
+using namespace testing_support;
+
+struct ParseCase {
+    std::string first_line;
+    std::string version;
+};
+
+TEST(ReadVersionFile, FirstLineGivesTheShortVersion)
+{
+    const ParseCase cases[] = {
+        {"Version: 13.1", "13.1"},
+        {"Version: 13.1 Build 162", "13.1"},
+        {"Version: 12.0, final", "12.0"},
+        {"Version: 9.1 Service Pack 2 Build 350", "9.1sp2"},
+        {"Version: 9.1 Build 350 Service Pack 2", "9.1 Build 350sp2"},
+        {"Release Version: 10.0", "10.0"},
+        {"11.1sp2 build (no marker)", "11.1sp2"},
+        {"Version: ", ""},
+        // only the first 255 characters are parsed: the marker lies beyond them
+        {std::string(250, 'a') + "Version: 7", std::string(250, 'a') + "Versi"},
+        {std::string(10 << 20, 'a') + "Version: 7", std::string(255, 'a')},
+    };
+    TempDir dir;
+    const std::string path = dir / "version.txt";
+    for (const ParseCase& c : cases) {
+        for (const char* ending : {"\n", "\r\n", ""}) {
+            write_file(path, c.first_line + ending + (*ending ? "Version: 99.9\n" : ""));
+            char out[256] = "stale";
+            EXPECT_EQ(1, read_version_file(path.c_str(), out, sizeof out));
+            EXPECT_EQ(c.version, out) << c.first_line.substr(0, 40) << " ending " << to_hex(ending);
+        }
+    }
+}
+
+TEST(ReadVersionFile, EmptyOrMissingFile)
+{
+    TempDir dir;
+    write_file(dir / "empty.txt", "");
+    char out[256] = "stale";
+    EXPECT_EQ(1, read_version_file((dir / "empty.txt").c_str(), out, sizeof out));
+    EXPECT_STREQ("", out);
+    EXPECT_EQ(0, read_version_file((dir / "missing.txt").c_str(), out, sizeof out));
+    EXPECT_STREQ("unknown", out);
+}
+
+// Two suite roots and two kits, each with its own version file.
+class VersionLookup : public ::testing::Test {
+protected:
+    VersionLookup()
+    {
+        for (const std::string& root : {suite_a, suite_b}) {
+            make_dir(root);
+            make_dir(join(root, "tildr_builder"));
+        }
+        write_file(suite_a + "/tildr_builder/version.txt", "Version: 1.0\n");
+        write_file(suite_b + "/tildr_builder/version.txt", "Version: 2.0\n");
+        for (const std::string& kit : {kit_a, kit_b})
+            make_dir(kit);
+        write_file(kit_a + "/version.txt", "Version: 3.0 Service Pack 1\n");
+        write_file(kit_b + "/version.txt", "Version: 4.0\n");
+    }
+
+    TempDir dir;
+    const std::string suite_a = dir / "suiteA", suite_b = dir / "suiteB";
+    const std::string kit_a = dir / "kitA", kit_b = dir / "kitB";
+};
+
+TEST_F(VersionLookup, RootComesFromTheCallerOrTheVariables)
+{
+    struct Case {
+        const char* (*lookup)(const char*);
+        const char* root;  // passed by the caller; null: from the variables
+        std::vector<EnvVar> env;
+        std::string version;
+    };
+    const std::string deep_root = on_windows ? "" : make_deep_dir(dir.path());
+    std::vector<Case> cases = {
+        {get_suite_version, suite_a.c_str(), {{"DRAVON_ROOTDIR", suite_b}}, "1.0"},
+        {get_suite_version, nullptr, {{"DRAVON_ROOTDIR", suite_b}}, "2.0"},
+        {get_suite_version, nullptr, {{"DRAVON_ROOTDIR", suite_a}, {"DRAVON_ROOTDIR_OVERRIDE", suite_b}}, "2.0"},
+        {get_suite_version, nullptr, {}, "dravon-unknown"},
+        {get_suite_version, kit_a.c_str(), {}, "dravon-unknown"},
+        {get_kit_version, kit_a.c_str(), {{"TILDR_KIT_VORNI2", kit_b}}, "3.0sp1"},
+        {get_kit_version, nullptr, {{"TILDR_KIT_VORNI2", kit_a}, {"TILDR_KIT_VORNI2_OVERRIDE", kit_b}}, "4.0"},
+        {get_kit_version, nullptr, {}, "vorni2-unknown"},
+    };
+    if (!on_windows) {
+        // the path is cut at 259 characters, so a root this deep never has a version
+        make_dir(join(deep_root, "tildr_builder"));
+        write_file(deep_root + "/tildr_builder/version.txt", "Version: 5.0\n");
+        cases.push_back({get_suite_version, deep_root.c_str(), {}, "dravon-unknown"});
+    }
+    for (const Case& c : cases) {
+        std::vector<EnvVar> env = {unset("DRAVON_ROOTDIR"), unset("DRAVON_ROOTDIR_OVERRIDE"),
+                                   unset("TILDR_KIT_VORNI2"), unset("TILDR_KIT_VORNI2_OVERRIDE")};
+        env.insert(env.end(), c.env.begin(), c.env.end());
+        ScopedEnvs scope(env);
+        EXPECT_EQ(c.version, c.lookup(c.root)) << (c.root ? c.root : "(null root)");
+    }
+}
+
+TEST_F(VersionLookup, EachLookupReusesItsOwnBuffer)
+{
+    const char* first = get_suite_version(suite_a.c_str());
+    const char* second = get_suite_version(suite_b.c_str());
+    EXPECT_EQ(first, second);
+    EXPECT_STREQ("2.0", first);
+    const char* kit = get_kit_version(kit_a.c_str());
+    EXPECT_NE(first, kit);
+    EXPECT_STREQ("2.0", first);
+    EXPECT_STREQ("3.0sp1", kit);
+}
+
+}  // namespace
