@@ -96,3 +96,21 @@ std::vector<std::string> split_command_text(const std::string& text)
     }
     return argv;
 }
+
+void append_argument_file_word(std::string& text, const std::string& word)
+{
+    text += '"';
+    for (char c : word) {
+        switch (c) {
+        case '\\': text += "\\\\"; break;
+        case '"': text += "\\\""; break;
+        // java ends a token at a raw line break even inside quotes.
+        case '\n': text += "\\n"; break;
+        case '\r': text += "\\r"; break;
+        case '\t': text += "\\t"; break;
+        case '\f': text += "\\f"; break;
+        default: text += c;
+        }
+    }
+    text += "\"\n";
+}
