@@ -189,7 +189,7 @@ int CommandLine::execute(std::string command_text)
         std::string short_text;
         if (argument_file.write(command_text, short_text, err_stream)) {
             if (verbose)
-                std::fprintf(out_stream, "(too long for the system: the argument file %s carries this text)\n",
+                std::fprintf(out_stream, "The command text is too long for the system; an argument file carries it: %s\n",
                              argument_file.name().c_str());
             std::fflush(out_stream);
             started = child.start(short_text, launch);
