@@ -243,13 +243,19 @@ TEST(ChildLaunch, OverlongCommandTextGoesThroughAnArgumentFile)
     ASSERT_TRUE(tool.found);
     if (on_windows) {
         EXPECT_EQ(std::vector<std::string>{"@" + file}, tool.args);
-        // Every word of the text after java.exe, one a line; none needs an escape.
+        // Every word of the text after java.exe, one a line, quoted; of
+        // its characters only the backslashes need an escape.
         std::vector<std::string> words = split_command_text(first_line(text));
         std::string expected;
-        for (std::size_t i = 1; i < words.size(); ++i)
-            expected += "\"" + words[i] + "\"\n";
+        for (std::size_t i = 1; i < words.size(); ++i) {
+            expected += '"';
+            for (char c : words[i])
+                expected += c == '\\' ? std::string(2, c) : std::string(1, c);
+            expected += "\"\n";
+        }
         ASSERT_EQ(1u, tool.argument_files.size());
-        EXPECT_EQ(expected, tool.argument_files[0]);
+        EXPECT_TRUE(expected == tool.argument_files[0]) << "argument file of " << tool.argument_files[0].size()
+                                                        << " bytes, expected " << expected.size();
     } else {
         EXPECT_EQ(args, tool.args);
     }

@@ -242,4 +242,24 @@ TEST(CommandLineLaunch, OverlongJavaTextReachesTheChildInAnArgumentFile)
     EXPECT_FALSE(testing_support::file_exists(child.args[0].substr(1)));  // deleted after the child ended
 }
 
+TEST(CommandLineLaunch, ArgumentFileOnlyPastTheSystemLimit)
+{
+    const std::size_t limit = os::facts.max_command_text;
+    if (limit == 0)
+        GTEST_SKIP() << "no fixed limit: the OS refuses with E2BIG";
+    testing_support::TempDir dir;
+    ScopedEnv report("TEST_CHILD_REPORT", dir / "report");
+    for (std::size_t length : {limit, limit + 1}) {
+        JavaCommandLine cmd("Main", 0, nullptr);
+        cmd.set_java_path(program_beside_tests("test_child").c_str());
+        cmd.process_arg("");
+        const std::size_t base = cmd.build_command_text().size();
+        cmd.set_arg(0, std::string(length - base, 'p').c_str());
+        ASSERT_EQ(length, cmd.build_command_text().size());
+        ASSERT_EQ(0, cmd.run());
+        testing_support::ChildReport child = testing_support::read_child_report(dir / "report");
+        EXPECT_EQ(length > limit, child.argument_files.size() == 1) << length;
+    }
+}
+
 }  // namespace
