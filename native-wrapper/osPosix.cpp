@@ -232,6 +232,8 @@ Child::~Child() = default;
 
 bool Child::start(std::string& command_text, const ChildLaunch& launch)
 {
+    error_ = 0;
+    too_long_ = false;
     std::vector<std::string> words = split_command_text(command_text);
     std::vector<char*> argv;
     for (std::string& word : words)

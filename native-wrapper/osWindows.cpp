@@ -170,6 +170,8 @@ Child::~Child()
 
 bool Child::start(std::string& command_text, const ChildLaunch& launch)
 {
+    error_ = 0;
+    too_long_ = false;
     // Longer texts are refused by Windows, or cut by Wine without a word.
     if (command_text.size() > facts.max_command_text) {
         error_ = ERROR_FILENAME_EXCED_RANGE;
