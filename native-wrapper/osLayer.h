@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -67,15 +68,15 @@ struct ChildLaunch {
 
 // One child process, started from a command text in one step and waited for
 // in another. The object owns the OS handle (or pid) of the child and
-// releases it on every path; destroying it neither waits for nor ends a
-// running child.
+// releases it on every path; destroying it does not wait for the child.
 //
-// Unless the launch says otherwise, the child is tied to the launcher: when it ends,
-// also when it is killed, the OS ends the child (a job object that kills on
-// close on Windows, a parent-death signal on Linux). During wait an
-// interrupt of the console (Ctrl-C, Ctrl-Break, SIGINT, SIGQUIT) is left to
-// the child, and on POSIX SIGTERM and SIGHUP sent to the launcher are passed
-// on to it.
+// Unless the launch says otherwise, the child is tied to the launcher: when
+// the launcher ends, also when it is killed, the OS ends the child (a job
+// object that kills on close on Windows, so a tied child that still runs
+// also ends with this object; a parent-death signal on Linux). From the
+// start to the end of the wait an interrupt of the console (Ctrl-C,
+// Ctrl-Break, SIGINT, SIGQUIT) is left to the child, and on POSIX SIGTERM
+// and SIGHUP sent to the launcher are passed on to it.
 class Child {
 public:
     Child();
@@ -101,6 +102,10 @@ public:
     bool too_long() const { return too_long_; }
 
 private:
+    // Leaves console interrupts to the child while it lives; platform code.
+    class InterruptGuard;
+
+    std::unique_ptr<InterruptGuard> interrupts_;
     std::intptr_t process_;  // process handle on Windows, pid on POSIX; 0: none
     std::intptr_t job_;      // Windows job object; 0: none
     int error_;

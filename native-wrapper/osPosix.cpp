@@ -110,13 +110,15 @@ void forward_signal(int signal_number)
     errno = saved_errno;
 }
 
-// For the length of a wait: an interrupt from the terminal (SIGINT, SIGQUIT)
-// reaches the whole foreground group, so the launcher ignores it and leaves
-// the decision to the child; SIGTERM and SIGHUP sent to the launcher alone
-// are passed on. The previous dispositions come back at the end.
-class WaitSignals {
+}  // namespace
+
+// An interrupt from the terminal (SIGINT, SIGQUIT) reaches the whole
+// foreground group, so the launcher ignores it and leaves the decision to
+// the child; SIGTERM and SIGHUP sent to the launcher alone are passed on.
+// The previous dispositions come back when the guard dies.
+class Child::InterruptGuard {
 public:
-    explicit WaitSignals(pid_t child)
+    explicit InterruptGuard(pid_t child)
     {
         forward_target = child;
         struct sigaction action = {};
@@ -129,19 +131,21 @@ public:
         for (int i = 2; i < 4; ++i)
             sigaction(signals[i], &action, &saved[i]);
     }
-    ~WaitSignals()
+    ~InterruptGuard()
     {
         for (int i = 0; i < 4; ++i)
             sigaction(signals[i], &saved[i], nullptr);
         forward_target = 0;
     }
-    WaitSignals(const WaitSignals&) = delete;
-    WaitSignals& operator=(const WaitSignals&) = delete;
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
 
 private:
     static constexpr int signals[4] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
     struct sigaction saved[4];
 };
+
+namespace {
 
 // Both ends of a pipe, closed on every path.
 struct Pipe {
@@ -187,7 +191,10 @@ std::vector<std::string> program_candidates(const std::string& program)
                              bool tie_to_launcher, pid_t launcher, int report)
 {
     int error = 0;
-    if (stdout_fd >= 0 && dup2(stdout_fd, STDOUT_FILENO) < 0)
+    // dup2 leaves out close-on-exec, but does nothing when the file already
+    // is descriptor 1 (a launcher started with standard output closed).
+    if (stdout_fd == STDOUT_FILENO ? fcntl(stdout_fd, F_SETFD, 0) < 0
+                                   : stdout_fd >= 0 && dup2(stdout_fd, STDOUT_FILENO) < 0)
         error = errno;
     if (error == 0 && tie_to_launcher) {
         // Killed with the launcher; a launcher that died before this line
@@ -259,6 +266,8 @@ bool Child::start(std::string& command_text, const ChildLaunch& launch)
         exec_child(candidates, argv.data(), static_cast<int>(launch.stdout_file), launch.tie_to_launcher, launcher,
                    report.ends[1]);
     }
+    // From here on an interrupt may reach the child.
+    interrupts_.reset(new InterruptGuard(pid));
     report.close_end(1);
     // Nothing to read: exec succeeded and closed the pipe.
     int child_error = 0;
@@ -270,6 +279,7 @@ bool Child::start(std::string& command_text, const ChildLaunch& launch)
         int ignored = 0;
         while (waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
         }
+        interrupts_.reset();
         error_ = child_error;
         too_long_ = child_error == E2BIG;
         return false;
@@ -287,12 +297,10 @@ bool Child::wait(int& exit_code)
     const pid_t pid = static_cast<pid_t>(process_);
     int status = 0;
     pid_t waited;
-    {
-        WaitSignals during_wait(pid);
-        do {
-            waited = waitpid(pid, &status, 0);
-        } while (waited < 0 && errno == EINTR);
-    }
+    do {
+        waited = waitpid(pid, &status, 0);
+    } while (waited < 0 && errno == EINTR);
+    interrupts_.reset();
     if (waited < 0) {
         error_ = errno;
         return false;

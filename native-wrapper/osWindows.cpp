@@ -132,8 +132,8 @@ bool write_file(FileHandle handle, const std::string& data, int& error)
 namespace {
 
 // A Ctrl-C or Ctrl-Break in the console reaches every process attached to
-// it; while the launcher waits, the child decides what it means. Other
-// events (closing the console, logoff) keep their default handling.
+// it; while the child runs, the child decides what it means. Other events
+// (closing the console, logoff) keep their default handling.
 BOOL WINAPI leave_interrupt_to_child(DWORD event)
 {
     return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
@@ -156,6 +156,16 @@ HANDLE create_kill_on_close_job()
 }
 
 }  // namespace
+
+// A handler of the launcher's own, which a child does not inherit (unlike
+// SetConsoleCtrlHandler(NULL, TRUE)).
+class Child::InterruptGuard {
+public:
+    InterruptGuard() { SetConsoleCtrlHandler(leave_interrupt_to_child, TRUE); }
+    ~InterruptGuard() { SetConsoleCtrlHandler(leave_interrupt_to_child, FALSE); }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+};
 
 Child::Child() : process_(0), job_(0), error_(0), too_long_(false) {}
 
@@ -197,11 +207,14 @@ bool Child::start(std::string& command_text, const ChildLaunch& launch)
     ScopedHandle job(launch.tie_to_launcher ? create_kill_on_close_job() : nullptr);
     const DWORD flags = job.get() != nullptr ? CREATE_SUSPENDED : 0;
 
+    // From its first instruction an interrupt may reach the child.
+    interrupts_.reset(new InterruptGuard);
     // CreateProcessA may write into the command text, so it gets the
     // string's own writable buffer.
     if (!CreateProcessA(nullptr, &command_text[0], nullptr, nullptr, TRUE, flags, nullptr, nullptr, &startup,
                         &process)) {
         error_ = last_error();
+        interrupts_.reset();
         return false;
     }
     ScopedHandle thread(process.hThread);
@@ -222,11 +235,10 @@ bool Child::wait(int& exit_code)
         return false;
     }
     HANDLE process = reinterpret_cast<HANDLE>(process_);
-    SetConsoleCtrlHandler(leave_interrupt_to_child, TRUE);
     DWORD waited = WaitForSingleObject(process, INFINITE);
     if (waited == WAIT_FAILED)
         error_ = last_error();
-    SetConsoleCtrlHandler(leave_interrupt_to_child, FALSE);
+    interrupts_.reset();
     if (waited == WAIT_FAILED)
         return false;
     DWORD code = 0;

@@ -74,7 +74,7 @@ public:
     BackgroundProgram& operator=(const BackgroundProgram&) = delete;
 
     // What Ctrl-C in its console does: on POSIX SIGINT to its process group;
-    // on Windows the console's control routine run in it and in `other_pid`.
+    // on Windows the console's control routine run in it, then in `other_pid`.
     void interrupt(unsigned long other_pid);
     // Ends it at once: SIGKILL, TerminateProcess.
     void kill();

@@ -78,7 +78,8 @@ BackgroundProgram::~BackgroundProgram()
 namespace {
 
 // The console delivers Ctrl-C by running kernelbase's CtrlRoutine in a new
-// thread of each attached process; this does the same for one process.
+// thread of each attached process; this does the same for one process and
+// waits until the process's handlers have run.
 void deliver_ctrl_c(HANDLE process)
 {
     auto routine = reinterpret_cast<LPTHREAD_START_ROUTINE>(
@@ -89,6 +90,7 @@ void deliver_ctrl_c(HANDLE process)
                                        nullptr);
     if (thread == nullptr)
         throw std::runtime_error("CreateRemoteThread failed: " + std::to_string(GetLastError()));
+    WaitForSingleObject(thread, 10000);
     CloseHandle(thread);
 }
 
