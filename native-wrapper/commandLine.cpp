@@ -14,6 +14,7 @@ CommandLine::CommandLine()
       arg_array(initial_arg_array_size),
       report_launch_errors(true),
       capture_output(false),
+      argument_file_allowed(false),
       tmp_file_exists(false),
       verbose(false),
       exec_enabled(true),
@@ -107,11 +108,67 @@ int CommandLine::run()
     return 0;
 }
 
+namespace {
+
+// A Java argument file holding the words of a command text after the
+// program, deleted when the object dies unless kept.
+class ArgumentFile {
+public:
+    ArgumentFile() = default;
+    ~ArgumentFile()
+    {
+        if (!name_.empty() && !kept_)
+            os::delete_file(name_);
+    }
+    ArgumentFile(const ArgumentFile&) = delete;
+    ArgumentFile& operator=(const ArgumentFile&) = delete;
+
+    // Writes the file and gives the short text that starts the same program
+    // with it. Returns false, with a message on `err`, when the file cannot
+    // be made.
+    bool write(const std::string& command_text, std::string& short_text, FILE* err)
+    {
+        std::vector<std::string> words = split_command_text(command_text);
+        std::string content;
+        for (std::size_t i = 1; i < words.size(); ++i)
+            append_argument_file_word(content, words[i]);
+        os::FileHandle file = os::invalid_file;
+        os::Failure failure;
+        if (!os::create_temp_file(name_, file, failure)) {
+            std::fprintf(err, "%s failed with error %d.\n", failure.call, failure.error);
+            return false;
+        }
+        int error = 0;
+        bool written = os::write_file(file, content, error);
+        os::close_file(file);
+        if (!written) {
+            std::fprintf(err, "Writing the argument file %s failed with error %d.\n", name_.c_str(), error);
+            return false;
+        }
+        short_text.clear();
+        append_quoted_program(short_text, words[0]);
+        short_text += ' ';
+        append_quoted_arg(short_text, "@" + name_);
+        return true;
+    }
+
+    const std::string& name() const { return name_; }
+    // For a child that is not waited for: it reads the file after execute.
+    void keep() { kept_ = true; }
+
+private:
+    std::string name_;
+    bool kept_ = false;
+};
+
+}  // namespace
+
 int CommandLine::execute(std::string command_text)
 {
     os::ChildLaunch launch;
     launch.hide_window = hide_window;
-    launch.wait_for_exit = wait_for_exit;
+    // A child that is not waited for may outlive the launcher.
+    launch.tie_to_launcher = wait_for_exit;
 
     os::FileHandle capture_file = os::invalid_file;
     if (capture_output) {
@@ -125,9 +182,23 @@ int CommandLine::execute(std::string command_text)
     std::fflush(out_stream);
     std::fflush(err_stream);
 
-    os::ChildResult result = os::run_child(command_text, launch);
+    os::Child child;
+    ArgumentFile argument_file;
+    bool started = child.start(command_text, launch);
+    if (!started && child.too_long() && argument_file_allowed) {
+        std::string short_text;
+        if (argument_file.write(command_text, short_text, err_stream)) {
+            if (verbose)
+                std::fprintf(out_stream, "The command text is too long for the system; an argument file carries it: %s\n",
+                             argument_file.name().c_str());
+            std::fflush(out_stream);
+            started = child.start(short_text, launch);
+        }
+    }
+    int exit_code = 0;
+    bool ended = started && wait_for_exit && child.wait(exit_code);
 
-    if (result.status == os::ChildStatus::not_started || result.status == os::ChildStatus::wait_failed) {
+    if (!started || (wait_for_exit && !ended)) {
         if (report_launch_errors)
             std::fprintf(err_stream, "Error - failed to launch '%s'.\n", command_text.c_str());
         if (capture_file != os::invalid_file) {
@@ -136,16 +207,16 @@ int CommandLine::execute(std::string command_text)
         }
         return -1;
     }
+    if (!wait_for_exit)
+        argument_file.keep();
 
     if (capture_file != os::invalid_file) {
         os::close_file(capture_file);
-        if (result.status == os::ChildStatus::exited)
+        if (ended)
             read_tmp_file();
         delete_tmp_file();
     }
-    if (result.status == os::ChildStatus::not_waited)
-        return 0;
-    return result.exit_code;
+    return exit_code;
 }
 
 int CommandLine::create_tmp_file(os::FileHandle* handle_out)

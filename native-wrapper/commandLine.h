@@ -50,8 +50,17 @@ public:
 
     // Starts the child and returns its exit code, or -1 when it cannot be
     // started or waited for (with "Error - failed to launch '...'." on
-    // err_stream unless launch-error reports are off).
+    // err_stream unless launch-error reports are off). While it waits, a
+    // console interrupt is left to the child, and the child ends with the
+    // launcher.
     int execute(std::string command_text);
+
+    // For a program that reads Java argument files ("java @file"): when the
+    // command text is longer than the OS accepts, execute writes every word
+    // after the program into such a file in the temporary directory, starts
+    // the program with "@file" instead and deletes the file when the child
+    // has ended.
+    void enable_argument_file() { argument_file_allowed = true; }
 
     void disable_launch_error_reports() { report_launch_errors = false; }
 
@@ -84,6 +93,7 @@ protected:
     std::vector<std::string> arg_array;
     bool report_launch_errors;
     bool capture_output;
+    bool argument_file_allowed;
     bool tmp_file_exists;
     std::string tmp_file_name;
     std::string captured_output;

@@ -107,3 +107,21 @@ std::vector<std::string> split_command_text(const std::string& text)
         argv.emplace_back();  // there is always a program, if only an empty one
     return argv;
 }
+
+void append_argument_file_word(std::string& text, const std::string& word)
+{
+    text += '"';
+    for (char c : word) {
+        switch (c) {
+        case '\\': text += "\\\\"; break;
+        case '"': text += "\\\""; break;
+        // java ends a token at a raw line break even inside quotes.
+        case '\n': text += "\\n"; break;
+        case '\r': text += "\\r"; break;
+        case '\t': text += "\\t"; break;
+        case '\f': text += "\\f"; break;
+        default: text += c;
+        }
+    }
+    text += "\"\n";
+}

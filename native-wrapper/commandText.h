@@ -25,3 +25,9 @@ void append_quoted_program(std::string& text, const std::string& program);
 // argv[0] by the program-name rules and the rest by the argument rules; on
 // POSIX argv[0] by the argument rules too, as append_quoted_program wrote it.
 std::vector<std::string> split_command_text(const std::string& text);
+
+// Appends `word` to the text of a Java argument file (the "@file" of the JDK
+// launcher) as one double-quoted token followed by a line feed, escaped so
+// that java reads back exactly `word`: a backslash, a double quote and the
+// line breaks, tab and form feed are written as backslash sequences.
+void append_argument_file_word(std::string& text, const std::string& word);

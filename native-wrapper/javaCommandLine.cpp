@@ -37,6 +37,7 @@ JavaCommandLine::JavaCommandLine()
       load_jvm_in_process(false),
       re_exec_jni_with_env(false)
 {
+    enable_argument_file();
 }
 
 JavaCommandLine::JavaCommandLine(const char* main_class, int argc, char** argv) : JavaCommandLine()

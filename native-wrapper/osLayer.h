@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,6 +31,7 @@ struct PlatformFacts {
     // read back by the argument rules: POSIX paths may hold '"'. Windows
     // paths cannot, and CreateProcessA reads the token up to the next '"'.
     bool program_token_escaped;
+    std::size_t max_command_text;       // longest child command text: 32,766 / 0 for no fixed limit
 };
 
 extern const PlatformFacts facts;
@@ -60,27 +62,62 @@ bool read_file_start(const std::string& path, std::size_t max_bytes, std::string
 
 void delete_file(const std::string& path);
 
-// How a child was started and how it ended.
+// Writes all of `data` to the open file. Returns false with the OS error in
+// `error` when a write fails.
+bool write_file(FileHandle handle, const std::string& data, int& error);
+
+// How a child is started.
 struct ChildLaunch {
     bool hide_window = true;
-    bool wait_for_exit = true;
+    bool tie_to_launcher = true;  // false: the child may outlive the launcher
     FileHandle stdout_file = invalid_file;  // invalid_file: inherit the launcher's
 };
 
-enum class ChildStatus { not_started, wait_failed, not_waited, exited };
+// One child process, started from a command text in one step and waited for
+// in another. The object owns the OS handle (or pid) of the child and
+// releases it on every path; destroying it does not wait for the child.
+//
+// Unless the launch says otherwise, the child is tied to the launcher: when
+// the launcher ends, also when it is killed, the OS ends the child (a job
+// object that kills on close on Windows, so a tied child that still runs
+// also ends with this object; a parent-death signal on Linux). From the
+// start to the end of the wait an interrupt of the console (Ctrl-C,
+// Ctrl-Break, SIGINT, SIGQUIT) is left to the child, and on POSIX SIGTERM
+// and SIGHUP sent to the launcher are passed on to it.
+class Child {
+public:
+    Child();
+    ~Child();
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
 
-struct ChildResult {
-    ChildStatus status = ChildStatus::not_started;
-    int exit_code = -1;
+    // Starts the command text. On Windows the text goes to CreateProcessA
+    // as it is; on POSIX it is split by the Windows C runtime rules and the
+    // words become the child's argv, so both ports hand the child the same
+    // arguments. Returns false when the child cannot be started; error()
+    // then tells the OS error and too_long() whether the command text or its
+    // argument list is longer than the OS accepts.
+    bool start(std::string& command_text, const ChildLaunch& launch);
+
+    // Waits without a time-out for the started child to end and gives its
+    // exit code: the 32-bit code as int on Windows; on POSIX the exit
+    // status, or 128+N for a child killed by signal N. Returns false when
+    // waiting fails (error() tells why) or nothing was started.
+    bool wait(int& exit_code);
+
+    int error() const { return error_; }
+    bool too_long() const { return too_long_; }
+
+private:
+    // Leaves console interrupts to the child while it lives; platform code.
+    class InterruptGuard;
+
+    std::unique_ptr<InterruptGuard> interrupts_;
+    std::intptr_t process_;  // process handle on Windows, pid on POSIX; 0: none
+    std::intptr_t job_;      // Windows job object; 0: none
+    int error_;
+    bool too_long_;
 };
-
-// Starts the command text as a child process and, if asked, waits for it
-// without a time-out. On Windows the text goes to CreateProcessA as it is; on
-// POSIX it is split by the Windows C runtime rules and the words become the
-// child's argv, so both ports hand the child the same arguments.
-// The exit code is the child's 32-bit code as int on Windows; on POSIX the
-// exit status, or 128+N for a child killed by signal N.
-ChildResult run_child(std::string& command_text, const ChildLaunch& launch);
 
 // The full path of the running executable; false if the OS cannot tell.
 bool get_executable_path(std::string& path, Failure& failure);

@@ -3,7 +3,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,6 +35,7 @@ const PlatformFacts facts = {
     "lib",
     true,  // Debian's libsplashscreen.so needs libjvm.so, which no search path of its own finds
     true,
+    0,
 };
 
 const FileHandle invalid_file = -1;
@@ -82,66 +83,243 @@ void delete_file(const std::string& path)
     unlink(path.c_str());
 }
 
+bool write_file(FileHandle handle, const std::string& data, int& error)
+{
+    std::size_t done = 0;
+    while (done < data.size()) {
+        ssize_t count = write(static_cast<int>(handle), data.data() + done, data.size() - done);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0) {
+            error = errno;
+            return false;
+        }
+        done += static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
 namespace {
 
-// posix_spawn's attribute and file-action objects, released on every path.
-class SpawnSetup {
-public:
-    SpawnSetup()
-    {
-        posix_spawn_file_actions_init(&actions);
-        posix_spawnattr_init(&attributes);
-    }
-    ~SpawnSetup()
-    {
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
-    }
-    SpawnSetup(const SpawnSetup&) = delete;
-    SpawnSetup& operator=(const SpawnSetup&) = delete;
+// The child that SIGTERM and SIGHUP are passed on to while the launcher
+// waits for it; 0 when there is none. Read by the signal handler.
+volatile sig_atomic_t forward_target = 0;
 
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-};
+void forward_signal(int signal_number)
+{
+    // Only async-signal-safe calls here; kill may change errno.
+    int saved_errno = errno;
+    pid_t target = forward_target;
+    if (target > 0)
+        kill(target, signal_number);
+    errno = saved_errno;
+}
 
 }  // namespace
 
-ChildResult run_child(std::string& command_text, const ChildLaunch& launch)
+// An interrupt from the terminal (SIGINT, SIGQUIT) reaches the whole
+// foreground group, so the launcher ignores it and leaves the decision to
+// the child; SIGTERM and SIGHUP sent to the launcher alone are passed on.
+// The previous dispositions come back when the guard dies.
+class Child::InterruptGuard {
+public:
+    explicit InterruptGuard(pid_t child)
+    {
+        forward_target = child;
+        struct sigaction action = {};
+        sigemptyset(&action.sa_mask);
+        action.sa_handler = SIG_IGN;
+        for (int i = 0; i < 2; ++i)
+            sigaction(signals[i], &action, &saved[i]);
+        action.sa_handler = forward_signal;
+        action.sa_flags = SA_RESTART;
+        for (int i = 2; i < 4; ++i)
+            sigaction(signals[i], &action, &saved[i]);
+    }
+    ~InterruptGuard()
+    {
+        for (int i = 0; i < 4; ++i)
+            sigaction(signals[i], &saved[i], nullptr);
+        forward_target = 0;
+    }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+private:
+    static constexpr int signals[4] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
+    struct sigaction saved[4];
+};
+
+namespace {
+
+// Both ends of a pipe, closed on every path.
+struct Pipe {
+    int ends[2] = {-1, -1};
+    ~Pipe()
+    {
+        for (int end : ends) {
+            if (end >= 0)
+                close(end);
+        }
+    }
+    void close_end(int which)
+    {
+        close(ends[which]);
+        ends[which] = -1;
+    }
+};
+
+// The paths to try for `program`, as execvp would: the program itself when
+// it names a directory, otherwise each PATH entry joined with it.
+std::vector<std::string> program_candidates(const std::string& program)
 {
-    ChildResult result;
+    if (program.find('/') != std::string::npos)
+        return {program};
+    const char* path = std::getenv("PATH");
+    std::string dirs = path != nullptr ? path : "/bin:/usr/bin";
+    std::vector<std::string> candidates;
+    std::size_t begin = 0;
+    for (;;) {
+        std::size_t end = dirs.find(':', begin);
+        std::string dir = dirs.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+        candidates.push_back((dir.empty() ? "." : dir) + "/" + program);
+        if (end == std::string::npos)
+            return candidates;
+        begin = end + 1;
+    }
+}
+
+// The child up to exec. It runs in the launcher's memory (vfork) while the
+// launcher waits, so it may only make system calls: everything it needs is
+// prepared beforehand, and it never returns. On failure it sends its errno
+// through `report` and ends with 127.
+[[noreturn]] void exec_child(const std::vector<const char*>& candidates, char* const* argv, int stdout_fd,
+                             bool tie_to_launcher, pid_t launcher, int report)
+{
+    int error = 0;
+    // dup2 leaves out close-on-exec, but does nothing when the file already
+    // is descriptor 1 (a launcher started with standard output closed).
+    if (stdout_fd == STDOUT_FILENO ? fcntl(stdout_fd, F_SETFD, 0) < 0
+                                   : stdout_fd >= 0 && dup2(stdout_fd, STDOUT_FILENO) < 0)
+        error = errno;
+    if (error == 0 && tie_to_launcher) {
+        // Killed with the launcher; a launcher that died before this line
+        // would never send the signal, so then give up at once.
+        if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0)
+            error = errno;
+        else if (getppid() != launcher)
+            _exit(127);
+    }
+    if (error == 0) {
+        // The child keeps the dispositions the launcher was started with
+        // (the launcher ignores interrupts only once the child runs): an
+        // interrupt that the launcher's own starter ignores, as for a
+        // background job of a script or under nohup, stays ignored, as it
+        // would for java started directly.
+        error = ENOENT;
+        for (const char* candidate : candidates) {
+            execve(candidate, argv, environ);
+            // As execvp: a missing entry tries the next, a refused one is
+            // remembered, anything else (E2BIG among them) ends the search.
+            if (errno == EACCES) {
+                error = EACCES;
+            } else if (errno != ENOENT && errno != ENOTDIR) {
+                error = errno;
+                break;
+            }
+        }
+    }
+    ssize_t ignored = write(report, &error, sizeof error);
+    (void)ignored;
+    _exit(127);
+}
+
+}  // namespace
+
+Child::Child() : process_(0), job_(0), error_(0), too_long_(false) {}
+
+// A pid needs no closing; a child started without a wait is reaped by
+// whoever inherits it when the launcher ends.
+Child::~Child() = default;
+
+bool Child::start(std::string& command_text, const ChildLaunch& launch)
+{
+    error_ = 0;
+    too_long_ = false;
     std::vector<std::string> words = split_command_text(command_text);
     std::vector<char*> argv;
     for (std::string& word : words)
         argv.push_back(&word[0]);
     argv.push_back(nullptr);
+    std::vector<std::string> paths = program_candidates(words[0]);
+    std::vector<const char*> candidates;
+    for (const std::string& path : paths)
+        candidates.push_back(path.c_str());
 
-    SpawnSetup setup;
-    if (launch.stdout_file != invalid_file)
-        posix_spawn_file_actions_adddup2(&setup.actions, static_cast<int>(launch.stdout_file), STDOUT_FILENO);
-
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], &setup.actions, &setup.attributes, argv.data(), environ) != 0)
-        return result;
-    if (!launch.wait_for_exit) {
-        result.status = ChildStatus::not_waited;
-        return result;
+    Pipe report;
+    if (pipe2(report.ends, O_CLOEXEC) != 0) {
+        error_ = errno;
+        return false;
     }
+    const pid_t launcher = getpid();
+    // vfork, as posix_spawn does: no copy of the launcher's address space,
+    // so a start costs little more than the exec itself.
+    const pid_t pid = vfork();
+    if (pid < 0) {
+        error_ = errno;
+        return false;
+    }
+    if (pid == 0) {
+        exec_child(candidates, argv.data(), static_cast<int>(launch.stdout_file), launch.tie_to_launcher, launcher,
+                   report.ends[1]);
+    }
+    // From here on an interrupt may reach the child.
+    interrupts_.reset(new InterruptGuard(pid));
+    report.close_end(1);
+    // Nothing to read: exec succeeded and closed the pipe.
+    int child_error = 0;
+    ssize_t count;
+    do {
+        count = read(report.ends[0], &child_error, sizeof child_error);
+    } while (count < 0 && errno == EINTR);
+    if (count == sizeof child_error) {
+        int ignored = 0;
+        while (waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
+        }
+        interrupts_.reset();
+        error_ = child_error;
+        too_long_ = child_error == E2BIG;
+        return false;
+    }
+    process_ = pid;
+    return true;
+}
 
+bool Child::wait(int& exit_code)
+{
+    if (process_ == 0) {
+        error_ = ECHILD;
+        return false;
+    }
+    const pid_t pid = static_cast<pid_t>(process_);
     int status = 0;
     pid_t waited;
     do {
         waited = waitpid(pid, &status, 0);
     } while (waited < 0 && errno == EINTR);
+    interrupts_.reset();
     if (waited < 0) {
-        result.status = ChildStatus::wait_failed;
-        return result;
+        error_ = errno;
+        return false;
     }
-    result.status = ChildStatus::exited;
+    process_ = 0;
     if (WIFEXITED(status))
-        result.exit_code = WEXITSTATUS(status);
+        exit_code = WEXITSTATUS(status);
     else if (WIFSIGNALED(status))
-        result.exit_code = 128 + WTERMSIG(status);
-    return result;
+        exit_code = 128 + WTERMSIG(status);
+    else
+        exit_code = -1;
+    return true;
 }
 
 bool get_executable_path(std::string& path, Failure& failure)

@@ -1,6 +1,7 @@
 // The OS layer on Windows. Every call uses the narrow ("A") variant.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -26,6 +27,7 @@ const PlatformFacts facts = {
     "bin",
     false,
     false,
+    32766,  // CreateProcessA: 32,767 characters with the terminating NUL
 };
 
 const FileHandle invalid_file = reinterpret_cast<FileHandle>(INVALID_HANDLE_VALUE);
@@ -48,6 +50,12 @@ public:
     ScopedHandle(const ScopedHandle&) = delete;
     ScopedHandle& operator=(const ScopedHandle&) = delete;
     HANDLE get() const { return handle_; }
+    HANDLE release()
+    {
+        HANDLE handle = handle_;
+        handle_ = nullptr;
+        return handle;
+    }
 
 private:
     HANDLE handle_;
@@ -112,9 +120,80 @@ void delete_file(const std::string& path)
     DeleteFileA(path.c_str());
 }
 
-ChildResult run_child(std::string& command_text, const ChildLaunch& launch)
+bool write_file(FileHandle handle, const std::string& data, int& error)
 {
-    ChildResult result;
+    std::size_t done = 0;
+    while (done < data.size()) {
+        DWORD count = 0;
+        DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(data.size() - done, 1 << 20));
+        if (!WriteFile(to_handle(handle), data.data() + done, chunk, &count, nullptr) || count == 0) {
+            error = last_error();
+            return false;
+        }
+        done += count;
+    }
+    return true;
+}
+
+namespace {
+
+// A Ctrl-C or Ctrl-Break in the console reaches every process attached to
+// it; while the child runs, the child decides what it means. Other events
+// (closing the console, logoff) keep their default handling.
+BOOL WINAPI leave_interrupt_to_child(DWORD event)
+{
+    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+}
+
+// A job object whose processes end when its last handle closes, also when
+// the launcher is killed; null when it cannot be made.
+HANDLE create_kill_on_close_job()
+{
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    if (job == nullptr)
+        return nullptr;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
+        CloseHandle(job);
+        return nullptr;
+    }
+    return job;
+}
+
+}  // namespace
+
+// A handler of the launcher's own, which a child does not inherit (unlike
+// SetConsoleCtrlHandler(NULL, TRUE)).
+class Child::InterruptGuard {
+public:
+    InterruptGuard() { SetConsoleCtrlHandler(leave_interrupt_to_child, TRUE); }
+    ~InterruptGuard() { SetConsoleCtrlHandler(leave_interrupt_to_child, FALSE); }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+};
+
+Child::Child() : process_(0), job_(0), error_(0), too_long_(false) {}
+
+Child::~Child()
+{
+    if (process_ != 0)
+        CloseHandle(reinterpret_cast<HANDLE>(process_));
+    // Closing the last handle of the job ends a child still in it.
+    if (job_ != 0)
+        CloseHandle(reinterpret_cast<HANDLE>(job_));
+}
+
+bool Child::start(std::string& command_text, const ChildLaunch& launch)
+{
+    error_ = 0;
+    too_long_ = false;
+    // Longer texts are refused by Windows, or cut by Wine without a word.
+    if (command_text.size() > facts.max_command_text) {
+        error_ = ERROR_FILENAME_EXCED_RANGE;
+        too_long_ = true;
+        return false;
+    }
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
@@ -129,29 +208,50 @@ ChildResult run_child(std::string& command_text, const ChildLaunch& launch)
         startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
         startup.dwFlags |= STARTF_USESTDHANDLES;
     }
+    // The child starts suspended until it is in the job, so that nothing
+    // it starts itself escapes the job.
+    ScopedHandle job(launch.tie_to_launcher ? create_kill_on_close_job() : nullptr);
+    const DWORD flags = job.get() != nullptr ? CREATE_SUSPENDED : 0;
 
+    // From its first instruction an interrupt may reach the child.
+    interrupts_.reset(new InterruptGuard);
     // CreateProcessA may write into the command text, so it gets the
     // string's own writable buffer.
-    if (!CreateProcessA(nullptr, &command_text[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                        &process))
-        return result;
-    ScopedHandle process_handle(process.hProcess);
-    ScopedHandle thread_handle(process.hThread);
+    if (!CreateProcessA(nullptr, &command_text[0], nullptr, nullptr, TRUE, flags, nullptr, nullptr, &startup,
+                        &process)) {
+        error_ = last_error();
+        interrupts_.reset();
+        return false;
+    }
+    ScopedHandle thread(process.hThread);
+    process_ = reinterpret_cast<std::intptr_t>(process.hProcess);
+    // Inside a job that forbids nested jobs the assignment fails: the child
+    // then runs untied rather than not at all.
+    if (job.get() != nullptr && AssignProcessToJobObject(job.get(), process.hProcess))
+        job_ = reinterpret_cast<std::intptr_t>(job.release());
+    if (flags & CREATE_SUSPENDED)
+        ResumeThread(process.hThread);
+    return true;
+}
 
-    if (!launch.wait_for_exit) {
-        result.status = ChildStatus::not_waited;
-        return result;
+bool Child::wait(int& exit_code)
+{
+    if (process_ == 0) {
+        error_ = ERROR_INVALID_HANDLE;
+        return false;
     }
-    if (WaitForSingleObject(process.hProcess, INFINITE) == WAIT_FAILED) {
-        result.status = ChildStatus::wait_failed;
-        return result;
-    }
-    DWORD exit_code = 0;
-    GetExitCodeProcess(process.hProcess, &exit_code);
-    result.status = ChildStatus::exited;
+    HANDLE process = reinterpret_cast<HANDLE>(process_);
+    DWORD waited = WaitForSingleObject(process, INFINITE);
+    if (waited == WAIT_FAILED)
+        error_ = last_error();
+    interrupts_.reset();
+    if (waited == WAIT_FAILED)
+        return false;
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
     // Exception codes such as 0xC0000005 come out negative.
-    result.exit_code = static_cast<int>(exit_code);
-    return result;
+    exit_code = static_cast<int>(code);
+    return true;
 }
 
 bool get_executable_path(std::string& path, Failure& failure)

@@ -3,6 +3,9 @@
 // runtime that cannot be started is reported.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
+#include "commandText.h"
 #include "launcherTestSupport.h"
 
 namespace {
@@ -113,6 +116,8 @@ TEST(ChildLaunch, MissingJavaIsReportedWithTheCommandText)
 
 #ifdef BRUMLET_TEST_JDK_HOME
 // On Linux the tool runs on the machine's real JDK from the installed layout.
+// (These tests compile only where there is a JDK for them; on Windows the
+// installation's runtime is the test child.)
 TEST(RealJava, ArgumentsAndExitStatusThroughTheInstalledLayout)
 {
     Installation installation;
@@ -131,5 +136,128 @@ TEST(RealJava, ArgumentsAndExitStatusThroughTheInstalledLayout)
     }
 }
 #endif
+
+// Puts the tool into an installation: the Java test tool on Linux; on
+// Windows the test child already is the runtime's java.exe. False when there
+// is no JDK to run the tool.
+bool install_tool(const Installation& installation)
+{
+    if (on_windows)
+        return true;
+    const std::string tool_jar = join(own_dir(), "brumlet_test_tool.jar");
+    if (!file_exists(tool_jar))
+        return false;
+    copy_file(tool_jar, join(installation.bin_dir(), "brumlet_test_tool.jar"));
+    return true;
+}
+
+// The launcher in the background with its tool running: the tool has
+// written its pid and sleeps; on an interrupt or SIGTERM it prints "hook ran"
+// and ends with status 7.
+struct WaitingTool {
+    Installation installation;
+    TempDir scratch;
+    std::unique_ptr<BackgroundProgram> launcher;
+    unsigned long tool_pid = 0;
+
+    bool start()
+    {
+        if (!install_tool(installation))
+            return false;
+        launcher = installation.start({}, {{"TEST_CHILD_READY", scratch / "ready"},
+                                          {"TEST_CHILD_SLEEP_MS", "30000"},
+                                          {"TEST_CHILD_HOOK", "hook ran"},
+                                          {"TEST_CHILD_EXIT", "7"}});
+        tool_pid = std::stoul(wait_for_file(scratch / "ready"));
+        return true;
+    }
+};
+
+TEST(ChildLaunch, ConsoleInterruptIsLeftToTheTool)
+{
+    WaitingTool tool;
+    if (!tool.start())
+        GTEST_SKIP() << "no JDK";
+    tool.launcher->interrupt(tool.tool_pid);
+    RunResult result = tool.launcher->wait();
+    EXPECT_EQ(7, result.exit_code) << result.err;
+    EXPECT_EQ("hook ran", first_line(result.out));
+}
+
+// SIGKILL, or TerminateProcess on Windows, cannot be caught: the OS ends the
+// tool with the launcher. SIGTERM is passed on, and the tool's status comes back.
+TEST(ChildLaunch, EndedLauncherLeavesNoToolBehind)
+{
+    for (bool hard : {true, false}) {
+        WaitingTool tool;
+        if (!tool.start())
+            GTEST_SKIP() << "no JDK";
+        if (hard)
+            tool.launcher->kill();
+        else if (!tool.launcher->terminate())
+            continue;  // no SIGTERM on Windows
+        RunResult result = tool.launcher->wait();
+        EXPECT_TRUE(process_ends_within(tool.tool_pid, 1000)) << (hard ? "killed" : "terminated");
+        if (!hard) {
+            EXPECT_EQ(7, result.exit_code) << result.err;
+            EXPECT_EQ("hook ran", first_line(result.out));
+        }
+    }
+}
+
+// 5,000 jars of long names make a class path past any command-line limit;
+// on Linux the launcher takes 100,000 arguments besides, which a Windows
+// command line cannot hand it.
+TEST(ChildLaunch, OverlongCommandTextGoesThroughAnArgumentFile)
+{
+    std::vector<std::string> jars;
+    for (int i = 0; i < 5000; ++i)
+        jars.push_back("a-jar-with-a-long-name-" + std::string(40, 'x') + std::to_string(i) + ".jar");
+    Installation installation(jars);
+    if (!install_tool(installation))
+        GTEST_SKIP() << "no JDK";
+    std::vector<std::string> args = {"a b", "c"};
+    if (!on_windows) {
+        args = awkward_text_args;
+        for (int i = 0; args.size() < 100000; ++i)
+            args.push_back(std::to_string(i));
+    }
+    std::vector<std::string> launcher_args = args;
+    launcher_args.insert(launcher_args.begin(), "--wrapper-verbose");
+    TempDir scratch;
+    RunResult result = installation.run(launcher_args, {{"TEST_CHILD_REPORT", scratch / "report"}, {"LC_ALL", "C.UTF-8"}});
+    ASSERT_EQ(0, result.exit_code) << result.err.substr(0, 1000);
+
+    // The echo shows the whole text, then the file that carries it.
+    std::istringstream echo(result.out);
+    std::string text, note;
+    std::getline(echo, text);
+    std::getline(echo, note);
+    const std::string carried = "The command text is too long for the system; an argument file carries it: ";
+    ASSERT_EQ(0u, note.find(carried)) << note;
+    const std::string file = first_line(note.substr(carried.size()));
+    EXPECT_FALSE(file_exists(file));  // deleted after the tool ended
+
+    ChildReport tool = read_child_report(scratch / "report");
+    ASSERT_TRUE(tool.found);
+    if (on_windows) {
+        EXPECT_EQ(std::vector<std::string>{"@" + file}, tool.args);
+        // Every word of the text after java.exe, one a line, quoted; of
+        // its characters only the backslashes need an escape.
+        std::vector<std::string> words = split_command_text(first_line(text));
+        std::string expected;
+        for (std::size_t i = 1; i < words.size(); ++i) {
+            expected += '"';
+            for (char c : words[i])
+                expected += c == '\\' ? std::string(2, c) : std::string(1, c);
+            expected += "\"\n";
+        }
+        ASSERT_EQ(1u, tool.argument_files.size());
+        EXPECT_TRUE(expected == tool.argument_files[0]) << "argument file of " << tool.argument_files[0].size()
+                                                        << " bytes, expected " << expected.size();
+    } else {
+        EXPECT_EQ(args, tool.args);
+    }
+}
 
 }  // namespace

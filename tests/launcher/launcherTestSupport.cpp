@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <stdexcept>
+#include <utility>
 
 namespace launcher_testing {
 
@@ -67,7 +68,8 @@ std::vector<EnvVar> clean_launcher_env()
                              "NATIVE_WRAP_JRE_DIR_OVERRIDE", "TILDR_KIT_VORNI2", "TILDR_KIT_VORNI2_OVERRIDE",
                              "VLK_DISABLE_CYGPATH", "TEST_CHILD_REPORT", "TEST_CHILD_EXIT", "TEST_CHILD_SIGNAL",
                              "TEST_CHILD_STDOUT_HEX", "TEST_CHILD_STDOUT_REPEAT", "TEST_TOOL_ACTION",
-                             "TEST_TOOL_SLEEP_MS", "BRUMLET_TEST_PROFILE", "RUNTIME_DOUBLE_LOG", "JVM_DOUBLE_MODE"})
+                             "TEST_TOOL_SLEEP_MS", "BRUMLET_TEST_PROFILE", "RUNTIME_DOUBLE_LOG", "JVM_DOUBLE_MODE",
+                             "TEST_CHILD_HOOK", "TEST_CHILD_READY", "TEST_CHILD_SLEEP_MS"})
         env.push_back(unset(name));
     return env;
 }
@@ -123,12 +125,18 @@ std::string Installation::jre_dir() const
 
 RunResult Installation::run(const std::vector<std::string>& args, std::vector<EnvVar> env) const
 {
+    return start(args, std::move(env))->wait();
+}
+
+std::unique_ptr<BackgroundProgram> Installation::start(const std::vector<std::string>& args,
+                                                       std::vector<EnvVar> env) const
+{
     std::vector<EnvVar> all = clean_launcher_env();
     all.push_back({"DRAVON_ROOTDIR", root_});
     all.insert(all.end(), env.begin(), env.end());
     std::vector<std::string> argv = {launcher()};
     argv.insert(argv.end(), args.begin(), args.end());
-    return run_program(argv, all);
+    return std::unique_ptr<BackgroundProgram>(new BackgroundProgram(argv, all));
 }
 
 }  // namespace launcher_testing

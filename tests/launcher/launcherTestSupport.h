@@ -68,6 +68,9 @@ public:
     // Runs the installed launcher with DRAVON_ROOTDIR set to the root and
     // the given further changes to the environment.
     RunResult run(const std::vector<std::string>& args, std::vector<EnvVar> env = {}) const;
+    // The same, started in the background.
+    std::unique_ptr<testing_support::BackgroundProgram> start(const std::vector<std::string>& args,
+                                                              std::vector<EnvVar> env = {}) const;
 
 private:
     std::unique_ptr<testing_support::TempDir> dir_;

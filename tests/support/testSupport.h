@@ -4,6 +4,7 @@
 // launcher is tested by independent means.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <utility>
@@ -60,6 +61,39 @@ public:
 private:
     std::string path_;
 };
+
+// A program started in the background (on POSIX in a process group of its
+// own) with the environment changed as given and its output going to files.
+// Killed and reaped if it still runs when the object dies.
+class BackgroundProgram {
+public:
+    explicit BackgroundProgram(const std::vector<std::string>& argv, const std::vector<EnvVar>& env = {},
+                               const std::string& cwd = "");
+    ~BackgroundProgram();
+    BackgroundProgram(const BackgroundProgram&) = delete;
+    BackgroundProgram& operator=(const BackgroundProgram&) = delete;
+
+    // What Ctrl-C in its console does: on POSIX SIGINT to its process group;
+    // on Windows the console's control routine run in it, then in `other_pid`.
+    void interrupt(unsigned long other_pid);
+    // Ends it at once: SIGKILL, TerminateProcess.
+    void kill();
+    // Sends it SIGTERM; false where there are no signals.
+    bool terminate();
+    // Waits for it to end; its exit code with everything it wrote.
+    RunResult wait();
+
+private:
+    TempDir outputs_;
+    std::intptr_t process_ = 0;  // pid or process handle; 0 once reaped
+};
+
+// True once the process `pid` has ended (a zombie counts), within `ms`.
+bool process_ends_within(unsigned long pid, int ms);
+
+// The content of `path` once it exists and is not empty; empty after a
+// minute without.
+std::string wait_for_file(const std::string& path);
 
 void make_dir(const std::string& path);
 void remove_tree(const std::string& path);
@@ -120,6 +154,7 @@ struct ChildReport {
     bool found = false;
     std::string command_line;
     std::vector<std::string> args;  // argv[1] .. argv[argc-1]
+    std::vector<std::string> argument_files;  // content of each "@file" argument
 };
 ChildReport read_child_report(const std::string& path);
 

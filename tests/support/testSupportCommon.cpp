@@ -1,5 +1,7 @@
+#include <chrono>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "testSupport.h"
 
@@ -40,6 +42,22 @@ bool file_exists(const std::string& path)
 {
     std::ifstream file(path, std::ios::binary);
     return file.good();
+}
+
+RunResult run_program(const std::vector<std::string>& argv, const std::vector<EnvVar>& env, const std::string& cwd)
+{
+    return BackgroundProgram(argv, env, cwd).wait();
+}
+
+std::string wait_for_file(const std::string& path)
+{
+    for (int i = 0; i < 6000; ++i) {
+        std::string content = read_file(path);
+        if (!content.empty())
+            return content;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return "";
 }
 
 ScopedEnv::ScopedEnv(const EnvVar& change) : name_(change.name)
@@ -105,6 +123,8 @@ ChildReport read_child_report(const std::string& path)
             report.command_line = from_hex(line.substr(8));
         else if (line.rfind("arg:", 0) == 0)
             report.args.push_back(from_hex(line.substr(4)));
+        else if (line.rfind("argfile:", 0) == 0)
+            report.argument_files.push_back(from_hex(line.substr(8)));
     }
     return report;
 }

@@ -1,5 +1,6 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -25,19 +26,19 @@ int failure_exit_status()
     return 255;
 }
 
-RunResult run_program(const std::vector<std::string>& argv,
-                      const std::vector<EnvVar>& env, const std::string& cwd)
+BackgroundProgram::BackgroundProgram(const std::vector<std::string>& argv, const std::vector<EnvVar>& env,
+                                     const std::string& cwd)
 {
-    TempDir outputs;
-    const std::string out_path = outputs / "out";
-    const std::string err_path = outputs / "err";
-
     ScopedEnvs changes(env);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, (outputs_ / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, (outputs_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
 
     // posix_spawn has no working-directory action in this glibc, so the
     // test process moves there for the start.
@@ -53,20 +54,62 @@ RunResult run_program(const std::vector<std::string>& argv,
         args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
     pid_t pid = 0;
-    int spawn_error = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    int spawn_error = posix_spawn(&pid, args[0], &actions, &attributes, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     if (!old_cwd.empty() && chdir(old_cwd.c_str()) != 0)
         throw std::runtime_error("chdir back failed");
     if (spawn_error != 0)
         throw std::runtime_error("cannot start " + argv[0]);
+    process_ = pid;
+}
 
+BackgroundProgram::~BackgroundProgram()
+{
+    if (process_ != 0) {
+        kill();
+        wait();
+    }
+}
+
+void BackgroundProgram::interrupt(unsigned long)
+{
+    ::kill(-static_cast<pid_t>(process_), SIGINT);
+}
+
+void BackgroundProgram::kill()
+{
+    ::kill(static_cast<pid_t>(process_), SIGKILL);
+}
+
+bool BackgroundProgram::terminate()
+{
+    return ::kill(static_cast<pid_t>(process_), SIGTERM) == 0;
+}
+
+RunResult BackgroundProgram::wait()
+{
     int status = 0;
-    waitpid(pid, &status, 0);
+    waitpid(static_cast<pid_t>(process_), &status, 0);
+    process_ = 0;
     RunResult result;
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.out = read_file(out_path);
-    result.err = read_file(err_path);
+    result.out = read_file(outputs_ / "out");
+    result.err = read_file(outputs_ / "err");
     return result;
+}
+
+bool process_ends_within(unsigned long pid, int ms)
+{
+    for (int waited = 0;; waited += 10) {
+        std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+        std::size_t name_end = stat.rfind(") ");
+        if (stat.empty() || (name_end != std::string::npos && stat.compare(name_end + 2, 1, "Z") == 0))
+            return true;
+        if (waited >= ms)
+            return false;
+        usleep(10000);
+    }
 }
 
 std::string own_dir()

@@ -36,12 +36,9 @@ HANDLE create_output_file(const std::string& path)
 
 }  // namespace
 
-RunResult run_program(const std::vector<std::string>& argv, const std::vector<EnvVar>& env, const std::string& cwd)
+BackgroundProgram::BackgroundProgram(const std::vector<std::string>& argv, const std::vector<EnvVar>& env,
+                                     const std::string& cwd)
 {
-    TempDir outputs;
-    const std::string out_path = outputs / "out";
-    const std::string err_path = outputs / "err";
-
     ScopedEnvs changes(env);
 
     std::string command_line;
@@ -51,8 +48,8 @@ RunResult run_program(const std::vector<std::string>& argv, const std::vector<En
         append_quoted_arg(command_line, argv[i]);
     }
 
-    HANDLE out = create_output_file(out_path);
-    HANDLE err = create_output_file(err_path);
+    HANDLE out = create_output_file(outputs_ / "out");
+    HANDLE err = create_output_file(outputs_ / "err");
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -62,21 +59,88 @@ RunResult run_program(const std::vector<std::string>& argv, const std::vector<En
     PROCESS_INFORMATION process = {};
     BOOL started = CreateProcessA(nullptr, &command_line[0], nullptr, nullptr, TRUE, 0, nullptr,
                                   cwd.empty() ? nullptr : cwd.c_str(), &startup, &process);
+    const DWORD error = GetLastError();
     CloseHandle(out);
     CloseHandle(err);
     if (!started)
-        throw std::runtime_error("cannot start " + argv[0]);
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD exit_code = 0;
-    GetExitCodeProcess(process.hProcess, &exit_code);
-    CloseHandle(process.hProcess);
+        throw std::runtime_error("cannot start " + argv[0] + " (error " + std::to_string(error) + ")");
     CloseHandle(process.hThread);
+    process_ = reinterpret_cast<std::intptr_t>(process.hProcess);
+}
+
+BackgroundProgram::~BackgroundProgram()
+{
+    if (process_ != 0) {
+        kill();
+        wait();
+    }
+}
+
+namespace {
+
+// The console delivers Ctrl-C by running kernelbase's CtrlRoutine in a new
+// thread of each attached process; this does the same for one process and
+// waits until the process's handlers have run.
+void deliver_ctrl_c(HANDLE process)
+{
+    auto routine = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernelbase.dll"), "CtrlRoutine")));
+    if (routine == nullptr)
+        throw std::runtime_error("no CtrlRoutine in kernelbase.dll");
+    HANDLE thread = CreateRemoteThread(process, nullptr, 0, routine, reinterpret_cast<void*>(CTRL_C_EVENT), 0,
+                                       nullptr);
+    if (thread == nullptr)
+        throw std::runtime_error("CreateRemoteThread failed: " + std::to_string(GetLastError()));
+    WaitForSingleObject(thread, 10000);
+    CloseHandle(thread);
+}
+
+}  // namespace
+
+void BackgroundProgram::interrupt(unsigned long other_pid)
+{
+    HANDLE other = OpenProcess(PROCESS_ALL_ACCESS, FALSE, static_cast<DWORD>(other_pid));
+    if (other == nullptr)
+        throw std::runtime_error("cannot open process " + std::to_string(other_pid));
+    deliver_ctrl_c(reinterpret_cast<HANDLE>(process_));
+    deliver_ctrl_c(other);
+    CloseHandle(other);
+}
+
+void BackgroundProgram::kill()
+{
+    TerminateProcess(reinterpret_cast<HANDLE>(process_), 1);
+}
+
+bool BackgroundProgram::terminate()
+{
+    return false;
+}
+
+RunResult BackgroundProgram::wait()
+{
+    HANDLE process = reinterpret_cast<HANDLE>(process_);
+    WaitForSingleObject(process, INFINITE);
+    DWORD exit_code = 0;
+    GetExitCodeProcess(process, &exit_code);
+    CloseHandle(process);
+    process_ = 0;
 
     RunResult result;
     result.exit_code = static_cast<int>(exit_code);
-    result.out = read_file(out_path);
-    result.err = read_file(err_path);
+    result.out = read_file(outputs_ / "out");
+    result.err = read_file(outputs_ / "err");
     return result;
+}
+
+bool process_ends_within(unsigned long pid, int ms)
+{
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+    if (process == nullptr)
+        return true;
+    bool ended = WaitForSingleObject(process, static_cast<DWORD>(ms)) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended;
 }
 
 std::string own_dir()

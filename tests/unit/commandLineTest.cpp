@@ -6,6 +6,7 @@
 
 #include "commandLine.h"
 #include "commandText.h"
+#include "javaCommandLine.h"
 #include "testSupport.h"
 #include "unitHelpers.h"
 
@@ -230,6 +231,47 @@ TEST(CommandLineLaunch, ChildReceivesTheArgumentsUnchanged)
     EXPECT_EQ(args, child.args);
     if (testing_support::on_windows) {
         EXPECT_EQ(text, child.command_line);  // handed over as it was built
+    }
+}
+
+// Far past what Windows (32,767 characters) or Linux (ARG_MAX) takes.
+TEST(CommandLineLaunch, OverlongJavaTextReachesTheChildInAnArgumentFile)
+{
+    testing_support::TempDir dir;
+    ScopedEnv report("TEST_CHILD_REPORT", dir / "report");
+    JavaCommandLine cmd("Main", 0, nullptr);
+    cmd.set_java_path(program_beside_tests("test_child").c_str());
+    std::string expected = "\"Main\"\n";
+    for (int i = 0; i < 100000; ++i) {
+        const std::string arg = "argument-number-" + std::to_string(i) + std::string(16, 'z');
+        cmd.process_arg(arg.c_str());
+        expected += "\"" + arg + "\"\n";
+    }
+    ASSERT_EQ(0, cmd.run());
+    testing_support::ChildReport child = testing_support::read_child_report(dir / "report");
+    ASSERT_EQ(1u, child.args.size());
+    ASSERT_EQ(1u, child.argument_files.size());
+    EXPECT_EQ(expected, child.argument_files[0]);
+    EXPECT_FALSE(testing_support::file_exists(child.args[0].substr(1)));  // deleted after the child ended
+}
+
+TEST(CommandLineLaunch, ArgumentFileOnlyPastTheSystemLimit)
+{
+    const std::size_t limit = os::facts.max_command_text;
+    if (limit == 0)
+        GTEST_SKIP() << "no fixed limit: the OS refuses with E2BIG";
+    testing_support::TempDir dir;
+    ScopedEnv report("TEST_CHILD_REPORT", dir / "report");
+    for (std::size_t length : {limit, limit + 1}) {
+        JavaCommandLine cmd("Main", 0, nullptr);
+        cmd.set_java_path(program_beside_tests("test_child").c_str());
+        cmd.process_arg("");
+        const std::size_t base = cmd.build_command_text().size();
+        cmd.set_arg(0, std::string(length - base, 'p').c_str());
+        ASSERT_EQ(length, cmd.build_command_text().size());
+        ASSERT_EQ(0, cmd.run());
+        testing_support::ChildReport child = testing_support::read_child_report(dir / "report");
+        EXPECT_EQ(length > limit, child.argument_files.size() == 1) << length;
     }
 }
 

@@ -97,3 +97,25 @@ TEST(QuoteAndSplit, RoundTripAwkwardArguments)
 }
 
 }  // namespace
+
+namespace {
+
+// The JDK launcher reads an argument file by these rules; the real java
+// reads such a file back in the launcher tests.
+TEST(ArgumentFileWord, IsQuotedAndEscapedForTheJavaLauncher)
+{
+    const QuoteCase cases[] = {
+        {"", "\"\"\n"},                           // an empty word still is one
+        {"a b 'c' # d @e", "\"a b 'c' # d @e\"\n"},  // no special meaning inside quotes
+        {R"(C:\dir\)", "\"C:\\\\dir\\\\\"\n"},    // every backslash is doubled
+        {R"(say "hi")", "\"say \\\"hi\\\"\"\n"},  // a quote is escaped
+        {"l1\nl2\r\t\f", "\"l1\\nl2\\r\\t\\f\"\n"},  // line breaks would end the token
+    };
+    for (const QuoteCase& c : cases) {
+        std::string text;
+        append_argument_file_word(text, c.arg);
+        EXPECT_EQ(c.quoted, text);
+    }
+}
+
+}  // namespace
