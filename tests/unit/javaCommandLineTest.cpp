@@ -39,6 +39,10 @@ TEST(JavaCommandLineArgs, LaunchOptionsAreConsumedAndOthersKeptInOrder)
     const std::vector<std::string> look_alikes = {
         "--jvm-init-heap-size", "--jvm-max-heap-size", "--JVM-MAX-HEAP-SIZE=1g", "--Wrapper-Load-Jvm-In-Process",
         "--re-exec-jni-with-env=1", "--wrapper-load-jvm-in-process2", "--wrapper-add-ja=x.jar"};
+    const std::string long_jar = std::string(300, 'd') + "/x.jar";
+    const std::vector<std::string> user_jars = {"--wrapper-add-jar=tools.zip", "--wrapper-add-jar=a.JAR",
+                                                "--wrapper-add-jar=", "--wrapper-add-jar=" + long_jar,
+                                                R"(--wrapper-add-jar=C:\t\a.jar)"};
     const JavaArgCase cases[] = {
         {{"a", "--wrapper-load-jvm-in-process", "b", "--re-exec-jni-with-env", "c"}, {"a", "b", "c"}, "", {}, true, true},
         {{"--wrapper-add-jar", "x"}, {"x"}, "", {}, false, false},
@@ -49,6 +53,8 @@ TEST(JavaCommandLineArgs, LaunchOptionsAreConsumedAndOthersKeptInOrder)
         {{"--jvm-max-heap-size=2g", "u", "--jvm-max-heap-size="}, {"u"}, "", {}, false, false},
         {{"--wrapper-verbose", "--wrapper-disable-exec", "t"}, {"t"}, "", {}, false, false},
         {look_alikes, look_alikes, "", {}, false, false},
+        // user jars stay as given (one too long for path conversion too); only *.jar counts
+        {user_jars, {}, "", {R"(C:\t\a.jar)", long_jar}, false, false},
     };
     for (const JavaArgCase& c : cases) {
         std::unique_ptr<JavaCommandLine> java = make_java(c.given);
@@ -121,8 +127,7 @@ TEST(JavaCommandLineLaunch, RunsTheJavaPathWithTheRenderedArguments)
     const std::string report_path = dir / "report";
     testing_support::ScopedEnv report("TEST_CHILD_REPORT", report_path);
     testing_support::ScopedEnv exit_code("TEST_CHILD_EXIT", "5");
-    const std::string child =
-        testing_support::join(testing_support::own_dir(), std::string("test_child") + testing_support::exe_suffix);
+    const std::string child = program_beside_tests("test_child");
     std::unique_ptr<JavaCommandLine> java = make_java({"--jvm-max-heap-size=1g", "a b", "--wrapper-add-jar=l.jar"});
     java->set_java_path(child.c_str());
     java->set_jvm_options("-Dx=1");

@@ -1,6 +1,5 @@
 // Preparing one launch: the trailing splash argument, the Java executable,
-// the profile's environment, arguments, jars and JVM options, and the
-// profile of brumlet itself.
+// the profile's environment, arguments, jars and JVM options.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -50,14 +49,6 @@ private:
     std::vector<std::string> words_;
     std::vector<char*> pointers_;
 };
-
-std::vector<std::string> list_of(const char* const* list)
-{
-    std::vector<std::string> entries;
-    for (; *list != nullptr; ++list)
-        entries.push_back(*list);
-    return entries;
-}
 
 std::vector<std::string> environment_snapshot()
 {
@@ -214,16 +205,6 @@ TEST(SetupWrapperEnv, EmptyProfileChangesNothing)
     setup_wrapper_env(cmd, empty);
     EXPECT_EQ(before, environment_snapshot());
     EXPECT_EQ(args, args_of(cmd));
-}
-
-TEST(BrumletProfile, RunsTheToolWithTheJarsBesideTheLauncher)
-{
-    EXPECT_STREQ("com.velkor.brumlet.Brumlet", brumlet_profile.main_class);
-    EXPECT_EQ(std::vector<std::string>{"NATIVE_WRAP_EXE_DIR"}, list_of(brumlet_profile.classpath_jar_dirs));
-    for (const char* const* list : {brumlet_profile.extra_jvm_options, brumlet_profile.splash_options,
-                                    brumlet_profile.ld_library_path_dirs, brumlet_profile.path_dirs,
-                                    brumlet_profile.extra_args, brumlet_profile.env_assignments})
-        EXPECT_TRUE(list_of(list).empty());
 }
 
 }  // namespace

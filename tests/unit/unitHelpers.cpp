@@ -1,11 +1,5 @@
 #include "unitHelpers.h"
 
-#ifdef _WIN32
-#include <direct.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "testSupport.h"
 
 namespace unit_helpers {
@@ -44,15 +38,6 @@ std::string read_stream(FILE* file)
     while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0)
         content.append(buffer, count);
     return content;
-}
-
-int change_dir(const std::string& dir)
-{
-#ifdef _WIN32
-    return _chdir(dir.c_str());
-#else
-    return chdir(dir.c_str());
-#endif
 }
 
 }  // namespace unit_helpers

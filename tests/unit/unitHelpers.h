@@ -21,6 +21,4 @@ std::string program_beside_tests(const std::string& name);
 // Everything written to `file` so far.
 std::string read_stream(FILE* file);
 
-int change_dir(const std::string& dir);
-
 }  // namespace unit_helpers
