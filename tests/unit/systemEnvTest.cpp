@@ -9,6 +9,7 @@
 #endif
 
 #include <memory>
+#include <type_traits>
 #include <string>
 #include <vector>
 
@@ -31,26 +32,21 @@ std::string process_value(const std::string& name)
 const char env_key[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 
 // The machine environment key, opened by the test's own means.
-class TestKey {
-public:
-    explicit TestKey(REGSAM access) { RegOpenKeyExA(HKEY_LOCAL_MACHINE, env_key, 0, access, &key_); }
-    ~TestKey()
-    {
-        if (key_ != nullptr)
-            RegCloseKey(key_);
-    }
-    TestKey(const TestKey&) = delete;
-    TestKey& operator=(const TestKey&) = delete;
-    HKEY get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
+struct KeyCloser {
+    void operator()(HKEY key) const { RegCloseKey(key); }
 };
+using TestKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
+TestKey open_test_key(REGSAM access)
+{
+    HKEY key = nullptr;
+    RegOpenKeyExA(HKEY_LOCAL_MACHINE, env_key, 0, access, &key);
+    return TestKey(key);
+}
 
 // Removes a value from the machine environment when it dies.
 struct MachineValueGuard {
     std::string name;
-    ~MachineValueGuard() { RegDeleteValueA(TestKey(KEY_SET_VALUE).get(), name.c_str()); }
+    ~MachineValueGuard() { RegDeleteValueA(open_test_key(KEY_SET_VALUE).get(), name.c_str()); }
 };
 
 // While it lives, the machine environment key grants everyone reading and
@@ -58,7 +54,7 @@ struct MachineValueGuard {
 // access list comes back when it dies.
 class ReadOnlyMachineEnv {
 public:
-    ReadOnlyMachineEnv() : key_(READ_CONTROL | WRITE_DAC)
+    ReadOnlyMachineEnv() : key_(open_test_key(READ_CONTROL | WRITE_DAC))
     {
         DWORD size = 0;
         RegGetKeySecurity(key_.get(), DACL_SECURITY_INFORMATION, nullptr, &size);
@@ -116,7 +112,7 @@ TEST(SystemEnvVar, WrittenValueReadsBackWhole)
         EXPECT_EQ(c.value, read.get());
 #ifdef _WIN32
         DWORD type = 0, size = 0;
-        EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(TestKey(KEY_QUERY_VALUE).get(), c.name.c_str(), nullptr, &type,
+        EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(open_test_key(KEY_QUERY_VALUE).get(), c.name.c_str(), nullptr, &type,
                                                   nullptr, &size));
         EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);  // %PATH% stays unexpanded
         EXPECT_EQ(c.value.size() + 1, size);          // stored with its NUL
@@ -184,7 +180,7 @@ TEST(SystemEnvVar, ReaderEndsTheTextItself)
     };
     for (const Case& c : cases) {
         MachineValueGuard guard{test_var};
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(TestKey(KEY_SET_VALUE).get(), test_var, 0, c.type,
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(open_test_key(KEY_SET_VALUE).get(), test_var, 0, c.type,
                                                 reinterpret_cast<const BYTE*>(c.data.data()),
                                                 static_cast<DWORD>(c.data.size())));
         std::unique_ptr<char[]> read = get_system_env_var(test_var);
