@@ -38,7 +38,6 @@ struct TailCase {
 TEST(DryRun, RendersOptionsAndArguments)
 {
     const TailCase cases[] = {
-        {{}, " " + main_class_token},
         // options are taken wherever they stand and are never passed on
         {{"a", "--jvm-max-heap-size=2g", "b", "--jvm-init-heap-size=256m"},
          " -Xms256m -Xmx2g " + main_class_token + "\"a\" \"b\" "},
