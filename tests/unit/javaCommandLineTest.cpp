@@ -17,12 +17,10 @@ using testing_support::list_separator;
 const char main_class[] = "com.velkor.brumlet.Brumlet";
 
 // Hands `args` to the constructor, as the launcher does with its argv.
-std::unique_ptr<JavaCommandLine> make_java(std::vector<std::string> args)
+std::unique_ptr<JavaCommandLine> make_java(const std::vector<std::string>& words)
 {
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(&arg[0]);
-    return std::make_unique<JavaCommandLine>(main_class, static_cast<int>(argv.size()), argv.data());
+    Args args(words);
+    return std::make_unique<JavaCommandLine>(main_class, args.argc(), args.argv());
 }
 
 struct JavaArgCase {

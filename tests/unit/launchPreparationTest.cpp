@@ -31,25 +31,6 @@ const char* const none[] = {nullptr};
 const char* const splashes[] = {"-splash:one.png", "-splash:two.png", "-splash:three.png", nullptr};
 const char* const extra_options[] = {"-Dx=1", nullptr};
 
-// An argv that the code under test may rearrange.
-class Args {
-public:
-    explicit Args(std::vector<std::string> words) : words_(std::move(words))
-    {
-        for (std::string& word : words_)
-            pointers_.push_back(&word[0]);
-        pointers_.push_back(nullptr);
-    }
-    Args(const Args&) = delete;
-    Args& operator=(const Args&) = delete;
-    int argc() const { return static_cast<int>(words_.size()); }
-    char** argv() { return pointers_.data(); }
-
-private:
-    std::vector<std::string> words_;
-    std::vector<char*> pointers_;
-};
-
 std::vector<std::string> environment_snapshot()
 {
     std::vector<std::string> entries;
@@ -64,12 +45,6 @@ std::vector<std::string> environment_snapshot()
 #endif
     std::sort(entries.begin(), entries.end());
     return entries;
-}
-
-std::string env_value(const std::string& name)
-{
-    std::string value;
-    return get_env(name, value) ? value : "(unset)";
 }
 
 TEST(TakeTrailingSplash, TakesOnlyALastSplashArgument)

@@ -15,18 +15,14 @@
 
 #include "envUtils.h"
 #include "testSupport.h"
+#include "unitHelpers.h"
 
 namespace {
 
 using namespace testing_support;
+using unit_helpers::env_value;
 
 const char test_var[] = "BRUMLET_TEST_SYSTEM_VAR";
-
-std::string process_value(const std::string& name)
-{
-    std::string value;
-    return get_env(name, value) ? value : "(unset)";
-}
 
 #ifdef _WIN32
 const char env_key[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
@@ -102,7 +98,7 @@ TEST(SystemEnvVar, WrittenValueReadsBackWhole)
         ScopedEnv process_guard(unset(c.name));
         MachineValueGuard machine_guard{c.name};
         EXPECT_EQ(on_windows ? 0 : -1, set_system_env_var(c.name.c_str(), c.value.c_str()));
-        EXPECT_EQ(c.value, process_value(c.name));
+        EXPECT_EQ(c.value, env_value(c.name));
         std::unique_ptr<char[]> read = get_system_env_var(c.name.c_str());
         if (!on_windows) {
             EXPECT_EQ(nullptr, read);
@@ -134,7 +130,7 @@ TEST(SystemEnvVar, ProcessEnvironmentIsSetWhateverTheRegistryDoes)
         std::vector<std::string> steps;
         MachineEnvSteps fake{[&](const std::string& name, const std::string& value) {
                                  steps.push_back("store " + name + "=" + value + ", process has " +
-                                                 process_value(name));
+                                                 env_value(name));
                                  return store_succeeds;
                              },
                              [&] { steps.push_back("announce"); }};
@@ -143,7 +139,7 @@ TEST(SystemEnvVar, ProcessEnvironmentIsSetWhateverTheRegistryDoes)
         if (store_succeeds)
             expected.push_back("announce");
         EXPECT_EQ(expected, steps);
-        EXPECT_EQ("v 1", process_value(test_var));
+        EXPECT_EQ("v 1", env_value(test_var));
     }
 }
 
@@ -160,7 +156,7 @@ TEST(SystemEnvVar, ReadingNeedsNoWriteAccess)
     EXPECT_STREQ("readable", read.get());
     // Writing does need full access: the store fails, the process has the value.
     EXPECT_EQ(-1, set_system_env_var(test_var, "changed"));
-    EXPECT_EQ("changed", process_value(test_var));
+    EXPECT_EQ("changed", env_value(test_var));
     EXPECT_STREQ("readable", get_system_env_var(test_var).get());
 }
 

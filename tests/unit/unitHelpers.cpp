@@ -40,4 +40,10 @@ std::string read_stream(FILE* file)
     return content;
 }
 
+std::string env_value(const std::string& name)
+{
+    std::string value;
+    return testing_support::get_env(name, value) ? value : "(unset)";
+}
+
 }  // namespace unit_helpers
