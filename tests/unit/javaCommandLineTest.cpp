@@ -12,8 +12,6 @@ namespace {
 
 using namespace unit_helpers;
 
-using testing_support::list_separator;
-
 const char main_class[] = "com.velkor.brumlet.Brumlet";
 
 // Hands `args` to the constructor, as the launcher does with its argv.
@@ -76,6 +74,7 @@ TEST(JavaCommandLineHeap, UserSizesReplaceOrJoinTheOptionsOnce)
         {{"--jvm-max-heap-size=2g"}, "-Da=1 -Xmx1g -Db=2", "-Da=1 -Xmx2g -Db=2"},
         {{"--jvm-init-heap-size=64m"}, "-Dx=1", "-Dx=1 -Xms64m"},
         {{}, "-Xmx1g", "-Xmx1g"},
+        {{}, "", ""},  // no options and no jars: neither is written
     };
     for (const HeapCase& c : cases) {
         std::unique_ptr<JavaCommandLine> java = make_java(c.given);
@@ -91,26 +90,19 @@ TEST(JavaCommandLineHeap, UserSizesReplaceOrJoinTheOptionsOnce)
     }
 }
 
-TEST(JavaCommandLineText, RendersJavaOptionsClassPathMainClassAndArgs)
+// The class path sorts by unsigned bytes: upper case first, a prefix before
+// the longer name, bytes past ASCII last.
+TEST(JavaCommandLineText, RendersJavaOptionsSortedClassPathMainClassAndArgs)
 {
-    EXPECT_EQ(R"("java" "com.velkor.brumlet.Brumlet" )", make_java({})->build_command_text());
-
     std::unique_ptr<JavaCommandLine> java = make_java({"x"});
     java->set_java_path(R"(C:\j\bin\java.exe)");
     java->set_jvm_options("-Xmx2g");
-    java->add_wrapper_jar(R"(C:\t\a.jar)");
-    java->add_wrapper_jar(R"(C:\t\b.jar)");
-    EXPECT_EQ(std::string(R"("C:\j\bin\java.exe" -Xmx2g -cp "C:\t\a.jar)") + list_separator +
-                  R"(C:\t\b.jar" "com.velkor.brumlet.Brumlet" "x" )",
-              java->build_command_text());
-}
-
-TEST(JavaCommandLineText, ClassPathSortsByUnsignedBytes)
-{
-    std::unique_ptr<JavaCommandLine> java = make_java({});
     for (const char* jar : {"b.jar", "\xe9.jar", "A.jar", "z.jar", "a.jarz.jar", "a.jar"})
         java->add_wrapper_jar(jar);
-    EXPECT_EQ(classpath_of({"A.jar", "a.jar", "a.jarz.jar", "b.jar", "z.jar", "\xe9.jar"}), java->get_classpath());
+    EXPECT_EQ(R"("C:\j\bin\java.exe" -Xmx2g -cp ")" +
+                  classpath_of({"A.jar", "a.jar", "a.jarz.jar", "b.jar", "z.jar", "\xe9.jar"}) +
+                  R"(" "com.velkor.brumlet.Brumlet" "x" )",
+              java->build_command_text());
 }
 
 // The command text reaches the program in the Java path as the argv that a
