@@ -123,26 +123,20 @@ TEST_F(PrepareLaunch, SplashOptionFollowsTheFixedOptions)
     }
 }
 
-TEST_F(PrepareLaunch, JavaAndJarsComeFromTheRuntimeAndJarDirectories)
+// The Java executable from the runtime, the jars of the jar directory, and
+// the profile's arguments after the user's, handled as the user's are.
+TEST_F(PrepareLaunch, JavaJarsAndProfileArgumentsComplete)
 {
+    const char* const extra_args[] = {"--from-profile", "--wrapper-disable-exec", "--jvm-max-heap-size=2g", nullptr};
+    profile_.extra_args = extra_args;
     std::unique_ptr<JavaCommandLine> cmd = prepare({"tool", "x y"}, 0);
     const std::string sep(1, list_separator);
     const std::vector<std::string> expected = {
         join(join(jre_.path(), "bin"), std::string("java") + exe_suffix),
-        "-Dx=1", "-splash:one.png", "-cp", (jars_ / "a.jar") + sep + (jars_ / "b.jar"),
-        "com.example.Tool", "x y"};
+        "-Dx=1", "-splash:one.png", "-Xmx2g", "-cp", (jars_ / "a.jar") + sep + (jars_ / "b.jar"),
+        "com.example.Tool", "x y", "--from-profile"};
     EXPECT_EQ(expected, split_command_text(cmd->build_command_text()));
-}
-
-TEST_F(PrepareLaunch, ProfileArgumentsFollowTheUserArguments)
-{
-    const char* const extra_args[] = {"--from-profile", "--wrapper-disable-exec", "--jvm-max-heap-size=2g", nullptr};
-    profile_.extra_args = extra_args;
-    std::unique_ptr<JavaCommandLine> cmd = prepare({"tool", "u1", "u2"}, -1);
-    EXPECT_EQ((std::vector<std::string>{"u1", "u2", "--from-profile"}), args_of(*cmd));
     EXPECT_FALSE(cmd->show_command("text"));  // execution switched off by the profile
-    const std::vector<std::string> words = split_command_text(cmd->build_command_text());
-    EXPECT_NE(words.end(), std::find(words.begin(), words.end(), "-Xmx2g"));
 }
 
 TEST_F(PrepareLaunch, EnvironmentComesFromTheProfile)
