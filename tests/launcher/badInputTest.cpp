@@ -3,8 +3,6 @@
 // never a crash. Dry runs where a real start is not the point.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "launcherTestSupport.h"
 
 namespace {
@@ -23,34 +21,6 @@ struct BadInput {
     std::string out_holds;  // a text the standard output must hold; standard error stays empty
 };
 
-std::string repeated(const std::string& text, int times)
-{
-    std::string all;
-    for (int i = 0; i < times; ++i)
-        all += text;
-    return all;
-}
-
-std::vector<std::string> numbered_jars(int count)
-{
-    std::vector<std::string> jars;
-    char name[16];
-    for (int i = 0; i < count; ++i) {
-        std::snprintf(name, sizeof name, "j%05d.jar", i);
-        jars.push_back(name);
-    }
-    return jars;
-}
-
-// The class path as the launcher writes it for jars in `bin_dir`.
-std::string classpath_in(const std::string& bin_dir, const std::vector<std::string>& jars)
-{
-    std::string classpath;
-    for (const std::string& jar : jars)
-        classpath += (classpath.empty() ? "" : std::string(1, list_separator)) + join(as_substituted(bin_dir), jar);
-    return classpath;
-}
-
 TEST(BadInput, GivesTheToolsRunOrAMessageNeverACrash)
 {
     TempDir scratch;
@@ -58,10 +28,19 @@ TEST(BadInput, GivesTheToolsRunOrAMessageNeverACrash)
     const std::string long_jar = std::string(9996, 'j') + ".jar";
     const std::string long_root = drive + std::string(9997, 'r');
     const std::string long_jre = drive + std::string(9997, 'o');
+    std::string many_args = main_class_token;
+    for (int i = 0; i < 100000; ++i)
+        many_args += "\"a\" ";
     // Wine looks through the whole directory for each file it creates there,
     // so 10,000 new files would take half a minute.
-    const std::vector<std::string> many_jars = numbered_jars(on_windows ? 2000 : 10000);
     const std::string many_jars_root = scratch / "Suite";
+    std::vector<std::string> many_jars;
+    std::string many_jars_classpath;
+    for (int i = 0; i < (on_windows ? 2000 : 10000); ++i) {
+        many_jars.push_back("j" + std::to_string(10000 + i) + ".jar");  // listed and sorted alike
+        many_jars_classpath += (i > 0 ? std::string(1, list_separator) : "") +
+                               join(as_substituted(join(many_jars_root, "bin64")), many_jars.back());
+    }
     std::string deep_root, quoted_jre;
     if (!on_windows) {
         deep_root = join(make_deep_dir(scratch.path(), 4000), "Suite");
@@ -71,9 +50,9 @@ TEST(BadInput, GivesTheToolsRunOrAMessageNeverACrash)
     const char* const command_line_limit = "its command line holds at most 32,767 characters";
     const BadInput cases[] = {
         {"100,000 arguments", command_line_limit, dry(std::vector<std::string>(100000, "a")), {}, {}, "", 0,
-         main_class_token + repeated("\"a\" ", 100000) + "\n"},
+         many_args + "\n"},
         {"10,000 jars (2,000 under Wine)", nullptr, dry({}), {}, many_jars, many_jars_root, 0,
-         "-cp \"" + classpath_in(join(many_jars_root, "bin64"), many_jars) + "\" "},
+         "-cp \"" + many_jars_classpath + "\" "},
         {"a 10,000-character added jar", nullptr, dry({"--wrapper-add-jar=" + long_jar}), {}, {}, "", 0,
          "-cp \"" + long_jar + "\" "},
         {"a 10,000-character root directory", nullptr, dry({}), {{"DRAVON_ROOTDIR", long_root}}, {}, "", 0,

@@ -10,30 +10,23 @@ namespace {
 using namespace launcher_testing;
 using namespace testing_support;
 
-#ifdef _WIN32
-TEST(InstalledLayout, WindowsExampleTextIsExact)
+// Jars beside the launcher and one added by the user, sorted together, other
+// files left out, no separator after the last jar; the added jar stays as
+// given. On Windows the README's example, whatever the launcher's name.
+TEST(InstalledLayout, TextIsExact)
 {
-    Installation installation({"a.jar", "b.jar"}, "C:\\Suite", "tool.exe");
-    RunResult result = installation.run(dry({"x", "y"}), {{"DRAVON_ROOTDIR", "C:\\Suite"}});
-    EXPECT_EQ(0, result.exit_code) << result.err;
-    EXPECT_EQ("", result.err);
-    EXPECT_EQ("\"C:/suite/bin64\\jre64\\bin\\java.exe\" -cp \"C:/suite/bin64\\a.jar;C:/suite/bin64\\b.jar\" "
-              "\"com.velkor.brumlet.Brumlet\" \"x\" \"y\" \n",
-              plain_newlines(result.out));
-}
-#else
-TEST(InstalledLayout, LinuxTextIsExact)
-{
-    Installation installation({"b.jar", "a.jar", "notes.txt", "c.JAR"});
-    RunResult result = installation.run(dry({"x", "y"}));
+    Installation installation({"b.jar", "a.jar", "notes.txt", "c.JAR"}, on_windows ? "C:\\Suite" : "",
+                              on_windows ? "tool.exe" : "");
+    const std::string extra = join("Lib", "extra.jar");
+    RunResult result = installation.run(dry({"x", "--wrapper-add-jar=" + extra, "y"}));
     const std::string bin = installation.bin_dir();
     EXPECT_EQ(0, result.exit_code) << result.err;
     EXPECT_EQ("", result.err);
-    EXPECT_EQ("\"" + bin + "/jre64/bin/java\" -cp \"" + bin + "/a.jar:" + bin + "/b.jar\" " + main_class_token +
-                  "\"x\" \"y\" \n",
-              result.out);
+    EXPECT_EQ((on_windows ? "\"C:/suite/bin64\\jre64\\bin\\java.exe\" -cp \"C:/suite/bin64\\a.jar;C:/suite/bin64\\b.jar;"
+                          : "\"" + bin + "/jre64/bin/java\" -cp \"" + bin + "/a.jar:" + bin + "/b.jar:") +
+                  extra + "\" " + main_class_token + "\"x\" \"y\" \n",
+              plain_newlines(result.out));
 }
-#endif
 
 // The rest of the text after the Java executable, with the runtime named by
 // an override (a plain override comes back exactly as written).
@@ -45,11 +38,6 @@ struct TailCase {
 TEST(DryRun, RendersOptionsAndArguments)
 {
     const TailCase cases[] = {
-        {{}, " " + main_class_token},
-        {{"a", "b c"}, " " + main_class_token + "\"a\" \"b c\" "},
-        {{""}, " " + main_class_token + "\"\" "},
-        {{"C:\\dir\\", "x"}, " " + main_class_token + "\"C:\\dir\\\\\" \"x\" "},
-        {{"say \"hi\""}, " " + main_class_token + "\"say \\\"hi\\\"\" "},
         // options are taken wherever they stand and are never passed on
         {{"a", "--jvm-max-heap-size=2g", "b", "--jvm-init-heap-size=256m"},
          " -Xms256m -Xmx2g " + main_class_token + "\"a\" \"b\" "},
@@ -66,28 +54,13 @@ TEST(DryRun, RendersOptionsAndArguments)
         {{"--wrapper-add-jar=tools.zip"}, " " + main_class_token},
     };
     TempDir jre;
+    Installation installation;
     for (const TailCase& c : cases) {
-        Installation installation;
         RunResult result = installation.run(dry(c.args), {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", jre.path()}});
         EXPECT_EQ(0, result.exit_code) << result.err;
         EXPECT_EQ("\"" + java_below(jre.path()) + "\"" + c.tail + "\n", plain_newlines(result.out))
             << "first argument: " << (c.args.empty() ? "(none)" : c.args[0]);
     }
-}
-
-TEST(DryRun, AddedJarJoinsTheSortedClassPath)
-{
-    Installation installation({"b.jar"});
-    TempDir jre;
-    const std::string extra = join("lib", "extra.jar");
-    RunResult result =
-        installation.run(dry({"--wrapper-add-jar=" + extra}), {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", jre.path()}});
-    // The scanned jar's directory is normalised on Windows; the added jar
-    // stays as given. Sorted byte-wise, the absolute path comes first.
-    const std::string out = plain_newlines(result.out);
-    EXPECT_NE(std::string::npos,
-              out.find(path_separator + std::string("b.jar") + list_separator + extra + "\" "))
-        << out;
 }
 
 TEST(DryRun, WithoutVerboseItPrintsNothing)
@@ -104,52 +77,33 @@ TEST(RuntimeLocation, OverridesDecideTheJavaExecutable)
 {
     Installation installation;
     TempDir other;
-    const std::string other_root = other.path();
+    // A wrapper variable's value is normalised whole, bin64 with it.
+    const std::string own_bin = as_substituted(installation.bin_dir());
+    const std::string other_bin = as_substituted(join(other.path(), "bin64"));
     struct Case {
         const char* what;
         std::vector<EnvVar> env;
-        std::string expected_java;  // empty: the installation's own runtime
+        std::string jre;
     };
     const Case cases[] = {
         {"plain runtime override, no root at all",
-         {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", other_root}, unset("DRAVON_ROOTDIR")},
-         java_below(other_root)},
-        {"bin dir override wins over the root",
-         {{"DRAVON_BINDIR_OVERRIDE", other_root}},
-         java_below(join(as_substituted(other_root), "jre64"))},
-        {"an empty runtime override counts as unset", {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", ""}}, ""},
+         {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", other.path()}, unset("DRAVON_ROOTDIR")},
+         other.path()},
+        {"bin dir override wins over the root", {{"DRAVON_BINDIR_OVERRIDE", other.path()}},
+         join(as_substituted(other.path()), "jre64")},
+        {"root override wins over the root",
+         {{"DRAVON_ROOTDIR_OVERRIDE", other.path()}, {"DRAVON_ROOTDIR", join(other.path(), "unused")}},
+         join(other_bin, "jre64")},
+        {"an empty runtime override counts as unset", {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", ""}}, join(own_bin, "jre64")},
+        {"the launcher directory in the override",
+         {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", join("NATIVE_WRAP_EXE_DIR", "jre")}},
+         join(own_bin, "jre")},
     };
     for (const Case& c : cases) {
         RunResult result = installation.run(dry({}), c.env);
         EXPECT_EQ(0, result.exit_code) << c.what << ": " << result.err;
-        const std::string out = plain_newlines(result.out);
-        if (!c.expected_java.empty()) {
-            EXPECT_EQ(0u, out.find("\"" + c.expected_java + "\" ")) << c.what << ": " << out;
-        } else {
-            EXPECT_NE(std::string::npos, out.find("jre64")) << c.what << ": " << out;
-        }
+        EXPECT_EQ("\"" + java_below(c.jre) + "\" " + main_class_token + "\n", plain_newlines(result.out)) << c.what;
     }
-}
-
-TEST(RuntimeLocation, RootOverrideWinsOverRoot)
-{
-    Installation installation;
-    TempDir other;
-    RunResult result = installation.run(dry({}), {{"DRAVON_ROOTDIR_OVERRIDE", other.path()},
-                                                  {"DRAVON_ROOTDIR", join(other.path(), "unused")}});
-    EXPECT_EQ(0, result.exit_code) << result.err;
-    EXPECT_EQ(std::string::npos, plain_newlines(result.out).find("unused"));
-}
-
-TEST(RuntimeLocation, ExeDirInTheOverrideIsTheLauncherDirectory)
-{
-    Installation installation;
-    RunResult result =
-        installation.run(dry({}), {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", std::string("NATIVE_WRAP_EXE_DIR") + path_separator + "jre"}});
-    EXPECT_EQ(0, result.exit_code) << result.err;
-    const std::string bin = as_substituted(installation.bin_dir());
-    EXPECT_EQ(0u, plain_newlines(result.out).find("\"" + bin + path_separator + "jre" + path_separator + "bin"))
-        << result.out;
 }
 
 // Without any root the launcher stops before it starts anything.

@@ -12,23 +12,18 @@ namespace {
 
 using namespace unit_helpers;
 
-using testing_support::list_separator;
-
 const char main_class[] = "com.velkor.brumlet.Brumlet";
 
 // Hands `args` to the constructor, as the launcher does with its argv.
-std::unique_ptr<JavaCommandLine> make_java(std::vector<std::string> args)
+std::unique_ptr<JavaCommandLine> make_java(const std::vector<std::string>& words)
 {
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(&arg[0]);
-    return std::make_unique<JavaCommandLine>(main_class, static_cast<int>(argv.size()), argv.data());
+    Args args(words);
+    return std::make_unique<JavaCommandLine>(main_class, args.argc(), args.argv());
 }
 
 struct JavaArgCase {
     std::vector<std::string> given;
     std::vector<std::string> tool_args;
-    const char* options;  // merged heap sizes, starting from no options
     std::vector<std::string> jars;
     bool in_process;
     bool re_exec;
@@ -39,22 +34,25 @@ TEST(JavaCommandLineArgs, LaunchOptionsAreConsumedAndOthersKeptInOrder)
     const std::vector<std::string> look_alikes = {
         "--jvm-init-heap-size", "--jvm-max-heap-size", "--JVM-MAX-HEAP-SIZE=1g", "--Wrapper-Load-Jvm-In-Process",
         "--re-exec-jni-with-env=1", "--wrapper-load-jvm-in-process2", "--wrapper-add-ja=x.jar"};
+    const std::string long_jar = std::string(300, 'd') + "/x.jar";
+    const std::vector<std::string> user_jars = {"--wrapper-add-jar=tools.zip", "--wrapper-add-jar=a.JAR",
+                                                "--wrapper-add-jar=", "--wrapper-add-jar=" + long_jar,
+                                                R"(--wrapper-add-jar=C:\t\a.jar)"};
     const JavaArgCase cases[] = {
-        {{"a", "--wrapper-load-jvm-in-process", "b", "--re-exec-jni-with-env", "c"}, {"a", "b", "c"}, "", {}, true, true},
-        {{"--wrapper-add-jar", "x"}, {"x"}, "", {}, false, false},
-        {{"--wrapper-add-jars=x.jar"}, {}, "", {"x.jar"}, false, false},
-        {{"--wrapper-add-jar=y.jar", "t", "--wrapper-add-jar=a=b.jar"}, {"t"}, "", {"a=b.jar", "y.jar"}, false, false},
-        {{"--jvm-init-heap-size=1g", "--jvm-max-heap-size=2g", "--jvm-init-heap-size=3g"}, {}, "-Xms3g -Xmx2g", {},
-         false, false},
-        {{"--jvm-max-heap-size=2g", "u", "--jvm-max-heap-size="}, {"u"}, "", {}, false, false},
-        {{"--wrapper-verbose", "--wrapper-disable-exec", "t"}, {"t"}, "", {}, false, false},
-        {look_alikes, look_alikes, "", {}, false, false},
+        {{"a", "--wrapper-load-jvm-in-process", "b", "--re-exec-jni-with-env", "c"}, {"a", "b", "c"}, {}, true, true},
+        {{"--wrapper-add-jar", "x"}, {"x"}, {}, false, false},
+        {{"--wrapper-add-jars=x.jar"}, {}, {"x.jar"}, false, false},
+        {{"--wrapper-add-jar=y.jar", "t", "--wrapper-add-jar=a=b.jar"}, {"t"}, {"a=b.jar", "y.jar"}, false, false},
+        {{"--jvm-max-heap-size=2g", "u", "--jvm-init-heap-size="}, {"u"}, {}, false, false},  // sizes: JavaCommandLineHeap
+        {{"--wrapper-verbose", "--wrapper-disable-exec", "t"}, {"t"}, {}, false, false},
+        {look_alikes, look_alikes, {}, false, false},
+        // user jars stay as given (one too long for path conversion too); only *.jar counts
+        {user_jars, {}, {R"(C:\t\a.jar)", long_jar}, false, false},
     };
     for (const JavaArgCase& c : cases) {
         std::unique_ptr<JavaCommandLine> java = make_java(c.given);
         SCOPED_TRACE(java->build_command_text());
         EXPECT_EQ(c.tool_args, args_of(*java));
-        EXPECT_EQ(c.options, java->get_jvm_options());
         EXPECT_EQ(classpath_of(c.jars), java->get_classpath());
         EXPECT_EQ(c.in_process, java->get_load_jvm_in_process());
         EXPECT_EQ(c.re_exec, java->get_re_exec_jni_with_env());
@@ -71,11 +69,12 @@ TEST(JavaCommandLineHeap, UserSizesReplaceOrJoinTheOptionsOnce)
 {
     const HeapCase cases[] = {
         {{"--jvm-max-heap-size=4g"}, "-Xmx1g -Dx=1", "-Xmx4g -Dx=1"},
-        {{"--jvm-init-heap-size=256m", "--jvm-max-heap-size=1g"}, "", "-Xms256m -Xmx1g"},
+        {{"--jvm-init-heap-size=1g", "--jvm-max-heap-size=2g", "--jvm-init-heap-size=3g"}, "", "-Xms3g -Xmx2g"},
         {{"--jvm-init-heap-size=512m", "--jvm-init-heap-size="}, "-Dx=1", "-Dx=1"},
         {{"--jvm-max-heap-size=2g"}, "-Da=1 -Xmx1g -Db=2", "-Da=1 -Xmx2g -Db=2"},
         {{"--jvm-init-heap-size=64m"}, "-Dx=1", "-Dx=1 -Xms64m"},
         {{}, "-Xmx1g", "-Xmx1g"},
+        {{}, "", ""},  // no options and no jars: neither is written
     };
     for (const HeapCase& c : cases) {
         std::unique_ptr<JavaCommandLine> java = make_java(c.given);
@@ -91,26 +90,19 @@ TEST(JavaCommandLineHeap, UserSizesReplaceOrJoinTheOptionsOnce)
     }
 }
 
-TEST(JavaCommandLineText, RendersJavaOptionsClassPathMainClassAndArgs)
+// The class path sorts by unsigned bytes: upper case first, a prefix before
+// the longer name, bytes past ASCII last.
+TEST(JavaCommandLineText, RendersJavaOptionsSortedClassPathMainClassAndArgs)
 {
-    EXPECT_EQ(R"("java" "com.velkor.brumlet.Brumlet" )", make_java({})->build_command_text());
-
     std::unique_ptr<JavaCommandLine> java = make_java({"x"});
     java->set_java_path(R"(C:\j\bin\java.exe)");
     java->set_jvm_options("-Xmx2g");
-    java->add_wrapper_jar(R"(C:\t\a.jar)");
-    java->add_wrapper_jar(R"(C:\t\b.jar)");
-    EXPECT_EQ(std::string(R"("C:\j\bin\java.exe" -Xmx2g -cp "C:\t\a.jar)") + list_separator +
-                  R"(C:\t\b.jar" "com.velkor.brumlet.Brumlet" "x" )",
-              java->build_command_text());
-}
-
-TEST(JavaCommandLineText, ClassPathSortsByUnsignedBytes)
-{
-    std::unique_ptr<JavaCommandLine> java = make_java({});
     for (const char* jar : {"b.jar", "\xe9.jar", "A.jar", "z.jar", "a.jarz.jar", "a.jar"})
         java->add_wrapper_jar(jar);
-    EXPECT_EQ(classpath_of({"A.jar", "a.jar", "a.jarz.jar", "b.jar", "z.jar", "\xe9.jar"}), java->get_classpath());
+    EXPECT_EQ(R"("C:\j\bin\java.exe" -Xmx2g -cp ")" +
+                  classpath_of({"A.jar", "a.jar", "a.jarz.jar", "b.jar", "z.jar", "\xe9.jar"}) +
+                  R"(" "com.velkor.brumlet.Brumlet" "x" )",
+              java->build_command_text());
 }
 
 // The command text reaches the program in the Java path as the argv that a
@@ -121,8 +113,7 @@ TEST(JavaCommandLineLaunch, RunsTheJavaPathWithTheRenderedArguments)
     const std::string report_path = dir / "report";
     testing_support::ScopedEnv report("TEST_CHILD_REPORT", report_path);
     testing_support::ScopedEnv exit_code("TEST_CHILD_EXIT", "5");
-    const std::string child =
-        testing_support::join(testing_support::own_dir(), std::string("test_child") + testing_support::exe_suffix);
+    const std::string child = program_beside_tests("test_child");
     std::unique_ptr<JavaCommandLine> java = make_java({"--jvm-max-heap-size=1g", "a b", "--wrapper-add-jar=l.jar"});
     java->set_java_path(child.c_str());
     java->set_jvm_options("-Dx=1");

@@ -1,6 +1,5 @@
 // Preparing one launch: the trailing splash argument, the Java executable,
-// the profile's environment, arguments, jars and JVM options, and the
-// profile of brumlet itself.
+// the profile's environment, arguments, jars and JVM options.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -32,33 +31,6 @@ const char* const none[] = {nullptr};
 const char* const splashes[] = {"-splash:one.png", "-splash:two.png", "-splash:three.png", nullptr};
 const char* const extra_options[] = {"-Dx=1", nullptr};
 
-// An argv that the code under test may rearrange.
-class Args {
-public:
-    explicit Args(std::vector<std::string> words) : words_(std::move(words))
-    {
-        for (std::string& word : words_)
-            pointers_.push_back(&word[0]);
-        pointers_.push_back(nullptr);
-    }
-    Args(const Args&) = delete;
-    Args& operator=(const Args&) = delete;
-    int argc() const { return static_cast<int>(words_.size()); }
-    char** argv() { return pointers_.data(); }
-
-private:
-    std::vector<std::string> words_;
-    std::vector<char*> pointers_;
-};
-
-std::vector<std::string> list_of(const char* const* list)
-{
-    std::vector<std::string> entries;
-    for (; *list != nullptr; ++list)
-        entries.push_back(*list);
-    return entries;
-}
-
 std::vector<std::string> environment_snapshot()
 {
     std::vector<std::string> entries;
@@ -73,12 +45,6 @@ std::vector<std::string> environment_snapshot()
 #endif
     std::sort(entries.begin(), entries.end());
     return entries;
-}
-
-std::string env_value(const std::string& name)
-{
-    std::string value;
-    return get_env(name, value) ? value : "(unset)";
 }
 
 TEST(TakeTrailingSplash, TakesOnlyALastSplashArgument)
@@ -157,26 +123,20 @@ TEST_F(PrepareLaunch, SplashOptionFollowsTheFixedOptions)
     }
 }
 
-TEST_F(PrepareLaunch, JavaAndJarsComeFromTheRuntimeAndJarDirectories)
+// The Java executable from the runtime, the jars of the jar directory, and
+// the profile's arguments after the user's, handled as the user's are.
+TEST_F(PrepareLaunch, JavaJarsAndProfileArgumentsComplete)
 {
+    const char* const extra_args[] = {"--from-profile", "--wrapper-disable-exec", "--jvm-max-heap-size=2g", nullptr};
+    profile_.extra_args = extra_args;
     std::unique_ptr<JavaCommandLine> cmd = prepare({"tool", "x y"}, 0);
     const std::string sep(1, list_separator);
     const std::vector<std::string> expected = {
         join(join(jre_.path(), "bin"), std::string("java") + exe_suffix),
-        "-Dx=1", "-splash:one.png", "-cp", (jars_ / "a.jar") + sep + (jars_ / "b.jar"),
-        "com.example.Tool", "x y"};
+        "-Dx=1", "-splash:one.png", "-Xmx2g", "-cp", (jars_ / "a.jar") + sep + (jars_ / "b.jar"),
+        "com.example.Tool", "x y", "--from-profile"};
     EXPECT_EQ(expected, split_command_text(cmd->build_command_text()));
-}
-
-TEST_F(PrepareLaunch, ProfileArgumentsFollowTheUserArguments)
-{
-    const char* const extra_args[] = {"--from-profile", "--wrapper-disable-exec", "--jvm-max-heap-size=2g", nullptr};
-    profile_.extra_args = extra_args;
-    std::unique_ptr<JavaCommandLine> cmd = prepare({"tool", "u1", "u2"}, -1);
-    EXPECT_EQ((std::vector<std::string>{"u1", "u2", "--from-profile"}), args_of(*cmd));
     EXPECT_FALSE(cmd->show_command("text"));  // execution switched off by the profile
-    const std::vector<std::string> words = split_command_text(cmd->build_command_text());
-    EXPECT_NE(words.end(), std::find(words.begin(), words.end(), "-Xmx2g"));
 }
 
 TEST_F(PrepareLaunch, EnvironmentComesFromTheProfile)
@@ -214,16 +174,6 @@ TEST(SetupWrapperEnv, EmptyProfileChangesNothing)
     setup_wrapper_env(cmd, empty);
     EXPECT_EQ(before, environment_snapshot());
     EXPECT_EQ(args, args_of(cmd));
-}
-
-TEST(BrumletProfile, RunsTheToolWithTheJarsBesideTheLauncher)
-{
-    EXPECT_STREQ("com.velkor.brumlet.Brumlet", brumlet_profile.main_class);
-    EXPECT_EQ(std::vector<std::string>{"NATIVE_WRAP_EXE_DIR"}, list_of(brumlet_profile.classpath_jar_dirs));
-    for (const char* const* list : {brumlet_profile.extra_jvm_options, brumlet_profile.splash_options,
-                                    brumlet_profile.ld_library_path_dirs, brumlet_profile.path_dirs,
-                                    brumlet_profile.extra_args, brumlet_profile.env_assignments})
-        EXPECT_TRUE(list_of(list).empty());
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
+// Output capture: the child's standard output goes to a temporary file that
+// is read back and deleted.
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,20 +12,15 @@
 
 namespace {
 
+using namespace testing_support;
 using namespace unit_helpers;
 
-using testing_support::EnvVar;
-using testing_support::ScopedEnv;
-using testing_support::ScopedEnvs;
-
-// Points the user's temporary directory at `dir` while it lives.
+// Points the user's temporary directory at `dir`.
 std::vector<EnvVar> temp_dir_vars(const std::string& dir)
 {
-#ifdef _WIN32
-    return {{"TMP", dir}, {"TEMP", dir}};
-#else
+    if (on_windows)
+        return {{"TMP", dir}, {"TEMP", dir}};
     return {{"TMPDIR", dir}};
-#endif
 }
 
 struct Captured {
@@ -34,18 +30,26 @@ struct Captured {
     std::string command;
     std::string out;
     std::string err;
+    std::vector<std::string> left_in_temp;
 };
 
-Captured run_capturing(const std::vector<EnvVar>& env, bool verbose = false)
+// Runs `program` with capture on, the temporary directory at `temp_dir`
+// (default: a fresh one) and the launcher's streams in scratch files.
+Captured run_capturing(const std::vector<EnvVar>& env, bool verbose = false, const char* program = "test_child",
+                       const std::string& temp_dir = "")
 {
+    TempDir temp;
     FILE* out = std::tmpfile();
     FILE* err = std::tmpfile();
     EXPECT_TRUE(out != nullptr && err != nullptr);
     Captured result;
     {
-        ScopedEnvs changes(env);
-        CommandLine cmd(program_beside_tests("test_child").c_str());
+        std::vector<EnvVar> all = temp_dir_vars(temp_dir.empty() ? temp.path() : temp_dir);
+        all.insert(all.end(), env.begin(), env.end());
+        ScopedEnvs changes(all);
+        CommandLine cmd(program_beside_tests(program).c_str());
         cmd.enable_output_capture();
+        cmd.disable_launch_error_reports();
         if (verbose)
             cmd.process_arg("--wrapper-verbose");
         cmd.set_streams(out, err);
@@ -56,69 +60,39 @@ Captured run_capturing(const std::vector<EnvVar>& env, bool verbose = false)
     }
     result.out = read_stream(out);
     result.err = read_stream(err);
+    result.left_in_temp = list_dir(temp.path());
     std::fclose(out);
     std::fclose(err);
     return result;
 }
 
-struct CaptureCase {
-    std::string written;
-    std::string captured;
-};
-
-TEST(OutputCapture, KeepsTheOutputWithoutOneTrailingLineFeed)
+TEST(OutputCapture, KeepsTheOutputWithoutOneTrailingLineFeedAndNoFile)
 {
-    const CaptureCase cases[] = {
-        {"abcd\n", "abcd"}, {"abcd\r\n", "abcd\r"}, {"ab\n\n", "ab\n"}, {"abcd", "abcd"},
-        {"\n", ""},         {"", ""},
-        {std::string("ab\0cd\n", 6), "ab"},  // a C string: it ends at the first zero byte
+    struct Case {
+        std::string written;
+        std::string captured;
+        const char* status = "0";  // the child's exit code, and what the run returns
+        bool verbose = false;  // then the command and the captured text are echoed
+        const char* program = "test_child";
     };
-    for (const CaptureCase& c : cases) {
-        Captured result = run_capturing({{"TEST_CHILD_STDOUT_HEX", testing_support::to_hex(c.written)}});
-        SCOPED_TRACE(testing_support::to_hex(c.written));
-        EXPECT_EQ(0, result.code);
+    const Case cases[] = {
+        {"abcd\n", "abcd"}, {"abcd\r\n", "abcd\r"}, {"ab\n\n", "ab\n"}, {"abcd", "abcd"}, {"\n", ""}, {"", ""},
+        {std::string("ab\0cd\n", 6), "ab"},  // a C string: it ends at the first zero byte
+        {std::string(5000, 'x'), std::string(4095, 'x')},  // at most 4095 bytes
+        {"hi\n", "hi", "7"},
+        {"abcd\n", "abcd", "0", true},
+        {"abcd\n", "", "-1", false, "no-such-program"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(to_hex(c.written.substr(0, 20)) + " from " + c.program);
+        Captured result = run_capturing({{"TEST_CHILD_STDOUT_HEX", to_hex(c.written)}, {"TEST_CHILD_EXIT", c.status}},
+                                        c.verbose, c.program);
+        EXPECT_EQ(std::stoi(c.status), result.code);
         EXPECT_EQ(c.captured, result.text);
         EXPECT_EQ(c.captured.size(), result.length);
-        EXPECT_EQ("", result.out);
+        EXPECT_EQ(c.verbose ? result.command + "\n" + c.captured + "\n" : "", result.out);
         EXPECT_EQ("", result.err);
-    }
-}
-
-TEST(OutputCapture, KeepsAtMost4095Bytes)
-{
-    Captured result = run_capturing({{"TEST_CHILD_STDOUT_REPEAT", "5000"}});
-    EXPECT_EQ(std::string(4095, 'x'), result.text);
-    EXPECT_EQ(4095u, result.length);
-}
-
-TEST(OutputCapture, VerboseEchoesTheCommandThenTheCapturedText)
-{
-    Captured result = run_capturing({{"TEST_CHILD_STDOUT_HEX", testing_support::to_hex("abcd\n")}}, true);
-    EXPECT_EQ(result.command + "\n" + "abcd\n", result.out);
-}
-
-TEST(OutputCapture, ChildExitCodeStillComesBack)
-{
-    Captured result =
-        run_capturing({{"TEST_CHILD_STDOUT_HEX", testing_support::to_hex("hi\n")}, {"TEST_CHILD_EXIT", "7"}});
-    EXPECT_EQ(7, result.code);
-    EXPECT_EQ("hi", result.text);
-}
-
-TEST(OutputCapture, LeavesNoFileInTheTemporaryDirectory)
-{
-    testing_support::TempDir temp;
-    ScopedEnvs redirect(temp_dir_vars(temp.path()));
-    ScopedEnv output("TEST_CHILD_STDOUT_HEX", testing_support::to_hex("abcd\n"));
-    for (const char* name : {"test_child", "no-such-program"}) {
-        SCOPED_TRACE(name);
-        CommandLine cmd(program_beside_tests(name).c_str());
-        cmd.enable_output_capture();
-        cmd.disable_launch_error_reports();
-        const bool exists = std::string(name) == "test_child";
-        EXPECT_EQ(exists ? 0 : -1, cmd.run());
-        EXPECT_STREQ(exists ? "abcd" : "", cmd.get_captured_output());
-        EXPECT_EQ(std::vector<std::string>{}, testing_support::list_dir(temp.path()));
+        EXPECT_EQ(std::vector<std::string>{}, result.left_in_temp);
     }
 }
 
@@ -126,16 +100,12 @@ TEST(OutputCapture, LeavesNoFileInTheTemporaryDirectory)
 // made there: without it the child is not started at all.
 TEST(OutputCapture, MissingTemporaryDirectoryStopsTheLaunch)
 {
-    testing_support::TempDir temp;
-    Captured result = [&] {
-        std::vector<EnvVar> env = temp_dir_vars(temp / "missing");
-        env.push_back({"TEST_CHILD_REPORT", temp / "report"});
-        return run_capturing(env);
-    }();
+    TempDir temp;
+    Captured result = run_capturing({{"TEST_CHILD_REPORT", temp / "report"}}, false, "test_child", temp / "missing");
     EXPECT_EQ(-1, result.code);
-    const std::string call = testing_support::on_windows ? "GetTempFileName" : "mkstemp";
+    const std::string call = on_windows ? "GetTempFileName" : "mkstemp";
     EXPECT_EQ(0u, result.err.rfind(call + " failed with error ", 0)) << result.err;
-    EXPECT_FALSE(testing_support::file_exists(temp / "report"));
+    EXPECT_FALSE(file_exists(temp / "report"));
 }
 
 }  // namespace

@@ -9,48 +9,40 @@
 #endif
 
 #include <memory>
+#include <type_traits>
 #include <string>
 #include <vector>
 
 #include "envUtils.h"
 #include "testSupport.h"
+#include "unitHelpers.h"
 
 namespace {
 
 using namespace testing_support;
+using unit_helpers::env_value;
 
 const char test_var[] = "BRUMLET_TEST_SYSTEM_VAR";
-
-std::string process_value(const std::string& name)
-{
-    std::string value;
-    return get_env(name, value) ? value : "(unset)";
-}
 
 #ifdef _WIN32
 const char env_key[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 
 // The machine environment key, opened by the test's own means.
-class TestKey {
-public:
-    explicit TestKey(REGSAM access) { RegOpenKeyExA(HKEY_LOCAL_MACHINE, env_key, 0, access, &key_); }
-    ~TestKey()
-    {
-        if (key_ != nullptr)
-            RegCloseKey(key_);
-    }
-    TestKey(const TestKey&) = delete;
-    TestKey& operator=(const TestKey&) = delete;
-    HKEY get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
+struct KeyCloser {
+    void operator()(HKEY key) const { RegCloseKey(key); }
 };
+using TestKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
+TestKey open_test_key(REGSAM access)
+{
+    HKEY key = nullptr;
+    RegOpenKeyExA(HKEY_LOCAL_MACHINE, env_key, 0, access, &key);
+    return TestKey(key);
+}
 
 // Removes a value from the machine environment when it dies.
 struct MachineValueGuard {
     std::string name;
-    ~MachineValueGuard() { RegDeleteValueA(TestKey(KEY_SET_VALUE).get(), name.c_str()); }
+    ~MachineValueGuard() { RegDeleteValueA(open_test_key(KEY_SET_VALUE).get(), name.c_str()); }
 };
 
 // While it lives, the machine environment key grants everyone reading and
@@ -58,7 +50,7 @@ struct MachineValueGuard {
 // access list comes back when it dies.
 class ReadOnlyMachineEnv {
 public:
-    ReadOnlyMachineEnv() : key_(READ_CONTROL | WRITE_DAC)
+    ReadOnlyMachineEnv() : key_(open_test_key(READ_CONTROL | WRITE_DAC))
     {
         DWORD size = 0;
         RegGetKeySecurity(key_.get(), DACL_SECURITY_INFORMATION, nullptr, &size);
@@ -106,7 +98,7 @@ TEST(SystemEnvVar, WrittenValueReadsBackWhole)
         ScopedEnv process_guard(unset(c.name));
         MachineValueGuard machine_guard{c.name};
         EXPECT_EQ(on_windows ? 0 : -1, set_system_env_var(c.name.c_str(), c.value.c_str()));
-        EXPECT_EQ(c.value, process_value(c.name));
+        EXPECT_EQ(c.value, env_value(c.name));
         std::unique_ptr<char[]> read = get_system_env_var(c.name.c_str());
         if (!on_windows) {
             EXPECT_EQ(nullptr, read);
@@ -116,7 +108,7 @@ TEST(SystemEnvVar, WrittenValueReadsBackWhole)
         EXPECT_EQ(c.value, read.get());
 #ifdef _WIN32
         DWORD type = 0, size = 0;
-        EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(TestKey(KEY_QUERY_VALUE).get(), c.name.c_str(), nullptr, &type,
+        EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(open_test_key(KEY_QUERY_VALUE).get(), c.name.c_str(), nullptr, &type,
                                                   nullptr, &size));
         EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);  // %PATH% stays unexpanded
         EXPECT_EQ(c.value.size() + 1, size);          // stored with its NUL
@@ -138,7 +130,7 @@ TEST(SystemEnvVar, ProcessEnvironmentIsSetWhateverTheRegistryDoes)
         std::vector<std::string> steps;
         MachineEnvSteps fake{[&](const std::string& name, const std::string& value) {
                                  steps.push_back("store " + name + "=" + value + ", process has " +
-                                                 process_value(name));
+                                                 env_value(name));
                                  return store_succeeds;
                              },
                              [&] { steps.push_back("announce"); }};
@@ -147,7 +139,7 @@ TEST(SystemEnvVar, ProcessEnvironmentIsSetWhateverTheRegistryDoes)
         if (store_succeeds)
             expected.push_back("announce");
         EXPECT_EQ(expected, steps);
-        EXPECT_EQ("v 1", process_value(test_var));
+        EXPECT_EQ("v 1", env_value(test_var));
     }
 }
 
@@ -164,7 +156,7 @@ TEST(SystemEnvVar, ReadingNeedsNoWriteAccess)
     EXPECT_STREQ("readable", read.get());
     // Writing does need full access: the store fails, the process has the value.
     EXPECT_EQ(-1, set_system_env_var(test_var, "changed"));
-    EXPECT_EQ("changed", process_value(test_var));
+    EXPECT_EQ("changed", env_value(test_var));
     EXPECT_STREQ("readable", get_system_env_var(test_var).get());
 }
 
@@ -184,7 +176,7 @@ TEST(SystemEnvVar, ReaderEndsTheTextItself)
     };
     for (const Case& c : cases) {
         MachineValueGuard guard{test_var};
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(TestKey(KEY_SET_VALUE).get(), test_var, 0, c.type,
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(open_test_key(KEY_SET_VALUE).get(), test_var, 0, c.type,
                                                 reinterpret_cast<const BYTE*>(c.data.data()),
                                                 static_cast<DWORD>(c.data.size())));
         std::unique_ptr<char[]> read = get_system_env_var(test_var);

@@ -1,11 +1,5 @@
 #include "unitHelpers.h"
 
-#ifdef _WIN32
-#include <direct.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "testSupport.h"
 
 namespace unit_helpers {
@@ -46,13 +40,10 @@ std::string read_stream(FILE* file)
     return content;
 }
 
-int change_dir(const std::string& dir)
+std::string env_value(const std::string& name)
 {
-#ifdef _WIN32
-    return _chdir(dir.c_str());
-#else
-    return chdir(dir.c_str());
-#endif
+    std::string value;
+    return testing_support::get_env(name, value) ? value : "(unset)";
 }
 
 }  // namespace unit_helpers

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "commandLine.h"
@@ -21,6 +22,26 @@ std::string program_beside_tests(const std::string& name);
 // Everything written to `file` so far.
 std::string read_stream(FILE* file);
 
-int change_dir(const std::string& dir);
+// The value of an environment variable as children get it, or "(unset)".
+std::string env_value(const std::string& name);
+
+// An argv of `words`, null-terminated, that the code under test may rearrange.
+class Args {
+public:
+    explicit Args(std::vector<std::string> words) : words_(std::move(words))
+    {
+        for (std::string& word : words_)
+            pointers_.push_back(&word[0]);
+        pointers_.push_back(nullptr);
+    }
+    Args(const Args&) = delete;
+    Args& operator=(const Args&) = delete;
+    int argc() const { return static_cast<int>(words_.size()); }
+    char** argv() { return pointers_.data(); }
+
+private:
+    std::vector<std::string> words_;
+    std::vector<char*> pointers_;
+};
 
 }  // namespace unit_helpers
