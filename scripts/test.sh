@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Linux and the Windows launcher and runs every test: the Linux
-# ones natively against the real JDK, the Windows ones under Wine.
+# ones natively against the real JDK, again built with AddressSanitizer and
+# UndefinedBehaviorSanitizer, and the Windows ones under Wine.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -25,8 +26,36 @@ for dll in $dlls; do
     esac
 done
 
+# The manifest (resource type 24) and the version information (type 16) are
+# compiled in: entries of the top level of the resource directory.
+resources=$(x86_64-w64-mingw32-objdump -p build/windows/brumlet.exe | sed -n '/Resource Directory section/,$p')
+for type in 0x000018 0x000010; do
+    grep -Eq "^[0-9a-f]+   Entry: ID: $type," <<<"$resources" ||
+        { echo "brumlet.exe lacks the resource of type $type"; exit 1; }
+done
+
 echo "== Linux: tests"
 (cd build/linux && ctest --output-on-failure)
+
+echo "== Linux: unit and launcher tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+# Every finding of any process of the run (the launcher and the test child
+# too) lands in a log of its own; one log fails the run. The random quoting
+# round trip checks values, not memory, and takes long when sanitized: it
+# runs in the plain builds, and scripts/fuzz.sh covers that code sanitized.
+cmake -S . -B build/linux-asan -DBRUMLET_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" >/dev/null
+cmake --build build/linux-asan -j2 --target unit_tests launcher_tests
+findings=$top/build/linux-asan/findings
+rm -rf "$findings" && mkdir -p "$findings"
+status=0
+(cd build/linux-asan &&
+    ASAN_OPTIONS="detect_leaks=1:log_path=$findings/asan" UBSAN_OPTIONS="print_stacktrace=1:log_path=$findings/ubsan" \
+    GTEST_FILTER="-QuoteRoundTrip.*" ctest --output-on-failure) || status=$?
+if [ -n "$(ls -A "$findings")" ]; then
+    cat "$findings"/*
+    echo "the sanitizers reported the findings above"
+    status=1
+fi
+[ "$status" -eq 0 ] || exit 1
 
 echo "== Windows: tests under Wine"
 # A prefix of this run's own, and one wineserver kept alive for all Wine
