@@ -65,21 +65,4 @@ TEST(SplitCommandText, ReadsLikeTheCRuntime)
         EXPECT_EQ(c.argv, split_command_text(c.text)) << "text: " << c.text;
 }
 
-TEST(QuoteAndSplit, RoundTripAwkwardArguments)
-{
-    const std::vector<std::string> args = {
-        "", " ", "a b", "tab\there", R"(C:\dir\)", R"(\\server\share\)", R"(")", R"(\")", R"(a"b"c)",
-        R"(\\\")", "*", "?.txt", "\xe9\xfc\x80\xff", "--wrapper-verbose", "x=\"y z\"\\",
-    };
-    std::string text;
-    append_quoted_program(text, "prog");
-    for (const std::string& arg : args) {
-        text += ' ';
-        append_quoted_arg(text, arg);
-    }
-    std::vector<std::string> expected = {"prog"};
-    expected.insert(expected.end(), args.begin(), args.end());
-    EXPECT_EQ(expected, split_command_text(text));
-}
-
 }  // namespace
