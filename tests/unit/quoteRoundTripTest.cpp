@@ -83,7 +83,13 @@ TEST(QuoteRoundTrip, SampleComesBackAsTheArgvOfARealChild)
     for (int n = 0; n < sample; ++n) {
         const std::vector<std::string> args = lists.next_args();
         std::unique_ptr<CommandLine> cmd = command_of(child, args);
-        ASSERT_EQ(0, cmd->run()) << "list " << n;
+        remove_tree(report_path);
+        // Wine fails a process start now and then (seen once in thousands,
+        // on a busy machine); a list whose start fails twice is a fault.
+        int status = cmd->run();
+        if (status == -1)
+            status = cmd->run();
+        ASSERT_EQ(0, status) << "list " << n;
         ChildReport seen = read_child_report(report_path);
         ASSERT_TRUE(seen.found) << "list " << n;
         ASSERT_EQ(args, seen.args) << "list " << n << ", text: " << cmd->build_command_text();
