@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 
 #include "commandLine.h"
 #include "osLayer.h"
@@ -94,11 +95,13 @@ bool resolve_wrapper_var(const char* name, bool exit_if_undefined, std::string& 
     return read_env(name, value);
 }
 
-char* heap_copy(const std::string& text)
+// Resolved values live until the process ends, owned here so that they stay
+// reachable; a deque never moves the texts it already holds.
+const char* keep_value(const std::string& text)
 {
-    char* copy = new char[text.size() + 1];
-    std::memcpy(copy, text.c_str(), text.size() + 1);
-    return copy;
+    static std::deque<std::string> kept_values;
+    kept_values.push_back(text);
+    return kept_values.back().c_str();
 }
 
 bool starts_with(const std::string& text, const char* prefix)
@@ -133,7 +136,7 @@ std::string expand_wrapper_vars(const char* text, WrapperVarTable& tbl)
             std::string normalised = value;
             if (normalize_path(normalised) == 0)
                 value = normalised;
-            var.value = heap_copy(value);
+            var.value = keep_value(value);
             var.value_len = static_cast<int>(value.size());
             var.resolved = true;
         }

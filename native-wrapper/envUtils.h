@@ -14,7 +14,7 @@ class CommandLine;
 // ---- Wrapper variables ------------------------------------------------------
 
 // One wrapper variable. Its value is resolved the first time a text names
-// it and then kept, normalised, for the rest of the process (never freed).
+// it and then kept, normalised, for the rest of the process.
 struct WrapperVar {
     const char* name;
     int name_len;

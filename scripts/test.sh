@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Linux and the Windows launcher and runs every test: the Linux
-# ones natively against the real JDK, the Windows ones under Wine.
+# ones natively against the real JDK, again built with AddressSanitizer and
+# UndefinedBehaviorSanitizer, and the Windows ones under Wine.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -34,9 +35,44 @@ if [ -n "$libs" ]; then
     echo "brumlet loads $libs at start; only libc was expected"; exit 1
 fi
 
+# The manifest (resource type 24) and the version information (type 16) are
+# compiled in: entries of the top level of the resource directory.
+resources=$(x86_64-w64-mingw32-objdump -p build/windows/brumlet.exe | sed -n '/Resource Directory section/,$p')
+for type in 0x000018 0x000010; do
+    grep -Eq "^[0-9a-f]+   Entry: ID: $type," <<<"$resources" ||
+        { echo "brumlet.exe lacks the resource of type $type"; exit 1; }
+done
+
 echo "== Linux: tests"
 # Under a virtual X display of its own, where the splash screen is shown.
 (cd build/linux && xvfb-run -a ctest --output-on-failure)
+
+echo "== Linux: unit and launcher tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+# Every finding of any process of the run (the launcher and the test child
+# too) lands in a log of its own; one log fails the run. The random quoting
+# round trip checks values, not memory, and takes long when sanitized: it
+# runs in the plain builds, and scripts/fuzz.sh covers that code sanitized.
+cmake -S . -B build/linux-asan -DBRUMLET_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" >/dev/null
+cmake --build build/linux-asan -j2 --target unit_tests launcher_tests
+findings=$top/build/linux-asan/findings
+rm -rf "$findings" && mkdir -p "$findings"
+status=0
+export UBSAN_OPTIONS="print_stacktrace=1:log_path=$findings/ubsan"
+(cd build/linux-asan &&
+    ASAN_OPTIONS="detect_leaks=1:log_path=$findings/asan" GTEST_FILTER="-QuoteRoundTrip.*:InProcessJdk.*" \
+    ctest --output-on-failure) || status=$?
+# The leak checker stops every thread of the process to look at it, which
+# the real JVM inside the launcher does not survive: the in-process launches
+# are checked for everything else.
+(cd build/linux-asan &&
+    ASAN_OPTIONS="detect_leaks=0:log_path=$findings/asan" xvfb-run -a ./launcher_tests --gtest_filter="InProcessJdk.*" \
+    >/dev/null) || status=$?
+if [ -n "$(ls -A "$findings")" ]; then
+    cat "$findings"/*
+    echo "the sanitizers reported the findings above"
+    status=1
+fi
+[ "$status" -eq 0 ] || exit 1
 
 echo "== Windows: tests under Wine"
 # A prefix of this run's own, and one wineserver kept alive for all Wine
@@ -51,6 +87,8 @@ cleanup() {
     rm -rf "$WINEPREFIX"
 }
 trap cleanup EXIT
-"$wine" wineboot -i >/dev/null 2>&1
-"$wineserver" -p &
+# Both start with standard input and output away from this script's pipes,
+# which a lasting wineserver would otherwise keep open.
+"$wine" wineboot -i </dev/null >/dev/null 2>&1
+"$wineserver" -p </dev/null >/dev/null 2>&1 &
 (cd build/windows && ctest --output-on-failure)

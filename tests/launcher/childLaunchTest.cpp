@@ -21,12 +21,13 @@ std::string first_line(const std::string& text)
     return line;
 }
 
-// The native test child takes any bytes; on Windows they are ANSI code page
-// characters and must survive the trip through CreateProcessA both ways.
+// The native test child takes any bytes on POSIX; on Windows, where the
+// launcher and the tests run in the UTF-8 code page, any text.
 std::vector<std::string> awkward_byte_args()
 {
     std::vector<std::string> args = awkward_text_args;
-    args.push_back("\xe9\xe8 \xfc");
+    if (!on_windows)
+        args.push_back("\xe9\xe8 \xfc");
     return args;
 }
 
@@ -59,6 +60,34 @@ TEST(ChildLaunch, ArgumentsReachTheChildUnchanged)
     ASSERT_FALSE(report.args.empty());
     EXPECT_EQ("com.velkor.brumlet.Brumlet", report.args[0]);
     EXPECT_EQ(args, std::vector<std::string>(report.args.begin() + 1, report.args.end()));
+}
+
+// On Windows the launcher's UTF-8 code page carries text of any script; a
+// launcher in a legacy code page would pass '?' for most of these.
+TEST(ChildLaunch, TextInSeveralScriptsInArgumentsAndInstallationPath)
+{
+    const std::string latin = "caf\xc3\xa9", cyrillic = "\xd0\x96\xd0\xb8\xd0\xb2", cjk = "\xe4\xb8\xad\xe6\x96\x87",
+                      emoji = "\xf0\x9f\x98\x80";
+    const std::vector<std::string> args = {latin, cyrillic, cjk, emoji, latin + " " + cyrillic + " " + cjk};
+    TempDir parent;
+    // No emoji in the path: JDK 17 cannot load a class path with characters
+    // beyond the Basic Multilingual Plane.
+    Installation installation({}, parent / (latin + " " + cyrillic + cjk));
+    if (!on_windows)
+        copy_file(join(own_dir(), "brumlet_test_tool.jar"), join(installation.bin_dir(), "tool.jar"));
+    const std::string report = parent / "report";
+    std::vector<std::string> verbose_args = args;
+    verbose_args.insert(verbose_args.begin(), "--wrapper-verbose");
+    RunResult result = installation.run(verbose_args, {{"TEST_CHILD_REPORT", report}, {"LC_ALL", "C.UTF-8"}});
+    EXPECT_EQ(0, result.exit_code) << result.err;
+    // The java of the installation ran, with the jars of its directory.
+    ChildReport tool = read_child_report(report);
+    ASSERT_TRUE(tool.found) << result.out << result.err;
+    ASSERT_GE(tool.args.size(), args.size());
+    EXPECT_EQ(args, std::vector<std::string>(tool.args.end() - args.size(), tool.args.end()));
+    if (on_windows) {
+        EXPECT_EQ(first_line(result.out), tool.command_line);
+    }
 }
 
 // The echo is the text that runs, and it is out before the tool starts: in

@@ -73,7 +73,8 @@ TEST(InProcessDoubles, CallsOptionsArgumentsAndSplashInOrder)
 {
     DoubleRuntime runtime;
     RunResult result = runtime.run(
-        {"--wrapper-verbose", "--jvm-init-heap-size=64m", "--jvm-max-heap-size=1g", "a b", "\xe9\x80", ""});
+        {"--wrapper-verbose", "--jvm-init-heap-size=64m", "--jvm-max-heap-size=1g", "a b",
+         "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", ""});
     EXPECT_EQ(0, result.exit_code) << result.err;
     EXPECT_EQ("", result.err);
     const std::string classpath = echoed_classpath(result.out);
@@ -95,14 +96,14 @@ TEST(InProcessDoubles, CallsOptionsArgumentsAndSplashInOrder)
         "NewString 0061 0020 0062",
         "SetObjectArrayElement 0",
         "DeleteLocalRef",
-        "NewString 00e9 20ac",  // é and € of the ANSI code page (1252 here)
+        "NewString 00e9 20ac d83d de00",  // é € and an emoji, in the launcher's UTF-8 code page
         "SetObjectArrayElement 1",
         "DeleteLocalRef",
         "NewString ",
         "SetObjectArrayElement 2",
         "DeleteLocalRef",
         "GetStaticMethodID main ([Ljava/lang/String;)V",
-        "CallStaticVoidMethod main ([Ljava/lang/String;)V [0061 0020 0062] [00e9 20ac] []",
+        "CallStaticVoidMethod main ([Ljava/lang/String;)V [0061 0020 0062] [00e9 20ac d83d de00] []",
         "SplashClose",
         "ExceptionOccurred",
         "DestroyJavaVM",
