@@ -52,11 +52,11 @@ void CommandLine::set_program_and_args(const char* new_program, int argc, char**
 
 void CommandLine::process_arg(const char* arg)
 {
-    if (std::strcmp(arg, "--wrapper-verbose") == 0) {
+    if (may_be_option(arg) && std::strcmp(arg, "--wrapper-verbose") == 0) {
         verbose = true;
         return;
     }
-    if (std::strcmp(arg, "--wrapper-disable-exec") == 0) {
+    if (may_be_option(arg) && std::strcmp(arg, "--wrapper-disable-exec") == 0) {
         exec_enabled = false;
         return;
     }
@@ -84,6 +84,11 @@ void CommandLine::set_arg(int arg_num, const char* value)
 std::string CommandLine::build_command_text()
 {
     std::string text;
+    // One allocation for the usual text: every token, its quotes and a space.
+    std::size_t length = program.size() + 3;
+    for (int i = 0; i < num_of_args; ++i)
+        length += arg_array[i].size() + 3;
+    text.reserve(length);
     append_quoted_program(text, program);
     text += ' ';
     for (int i = 0; i < num_of_args; ++i) {

@@ -81,6 +81,10 @@ public:
     static constexpr std::size_t max_captured_bytes = 4095;
 
 protected:
+    // Every launcher option begins with "--": other arguments, usually all
+    // of them, skip the comparisons.
+    static bool may_be_option(const char* arg) { return arg[0] == '-' && arg[1] == '-'; }
+
     int create_tmp_file(os::FileHandle* handle_out);
     int delete_tmp_file();
     int read_tmp_file();

@@ -52,7 +52,9 @@ JavaCommandLine::~JavaCommandLine()
 
 void JavaCommandLine::process_arg(const char* arg)
 {
-    if (std::strcmp(arg, "--wrapper-load-jvm-in-process") == 0) {
+    if (!may_be_option(arg)) {
+        CommandLine::process_arg(arg);
+    } else if (std::strcmp(arg, "--wrapper-load-jvm-in-process") == 0) {
         load_jvm_in_process = true;
     } else if (std::strcmp(arg, "--re-exec-jni-with-env") == 0) {
         re_exec_jni_with_env = true;
@@ -180,7 +182,10 @@ void JavaCommandLine::add_classpath_jars_from_dir(const char* dir)
 
 void JavaCommandLine::add_classpath_jar(const char* dir, const char* name)
 {
-    store_classpath_jar(std::string(dir) + os::facts.path_separator + name);
+    std::string jar;
+    jar.reserve(std::strlen(dir) + 1 + std::strlen(name));
+    jar.append(dir).append(1, os::facts.path_separator).append(name);
+    store_classpath_jar(std::move(jar));
 }
 
 void JavaCommandLine::add_wrapper_jar(const char* path)
