@@ -14,9 +14,9 @@ cd "$top"
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 if [ $quick -eq 1 ]; then
-    runs=5 jvm_runs=3 warmup=1 jar_counts="10 100" arg_counts="10 1000"
+    runs=5 jvm_runs=3 warmup=1 rounds=1 jar_counts="10 100" arg_counts="10 1000"
 else
-    runs=500 jvm_runs=100 warmup=20 jar_counts="10 100 1000 10000" arg_counts="10 1000 100000"
+    runs=500 jvm_runs=100 warmup=10 rounds=5 jar_counts="10 100 1000 10000" arg_counts="10 1000 100000"
 fi
 
 ensure_packages cmake make gcc g++ openjdk-17-jdk-headless hyperfine gnuplot-nox \
@@ -75,46 +75,58 @@ make_suite "$suite" 0
 mkdir -p "$scratch/trivial-jre/bin"
 cp "$trivial" "$scratch/trivial-jre/bin/java"
 
-# median NAME CSV: the median in milliseconds of the named command.
-median() {
-    awk -F, -v name="$1" '$1 == name { printf "%.3f", $4 * 1000 }' "$2"
+# The runs of each case are split into rounds that take the commands in
+# turn, so that a machine that drifts in speed affects launcher and floor
+# alike; a ratio is the median over the rounds of each round's ratio.
+median_of_lines() {
+    sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
-# bench CSV RUNS NAME COMMAND NAME COMMAND ...: hyperfine without a shell.
+# median NAME CSV: the named command's median over the rounds, in milliseconds.
+median() {
+    cat "$2".* | awk -F, -v name="$1" '$1 == name { print $4 * 1000 }' | median_of_lines | xargs printf '%.3f'
+}
+# ratio_of A B CSV: the median over the rounds of A's median / B's median.
+ratio_of() {
+    for round in "$3".*; do
+        awk -F, -v a="$1" -v b="$2" '$1 == a { x = $4 } $1 == b { y = $4 } END { print x / y }' "$round"
+    done | median_of_lines | xargs printf '%.2f'
+}
+# bench CSV RUNS NAME COMMAND NAME COMMAND ...: hyperfine without a shell,
+# RUNS of each command in all, writing CSV.1, CSV.2, ... one per round.
 bench() {
-    local csv=$1 count=$2
+    local csv=$1 count=$2 round
     shift 2
     local names=()
     while [ $# -gt 0 ]; do
         names+=(-n "$1" "$2")
         shift 2
     done
-    hyperfine -N --style none --warmup "$warmup" --runs "$count" --export-csv "$csv" "${names[@]}" \
-        >/dev/null 2>>"$scratch/hyperfine.log"
+    for ((round = 1; round <= rounds; round++)); do
+        hyperfine -N --style none --warmup "$warmup" --runs $((count / rounds)) --export-csv "$csv.$round" \
+            "${names[@]}" >/dev/null 2>>"$scratch/hyperfine.log"
+    done
 }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 verdict() { awk -v r="$1" -v g="$2" 'BEGIN { print (r <= g) ? "met" : "MISSED" }'; }
 
 rows=()
-add_row() {  # case, launcher ms, floor ms, goal
+add_row() {  # case, launcher name, floor name, csv, goal
     local r
-    r=$(ratio "$2" "$3")
-    rows+=("| $1 | $2 | $3 | $r× | ≤ $4× | $(verdict "$r" "$4") |")
+    r=$(ratio_of "$2" "$3" "$4")
+    rows+=("| $1 | $(median "$2" "$4") | $(median "$3" "$4") | $r× | ≤ $5× | $(verdict "$r" "$5") |")
 }
 
 echo "== Launcher then a trivial child, against the trivial child alone"
 NATIVE_WRAP_JRE_DIR_OVERRIDE=$scratch/trivial-jre bench "$scratch/trivial.csv" "$runs" \
     floor "$trivial" launcher "$suite/bin64/brumlet"
-add_row "launcher → trivial child vs. trivial child alone" \
-    "$(median launcher "$scratch/trivial.csv")" "$(median floor "$scratch/trivial.csv")" 2.5
+add_row "launcher → trivial child vs. trivial child alone" launcher floor "$scratch/trivial.csv" 2.5
 
 echo "== The real JDK: child launch and in-process launch against plain java"
 DRAVON_ROOTDIR=$suite bench "$scratch/jdk.csv" "$jvm_runs" \
     java "$jdk/bin/java -cp $suite/bin64/tool.jar com.velkor.brumlet.Brumlet" \
     child "$suite/bin64/brumlet" \
     in-process "$suite/bin64/brumlet --wrapper-load-jvm-in-process"
-java_ms=$(median java "$scratch/jdk.csv")
-add_row "child launch vs. plain \`java\`" "$(median child "$scratch/jdk.csv")" "$java_ms" 1.02
-add_row "in-process launch vs. plain \`java\`" "$(median in-process "$scratch/jdk.csv")" "$java_ms" 0.97
+add_row "child launch vs. plain \`java\`" child java "$scratch/jdk.csv" 1.02
+add_row "in-process launch vs. plain \`java\`" in-process java "$scratch/jdk.csv" 0.97
 
 echo "== Dry run with 1,000 jars and 10,000 arguments"
 make_suite "$scratch/suite-1000" 1000
@@ -122,7 +134,7 @@ args=$(seq -f 'a%g' 10000 | tr '\n' ' ')
 DRAVON_ROOTDIR=$scratch/suite-1000 bench "$scratch/dry.csv" "$runs" \
     floor "$trivial $args" launcher "$scratch/suite-1000/bin64/brumlet --wrapper-disable-exec $args"
 add_row "dry run, 1,000 jars and 10,000 arguments vs. trivial program with the arguments" \
-    "$(median launcher "$scratch/dry.csv")" "$(median floor "$scratch/dry.csv")" 1.5
+    launcher floor "$scratch/dry.csv" 1.5
 
 echo "== Scaling in jars and in arguments (dry runs)"
 : >"$scratch/jars.dat"
@@ -170,13 +182,14 @@ NATIVE_WRAP_JRE_DIR_OVERRIDE="Z:$scratch/win-jre" bench "$scratch/wine.csv" "$jv
     floor "$wine $scratch/trivial.exe" launcher "$wine $scratch/win/bin64/brumlet.exe"
 wine_launcher=$(median launcher "$scratch/wine.csv")
 wine_floor=$(median floor "$scratch/wine.csv")
+wine_ratio=$(ratio_of launcher floor "$scratch/wine.csv")
 
 machine="$(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $(nproc) cores, $(uname -sr)"
 {
     echo "# Benchmarks"
     echo
     echo "Written by \`scripts/bench.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC')."
-    echo "Machine: $machine. Medians of hyperfine \`-N\` runs ($runs per case; $jvm_runs with a JVM or Wine), all in one run."
+    echo "Machine: $machine. Medians of hyperfine \`-N\` runs ($runs per case; $jvm_runs with a JVM or Wine), all in one run, in $rounds rounds that take launcher and floor in turn; a ratio is the median of the rounds' ratios."
     echo
     echo "| Case | launcher (ms) | floor (ms) | ratio | goal | |"
     echo "|---|---|---|---|---|---|"
@@ -195,7 +208,7 @@ machine="$(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $(nproc) cores
     echo
     echo "Cost above the floor: $jar_us µs per jar, $arg_us µs per argument (between the two largest points)."
     echo
-    echo "Wine figures (the Windows launcher under Wine, not Windows): brumlet.exe → trivial child $wine_launcher ms, trivial child alone $wine_floor ms, ratio $(ratio "$wine_launcher" "$wine_floor")×."
+    echo "Wine figures (the Windows launcher under Wine, not Windows): brumlet.exe → trivial child $wine_launcher ms, trivial child alone $wine_floor ms, ratio $wine_ratio×."
     echo
     echo "![time against jars and arguments](bench/scaling.png)"
 } >"$out_dir/BENCHMARKS.md"
