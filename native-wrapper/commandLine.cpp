@@ -52,13 +52,15 @@ void CommandLine::set_program_and_args(const char* new_program, int argc, char**
 
 void CommandLine::process_arg(const char* arg)
 {
-    if (may_be_option(arg) && std::strcmp(arg, "--wrapper-verbose") == 0) {
-        verbose = true;
-        return;
-    }
-    if (may_be_option(arg) && std::strcmp(arg, "--wrapper-disable-exec") == 0) {
-        exec_enabled = false;
-        return;
+    if (may_be_option(arg)) {
+        if (std::strcmp(arg, "--wrapper-verbose") == 0) {
+            verbose = true;
+            return;
+        }
+        if (std::strcmp(arg, "--wrapper-disable-exec") == 0) {
+            exec_enabled = false;
+            return;
+        }
     }
     WRAP_ASSERT(num_of_args <= size_of_arg_array);
     if (num_of_args == size_of_arg_array) {

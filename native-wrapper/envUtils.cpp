@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <utility>
 
 #include "commandLine.h"
 #include "osLayer.h"
@@ -95,21 +96,21 @@ bool resolve_wrapper_var(const char* name, bool exit_if_undefined, std::string& 
     return read_env(name, value);
 }
 
-// Resolved values live until the process ends, owned here so that they stay
-// reachable; a deque never moves the texts it already holds.
-const char* keep_value(const std::string& text)
-{
-    static std::deque<std::string> kept_values;
-    kept_values.push_back(text);
-    return kept_values.back().c_str();
-}
-
 bool starts_with(const std::string& text, const char* prefix)
 {
     return text.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
 }  // namespace
+
+const char* keep_until_exit(std::string text)
+{
+    // Owned here so that the texts stay reachable; a deque never moves the
+    // texts it already holds.
+    static std::deque<std::string> kept_texts;
+    kept_texts.push_back(std::move(text));
+    return kept_texts.back().c_str();
+}
 
 WrapperVarTable wrapper_var_table = {6, wrapper_vars};
 
@@ -136,7 +137,7 @@ std::string expand_wrapper_vars(const char* text, WrapperVarTable& tbl)
             std::string normalised = value;
             if (normalize_path(normalised) == 0)
                 value = normalised;
-            var.value = keep_value(value);
+            var.value = keep_until_exit(value);
             var.value_len = static_cast<int>(value.size());
             var.resolved = true;
         }

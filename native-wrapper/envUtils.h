@@ -46,6 +46,11 @@ std::string get_wrapper_var(const char* name, bool exit_if_undefined);
 // delimiters, and DRAVON_ROOTDIR lies inside the name of the offset variable.
 std::string expand_wrapper_vars(const char* text, WrapperVarTable& tbl);
 
+// A copy of `text` that lives until the process ends, for the resolved
+// wrapper-variable values and the expanded profile texts that the launcher
+// keeps for good.
+const char* keep_until_exit(std::string text);
+
 // ---- Directories ------------------------------------------------------------
 
 // The directory of the launcher's executable, without a trailing separator;

@@ -4,7 +4,6 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <string>
 
@@ -20,13 +19,10 @@ const char* const brumlet_jar_dirs[] = {"NATIVE_WRAP_EXE_DIR", nullptr};
 
 const char splash_arg[] = "--splash=";
 
-// Expanded profile texts live until the process ends; a deque never moves
-// the texts it already holds.
+// Expanded profile texts live until the process ends.
 const char* keep_expanded(const char* text)
 {
-    static std::deque<std::string> kept_texts;
-    kept_texts.push_back(expand_wrapper_vars(text, wrapper_var_table));
-    return kept_texts.back().c_str();
+    return keep_until_exit(expand_wrapper_vars(text, wrapper_var_table));
 }
 
 }  // namespace
