@@ -46,6 +46,13 @@ void CommandLine::set_program(const char* new_program)
 void CommandLine::set_program_and_args(const char* new_program, int argc, char** argv)
 {
     set_program(new_program);
+    // Room for the whole list at once: doubling would touch, and copy, up to
+    // twice the memory a long list needs, and fresh pages cost more than
+    // anything else the launcher does per argument.
+    if (num_of_args + argc > size_of_arg_array) {
+        size_of_arg_array = num_of_args + argc;
+        arg_array.resize(size_of_arg_array);
+    }
     for (int i = 0; i < argc; ++i)
         process_arg(argv[i]);
 }
@@ -86,8 +93,14 @@ void CommandLine::set_arg(int arg_num, const char* value)
 std::string CommandLine::build_command_text()
 {
     std::string text;
+    append_command_text(text);
+    return text;
+}
+
+void CommandLine::append_command_text(std::string& text) const
+{
     // One allocation for the usual text: every token, its quotes and a space.
-    std::size_t length = program.size() + 3;
+    std::size_t length = text.size() + program.size() + 3;
     for (int i = 0; i < num_of_args; ++i)
         length += arg_array[i].size() + 3;
     text.reserve(length);
@@ -97,7 +110,6 @@ std::string CommandLine::build_command_text()
         append_quoted_arg(text, arg_array[i]);
         text += ' ';
     }
-    return text;
 }
 
 bool CommandLine::show_command(const std::string& command_text)

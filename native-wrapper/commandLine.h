@@ -85,6 +85,10 @@ protected:
     // of them, skip the comparisons.
     static bool may_be_option(const char* arg) { return arg[0] == '-' && arg[1] == '-'; }
 
+    // Appends what build_command_text returns to text, in place: a subclass
+    // that writes its own tokens first copies no long text.
+    void append_command_text(std::string& text) const;
+
     int create_tmp_file(os::FileHandle* handle_out);
     int delete_tmp_file();
     int read_tmp_file();

@@ -136,7 +136,7 @@ std::string JavaCommandLine::build_command_text()
         append_quoted_arg(text, get_classpath());
     }
     text += ' ';
-    text += CommandLine::build_command_text();
+    append_command_text(text);
     return text;
 }
 
@@ -174,6 +174,12 @@ void JavaCommandLine::add_classpath_jars_from_dir(const char* dir)
     std::vector<std::string> names;
     if (!os::list_directory(dir, names))
         return;
+    // Room for every entry at once, as for the arguments.
+    const int room = num_of_classpath_jars + static_cast<int>(names.size());
+    if (room > size_of_classpath_jar_array) {
+        size_of_classpath_jar_array = room;
+        classpath_jar_array.resize(size_of_classpath_jar_array);
+    }
     for (const std::string& name : names) {
         if (is_jar_name(name))
             add_classpath_jar(dir, name.c_str());

@@ -63,7 +63,7 @@ void prepare_launch(JavaCommandLine& cmd, const ToolProfile& profile, int argc, 
 
     // "--help" is looked at, not consumed: the tool still gets it.
     for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0)
+        if (argv[i][0] == '-' && std::strcmp(argv[i], "--help") == 0)
             show_splash = false;
     }
     if (!show_splash)
