@@ -16,7 +16,9 @@ quick=0
 if [ $quick -eq 1 ]; then
     runs=5 jvm_runs=3 warmup=1 rounds=1 jar_counts="10 100" arg_counts="10 1000"
 else
-    runs=500 jvm_runs=100 warmup=10 rounds=5 jar_counts="10 100 1000 10000" arg_counts="10 1000 100000"
+    # Many short rounds: this machine's speed drifts within seconds, and a
+    # round's ratio is only as good as the closeness in time of its two medians.
+    runs=500 jvm_runs=100 warmup=3 rounds=20 jar_counts="10 100 1000 10000" arg_counts="10 1000 100000"
 fi
 
 ensure_packages cmake make gcc g++ openjdk-17-jdk-headless hyperfine gnuplot-nox \
@@ -52,6 +54,9 @@ out_dir=$top
 gcc -O2 -static -o "$scratch/trivial" bench/trivial.c
 x86_64-w64-mingw32-gcc -O2 -static -o "$scratch/trivial.exe" bench/trivial.c
 trivial=$scratch/trivial
+# For reference: a minimal program, linked as the launcher is (shared C
+# library), that starts the trivial child and waits for it.
+gcc -O2 -o "$scratch/spawn" bench/spawn.c
 
 # The tool, and a suite whose runtime is this machine's JDK.
 jdk=$(dirname "$(dirname "$(readlink -f "$(command -v java)")")")
@@ -117,8 +122,9 @@ add_row() {  # case, launcher name, floor name, csv, goal
 
 echo "== Launcher then a trivial child, against the trivial child alone"
 NATIVE_WRAP_JRE_DIR_OVERRIDE=$scratch/trivial-jre bench "$scratch/trivial.csv" "$runs" \
-    floor "$trivial" launcher "$suite/bin64/brumlet"
+    floor "$trivial" launcher "$suite/bin64/brumlet" spawn "$scratch/spawn $trivial"
 add_row "launcher → trivial child vs. trivial child alone" launcher floor "$scratch/trivial.csv" 2.5
+spawn_row="| for reference: a minimal C program, linked as the launcher is, → trivial child | $(median spawn "$scratch/trivial.csv") | $(median floor "$scratch/trivial.csv") | $(ratio_of spawn floor "$scratch/trivial.csv")× | | |"
 
 echo "== The real JDK: child launch and in-process launch against plain java"
 DRAVON_ROOTDIR=$suite bench "$scratch/jdk.csv" "$jvm_runs" \
@@ -194,6 +200,7 @@ machine="$(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $(nproc) cores
     echo "| Case | launcher (ms) | floor (ms) | ratio | goal | |"
     echo "|---|---|---|---|---|---|"
     printf '%s\n' "${rows[@]}"
+    echo "$spawn_row"
     echo "| peak RSS of the launcher while its child runs | $rss_mb MB | | | ≤ 4 MB | $rss_verdict |"
     echo
     echo "Scaling (dry runs, milliseconds; each point against the trivial program given the same arguments):"
