@@ -152,23 +152,6 @@ private:
 
 namespace {
 
-// Both ends of a pipe, closed on every path.
-struct Pipe {
-    int ends[2] = {-1, -1};
-    ~Pipe()
-    {
-        for (int end : ends) {
-            if (end >= 0)
-                close(end);
-        }
-    }
-    void close_end(int which)
-    {
-        close(ends[which]);
-        ends[which] = -1;
-    }
-};
-
 // The paths to try for `program`, as execvp would: the program itself when
 // it names a directory, otherwise each PATH entry joined with it.
 std::vector<std::string> program_candidates(const std::string& program)
@@ -191,10 +174,10 @@ std::vector<std::string> program_candidates(const std::string& program)
 
 // The child up to exec. It runs in the launcher's memory (vfork) while the
 // launcher waits, so it may only make system calls: everything it needs is
-// prepared beforehand, and it never returns. On failure it sends its errno
-// through `report` and ends with 127.
+// prepared beforehand, and it never returns. On failure it stores its errno
+// in `report`, which is the launcher's own memory, and ends with 127.
 [[noreturn]] void exec_child(const std::vector<const char*>& candidates, char* const* argv, int stdout_fd,
-                             bool tie_to_launcher, pid_t launcher, int report)
+                             bool tie_to_launcher, pid_t launcher, volatile int* report)
 {
     int error = 0;
     // dup2 leaves out close-on-exec, but does nothing when the file already
@@ -229,8 +212,7 @@ std::vector<std::string> program_candidates(const std::string& program)
             }
         }
     }
-    ssize_t ignored = write(report, &error, sizeof error);
-    (void)ignored;
+    *report = error;
     _exit(127);
 }
 
@@ -256,14 +238,13 @@ bool Child::start(std::string& command_text, const ChildLaunch& launch)
     for (const std::string& path : paths)
         candidates.push_back(path.c_str());
 
-    Pipe report;
-    if (pipe2(report.ends, O_CLOEXEC) != 0) {
-        error_ = errno;
-        return false;
-    }
     const pid_t launcher = getpid();
     // vfork, as posix_spawn does: no copy of the launcher's address space,
-    // so a start costs little more than the exec itself.
+    // so a start costs little more than the exec itself. The launcher is
+    // suspended until the child has called exec or ended, and they share
+    // memory until then, so a failed exec's errno simply lands in
+    // child_error, where posix_spawn keeps it too: no pipe is needed.
+    volatile int child_error = 0;
     const pid_t pid = vfork();
     if (pid < 0) {
         error_ = errno;
@@ -271,26 +252,18 @@ bool Child::start(std::string& command_text, const ChildLaunch& launch)
     }
     if (pid == 0) {
         exec_child(candidates, argv.data(), static_cast<int>(launch.stdout_file), launch.tie_to_launcher, launcher,
-                   report.ends[1]);
+                   &child_error);
     }
-    // From here on an interrupt may reach the child.
-    interrupts_.reset(new InterruptGuard(pid));
-    report.close_end(1);
-    // Nothing to read: exec succeeded and closed the pipe.
-    int child_error = 0;
-    ssize_t count;
-    do {
-        count = read(report.ends[0], &child_error, sizeof child_error);
-    } while (count < 0 && errno == EINTR);
-    if (count == sizeof child_error) {
+    if (child_error != 0) {
         int ignored = 0;
         while (waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
         }
-        interrupts_.reset();
         error_ = child_error;
         too_long_ = child_error == E2BIG;
         return false;
     }
+    // From here on an interrupt may reach the child.
+    interrupts_.reset(new InterruptGuard(pid));
     process_ = pid;
     return true;
 }
@@ -361,12 +334,21 @@ bool is_directory(const char* path)
 
 bool list_directory(const std::string& dir, std::vector<std::string>& names)
 {
-    DIR* listing = opendir(dir.c_str());
-    if (listing == nullptr)
+    // The directory's records read straight into a buffer on the stack:
+    // opendir would add an fstat and an allocation to every start.
+    const int listing = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listing < 0)
         return false;
-    while (struct dirent* entry = readdir(listing))
-        names.push_back(entry->d_name);
-    closedir(listing);
+    alignas(struct dirent64) char records[32768];
+    ssize_t size;
+    while ((size = getdents64(listing, records, sizeof records)) > 0) {
+        for (ssize_t at = 0; at < size;) {
+            const auto* entry = reinterpret_cast<const struct dirent64*>(records + at);
+            names.emplace_back(entry->d_name);
+            at += entry->d_reclen;
+        }
+    }
+    close(listing);
     return true;
 }
 
