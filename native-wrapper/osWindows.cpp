@@ -385,6 +385,41 @@ namespace {
 
 const char machine_env_key[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 
+// advapi32 (the registry) and user32 (the broadcast) serve only the machine
+// environment's reader and writer. Imported, they would be loaded and
+// initialised at every start of the launcher, user32 at about the cost of a
+// whole process start under Wine; bound on first use, only those calls pay.
+// Both come from the system directory, whatever else is on the search path,
+// and stay loaded.
+template <typename Function>
+void bind_system_function(const char* library, const char* name, Function& function)
+{
+    HMODULE module = LoadLibraryExA(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    function = module != nullptr ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)))
+                                 : nullptr;
+}
+
+struct RegistryFunctions {
+    decltype(&RegOpenKeyExA) open_key;
+    decltype(&RegQueryValueExA) query_value;
+    decltype(&RegSetValueExA) set_value;
+    decltype(&RegCloseKey) close_key;
+    bool bound() const { return open_key && query_value && set_value && close_key; }
+};
+
+const RegistryFunctions& registry()
+{
+    static const RegistryFunctions functions = [] {
+        RegistryFunctions bound;
+        bind_system_function("advapi32.dll", "RegOpenKeyExA", bound.open_key);
+        bind_system_function("advapi32.dll", "RegQueryValueExA", bound.query_value);
+        bind_system_function("advapi32.dll", "RegSetValueExA", bound.set_value);
+        bind_system_function("advapi32.dll", "RegCloseKey", bound.close_key);
+        return bound;
+    }();
+    return functions;
+}
+
 // Closes a registry key when it goes out of scope.
 class ScopedKey {
 public:
@@ -392,13 +427,14 @@ public:
     ~ScopedKey()
     {
         if (key_ != nullptr)
-            RegCloseKey(key_);
+            registry().close_key(key_);
     }
     ScopedKey(const ScopedKey&) = delete;
     ScopedKey& operator=(const ScopedKey&) = delete;
     bool open(REGSAM access)
     {
-        return RegOpenKeyExA(HKEY_LOCAL_MACHINE, machine_env_key, 0, access, &key_) == ERROR_SUCCESS;
+        return registry().bound() &&
+               registry().open_key(HKEY_LOCAL_MACHINE, machine_env_key, 0, access, &key_) == ERROR_SUCCESS;
     }
     HKEY get() const { return key_; }
 
@@ -418,7 +454,7 @@ bool read_machine_env(const std::string& name, std::string& value)
     std::vector<char> data(MAX_PATH);
     for (;;) {
         DWORD size = static_cast<DWORD>(data.size());
-        LONG status = RegQueryValueExA(key.get(), name.c_str(), nullptr, nullptr,
+        LONG status = registry().query_value(key.get(), name.c_str(), nullptr, nullptr,
                                        reinterpret_cast<BYTE*>(data.data()), &size);
         if (status == ERROR_MORE_DATA) {
             // The answer is the size the value needs; it may grow again
@@ -442,15 +478,22 @@ bool store_machine_env(const std::string& name, const std::string& value)
         return false;
     // REG_SZ, not REG_EXPAND_SZ: the system must not expand references to
     // other variables in the value later.
-    return RegSetValueExA(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+    return registry().set_value(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                           static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
 }
 
 void announce_env_change()
 {
+    static const auto send_message = [] {
+        decltype(&SendMessageTimeoutA) bound;
+        bind_system_function("user32.dll", "SendMessageTimeoutA", bound);
+        return bound;
+    }();
+    if (send_message == nullptr)
+        return;
     DWORD_PTR result = 0;
-    SendMessageTimeoutA(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>("Environment"),
-                        SMTO_ABORTIFHUNG, 5000, &result);
+    send_message(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>("Environment"), SMTO_ABORTIFHUNG,
+                 5000, &result);
 }
 
 }  // namespace os
