@@ -164,11 +164,19 @@ HANDLE create_kill_on_close_job()
 }  // namespace
 
 // A handler of the launcher's own, which a child does not inherit (unlike
-// SetConsoleCtrlHandler(NULL, TRUE)).
+// SetConsoleCtrlHandler(NULL, TRUE)). Once a child has started it stays for
+// the rest of the launcher's life: the console runs each attached process's
+// handlers on a thread of its own, and the launcher's may run only after the
+// child has ended on the same Ctrl-C and the wait has returned. Removed by
+// then, the default handler would end the launcher with STATUS_CONTROL_C_EXIT
+// in place of the tool's status.
 class Child::InterruptGuard {
 public:
-    InterruptGuard() { SetConsoleCtrlHandler(leave_interrupt_to_child, TRUE); }
-    ~InterruptGuard() { SetConsoleCtrlHandler(leave_interrupt_to_child, FALSE); }
+    InterruptGuard()
+    {
+        static const bool installed = SetConsoleCtrlHandler(leave_interrupt_to_child, TRUE) != 0;
+        (void)installed;
+    }
     InterruptGuard(const InterruptGuard&) = delete;
     InterruptGuard& operator=(const InterruptGuard&) = delete;
 };

@@ -88,6 +88,11 @@ private:
     std::intptr_t process_ = 0;  // pid or process handle; 0 once reaped
 };
 
+// What a Ctrl-C in the console does to this very process: its console
+// control routine runs on a thread of its own, and returns when the
+// handlers have. Windows only; throws elsewhere.
+void interrupt_this_process();
+
 // True once the process `pid` has ended (a zombie counts), within `ms`.
 bool process_ends_within(unsigned long pid, int ms);
 

@@ -99,6 +99,11 @@ RunResult BackgroundProgram::wait()
     return result;
 }
 
+void interrupt_this_process()
+{
+    throw std::logic_error("no console control routine on POSIX");
+}
+
 bool process_ends_within(unsigned long pid, int ms)
 {
     for (int waited = 0;; waited += 10) {

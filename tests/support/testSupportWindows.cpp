@@ -107,6 +107,11 @@ void BackgroundProgram::interrupt(unsigned long other_pid)
     CloseHandle(other);
 }
 
+void interrupt_this_process()
+{
+    deliver_ctrl_c(GetCurrentProcess());
+}
+
 void BackgroundProgram::kill()
 {
     TerminateProcess(reinterpret_cast<HANDLE>(process_), 1);
