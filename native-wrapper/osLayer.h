@@ -82,8 +82,10 @@ struct ChildLaunch {
 // object that kills on close on Windows, so a tied child that still runs
 // also ends with this object; a parent-death signal on Linux). From the
 // start to the end of the wait an interrupt of the console (Ctrl-C,
-// Ctrl-Break, SIGINT, SIGQUIT) is left to the child, and on POSIX SIGTERM
-// and SIGHUP sent to the launcher are passed on to it.
+// Ctrl-Break, SIGINT, SIGQUIT) is left to the child (on Windows from the
+// first start on, for good: the launcher may be told of a Ctrl-C only after
+// the wait), and on POSIX SIGTERM and SIGHUP sent to the launcher are passed
+// on to it.
 class Child {
 public:
     Child();
@@ -109,7 +111,7 @@ public:
     bool too_long() const { return too_long_; }
 
 private:
-    // Leaves console interrupts to the child while it lives; platform code.
+    // Leaves console interrupts to the child; platform code.
     class InterruptGuard;
 
     std::unique_ptr<InterruptGuard> interrupts_;

@@ -399,10 +399,16 @@ const char machine_env_key[] = "SYSTEM\\CurrentControlSet\\Control\\Session Mana
 // whole process start under Wine; bound on first use, only those calls pay.
 // Both come from the system directory, whatever else is on the search path,
 // and stay loaded.
-template <typename Function>
-void bind_system_function(const char* library, const char* name, Function& function)
+HMODULE load_system_library(const char* name)
 {
-    HMODULE module = LoadLibraryExA(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    return LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+// `module`'s entry `name` as the function type it is called through; null
+// when either is missing.
+template <typename Function>
+void bind_entry(HMODULE module, const char* name, Function& function)
+{
     function = module != nullptr ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)))
                                  : nullptr;
 }
@@ -418,11 +424,12 @@ struct RegistryFunctions {
 const RegistryFunctions& registry()
 {
     static const RegistryFunctions functions = [] {
+        const HMODULE advapi32 = load_system_library("advapi32.dll");
         RegistryFunctions bound;
-        bind_system_function("advapi32.dll", "RegOpenKeyExA", bound.open_key);
-        bind_system_function("advapi32.dll", "RegQueryValueExA", bound.query_value);
-        bind_system_function("advapi32.dll", "RegSetValueExA", bound.set_value);
-        bind_system_function("advapi32.dll", "RegCloseKey", bound.close_key);
+        bind_entry(advapi32, "RegOpenKeyExA", bound.open_key);
+        bind_entry(advapi32, "RegQueryValueExA", bound.query_value);
+        bind_entry(advapi32, "RegSetValueExA", bound.set_value);
+        bind_entry(advapi32, "RegCloseKey", bound.close_key);
         return bound;
     }();
     return functions;
@@ -463,7 +470,7 @@ bool read_machine_env(const std::string& name, std::string& value)
     for (;;) {
         DWORD size = static_cast<DWORD>(data.size());
         LONG status = registry().query_value(key.get(), name.c_str(), nullptr, nullptr,
-                                       reinterpret_cast<BYTE*>(data.data()), &size);
+                                             reinterpret_cast<BYTE*>(data.data()), &size);
         if (status == ERROR_MORE_DATA) {
             // The answer is the size the value needs; it may grow again
             // before the next call, so ask until it fits.
@@ -487,14 +494,14 @@ bool store_machine_env(const std::string& name, const std::string& value)
     // REG_SZ, not REG_EXPAND_SZ: the system must not expand references to
     // other variables in the value later.
     return registry().set_value(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                          static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
+                                static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
 }
 
 void announce_env_change()
 {
     static const auto send_message = [] {
         decltype(&SendMessageTimeoutA) bound;
-        bind_system_function("user32.dll", "SendMessageTimeoutA", bound);
+        bind_entry(load_system_library("user32.dll"), "SendMessageTimeoutA", bound);
         return bound;
     }();
     if (send_message == nullptr)
