@@ -11,7 +11,6 @@ CommandLine::CommandLine()
       err_stream(stderr),
       num_of_args(0),
       size_of_arg_array(initial_arg_array_size),
-      arg_array(initial_arg_array_size),
       report_launch_errors(true),
       capture_output(false),
       argument_file_allowed(false),
@@ -21,6 +20,9 @@ CommandLine::CommandLine()
       wait_for_exit(true),
       hide_window(true)
 {
+    // The arguments are constructed in reserved room as they come: filling
+    // it with empty texts first would write every entry twice.
+    arg_array.reserve(size_of_arg_array);
 }
 
 CommandLine::CommandLine(const char* program) : CommandLine()
@@ -51,7 +53,7 @@ void CommandLine::set_program_and_args(const char* new_program, int argc, char**
     // anything else the launcher does per argument.
     if (num_of_args + argc > size_of_arg_array) {
         size_of_arg_array = num_of_args + argc;
-        arg_array.resize(size_of_arg_array);
+        arg_array.reserve(size_of_arg_array);
     }
     for (int i = 0; i < argc; ++i)
         process_arg(argv[i]);
@@ -72,9 +74,9 @@ void CommandLine::process_arg(const char* arg)
     WRAP_ASSERT(num_of_args <= size_of_arg_array);
     if (num_of_args == size_of_arg_array) {
         size_of_arg_array *= 2;
-        arg_array.resize(size_of_arg_array);
+        arg_array.reserve(size_of_arg_array);
     }
-    arg_array[num_of_args] = arg;
+    arg_array.emplace_back(arg);
     ++num_of_args;
 }
 

@@ -1,5 +1,7 @@
 #include "commandText.h"
 
+#include <cstring>
+
 #include "osLayer.h"
 
 namespace {
@@ -13,7 +15,7 @@ void append_quoted_arg(std::string& text, const std::string& arg)
     text += '"';
     // Most arguments need no escape at all: copied whole, they cost a
     // launch with many arguments next to nothing.
-    if (arg.find('"') == std::string::npos && (arg.empty() || arg.back() != '\\')) {
+    if (std::memchr(arg.data(), '"', arg.size()) == nullptr && (arg.empty() || arg.back() != '\\')) {
         text += arg;
         text += '"';
         return;

@@ -18,7 +18,7 @@ if [ $quick -eq 1 ]; then
 else
     # Many short rounds: this machine's speed drifts within seconds, and a
     # round's ratio is only as good as the closeness in time of its two medians.
-    runs=500 jvm_runs=100 warmup=3 rounds=20 jar_counts="10 100 1000 10000" arg_counts="10 1000 100000"
+    runs=500 jvm_runs=300 warmup=3 rounds=20 jar_counts="10 100 1000 10000" arg_counts="10 1000 100000"
 fi
 
 ensure_packages cmake make gcc g++ openjdk-17-jdk-headless hyperfine gnuplot-nox \
@@ -82,7 +82,11 @@ cp "$trivial" "$scratch/trivial-jre/bin/java"
 
 # The runs of each case are split into rounds that take the commands in
 # turn, so that a machine that drifts in speed affects launcher and floor
-# alike; a ratio is the median over the rounds of each round's ratio.
+# alike; a ratio is the median over the rounds of each round's ratio. Each
+# round starts one command further on: within one hyperfine call a command
+# runs measurably slower in a later place than in an earlier one (up to 6%
+# here for the very same command), and rotating gives every command each
+# place equally often.
 median_of_lines() {
     sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
@@ -101,14 +105,19 @@ ratio_of() {
 bench() {
     local csv=$1 count=$2 round
     shift 2
-    local names=()
+    local pairs=() n=$(($# / 2))
     while [ $# -gt 0 ]; do
-        names+=(-n "$1" "$2")
+        pairs+=("$1" "$2")
         shift 2
     done
     for ((round = 1; round <= rounds; round++)); do
+        local named=() k i
+        for ((k = 0; k < n; k++)); do
+            i=$(((k + round) % n))
+            named+=(-n "${pairs[2 * i]}" "${pairs[2 * i + 1]}")
+        done
         hyperfine -N --style none --warmup "$warmup" --runs $((count / rounds)) --export-csv "$csv.$round" \
-            "${names[@]}" >/dev/null 2>>"$scratch/hyperfine.log"
+            "${named[@]}" >/dev/null 2>>"$scratch/hyperfine.log"
     done
 }
 verdict() { awk -v r="$1" -v g="$2" 'BEGIN { print (r <= g) ? "met" : "MISSED" }'; }
@@ -195,7 +204,7 @@ machine="$(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $(nproc) cores
     echo "# Benchmarks"
     echo
     echo "Written by \`scripts/bench.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC')."
-    echo "Machine: $machine. Medians of hyperfine \`-N\` runs ($runs per case; $jvm_runs with a JVM or Wine), all in one run, in $rounds rounds that take launcher and floor in turn; a ratio is the median of the rounds' ratios."
+    echo "Machine: $machine. Medians of hyperfine \`-N\` runs ($runs per case; $jvm_runs with a JVM or Wine), all in one run, in $rounds rounds that take launcher and floor in turn, each round starting with the next command; a ratio is the median of the rounds' ratios."
     echo
     echo "| Case | launcher (ms) | floor (ms) | ratio | goal | |"
     echo "|---|---|---|---|---|---|"
