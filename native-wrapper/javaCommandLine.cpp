@@ -108,6 +108,10 @@ std::string JavaCommandLine::get_classpath()
     // No separator after the last entry: java reads an empty element as the
     // current directory, and would load classes from wherever the user stands.
     std::string classpath;
+    std::size_t length = 0;
+    for (int i = 0; i < num_of_classpath_jars; ++i)
+        length += classpath_jar_array[i].size() + 1;
+    classpath.reserve(length);  // sized once: growing by doubling touches twice the memory
     for (int i = 0; i < num_of_classpath_jars; ++i) {
         if (i > 0)
             classpath += classpath_separator;
