@@ -1,11 +1,25 @@
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 #include "testSupport.h"
 
 namespace testing_support {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The tests' paths are UTF-8 on both systems (on Windows the test programs
+// run with the UTF-8 code page); a plain narrow path would be read in the
+// C runtime's code page there.
+fs::path native(const std::string& path) { return fs::u8path(path); }
+
+}  // namespace
 
 std::string join(const std::string& dir, const std::string& name)
 {
@@ -22,6 +36,74 @@ std::string make_deep_dir(const std::string& base, std::size_t length)
         make_dir(deep);
     }
     return deep;
+}
+
+TempDir::TempDir()
+{
+    std::random_device random;
+    const fs::path base = fs::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path candidate = base / ("brumlet-test-" + std::to_string(random()));
+        std::error_code error;
+        if (fs::create_directory(candidate, error)) {
+            path_ = candidate.u8string();
+            return;
+        }
+        if (error)
+            break;  // not merely taken
+    }
+    throw std::runtime_error("cannot create a temporary directory");
+}
+
+TempDir::TempDir(const std::string& exact_path) : path_(exact_path)
+{
+    // Never take over (and later delete) a tree that was there before.
+    std::error_code error;
+    if (!fs::create_directory(native(path_), error))
+        throw std::runtime_error("cannot make a fresh directory (exists?): " + path_);
+}
+
+TempDir::~TempDir()
+{
+    remove_tree(path_);
+}
+
+void make_dir(const std::string& path)
+{
+    std::error_code ignored;
+    fs::create_directory(native(path), ignored);
+}
+
+void remove_tree(const std::string& path)
+{
+    std::error_code ignored;
+    fs::remove_all(native(path), ignored);  // a link is removed, not followed
+}
+
+void copy_file(const std::string& from, const std::string& to)
+{
+    std::error_code ignored;
+    fs::copy_file(native(from), native(to), fs::copy_options::overwrite_existing, ignored);
+    fs::permissions(native(to), static_cast<fs::perms>(0755), ignored);
+}
+
+std::vector<std::string> list_dir(const std::string& dir)
+{
+    std::vector<std::string> names;
+    std::error_code error;
+    for (fs::directory_iterator entry(native(dir), error), end; !error && entry != end; entry.increment(error))
+        names.push_back(entry->path().filename().u8string());
+    return names;
+}
+
+bool make_symlink(const std::string& target, const std::string& link)
+{
+    // Windows gives symbolic links only to privileged users; the tests that
+    // need one are left out there.
+    std::error_code error;
+    if (!on_windows)
+        fs::create_symlink(native(target), native(link), error);
+    return !on_windows && !error;
 }
 
 void write_file(const std::string& path, const std::string& content)

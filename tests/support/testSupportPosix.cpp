@@ -1,8 +1,6 @@
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -123,73 +121,6 @@ std::string own_dir()
     ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
     std::string path(buffer, length > 0 ? static_cast<std::size_t>(length) : 0);
     return path.substr(0, path.rfind('/'));
-}
-
-void remove_tree(const std::string& path)
-{
-    struct stat info;
-    if (lstat(path.c_str(), &info) != 0)
-        return;
-    if (S_ISDIR(info.st_mode)) {
-        for (const std::string& name : list_dir(path))
-            remove_tree(join(path, name));
-        rmdir(path.c_str());
-    } else {
-        unlink(path.c_str());
-    }
-}
-
-TempDir::TempDir()
-{
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base ? base : "/tmp") + "/brumlet-test-XXXXXX";
-    if (mkdtemp(&pattern[0]) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-TempDir::TempDir(const std::string& exact_path) : path_(exact_path)
-{
-    // Never take over (and later delete) a tree that was there before.
-    if (mkdir(path_.c_str(), 0755) != 0)
-        throw std::runtime_error("cannot make a fresh directory (exists?): " + path_);
-}
-
-TempDir::~TempDir()
-{
-    remove_tree(path_);
-}
-
-
-
-void make_dir(const std::string& path)
-{
-    mkdir(path.c_str(), 0755);
-}
-
-void copy_file(const std::string& from, const std::string& to)
-{
-    write_file(to, read_file(from));
-    chmod(to.c_str(), 0755);
-}
-
-std::vector<std::string> list_dir(const std::string& dir)
-{
-    std::vector<std::string> names;
-    if (DIR* listing = opendir(dir.c_str())) {
-        while (struct dirent* entry = readdir(listing)) {
-            std::string name = entry->d_name;
-            if (name != "." && name != "..")
-                names.push_back(name);
-        }
-        closedir(listing);
-    }
-    return names;
-}
-
-bool make_symlink(const std::string& target, const std::string& link)
-{
-    return symlink(target.c_str(), link.c_str()) == 0;
 }
 
 void set_env(const std::string& name, const std::string& value)

@@ -29,9 +29,13 @@ TEST(SiblingTool, RunsFromTheBinDirWithItsExitStatus)
 
 TEST(SiblingToolDeathTest, UnknownModeIsAnInvariantBreach)
 {
-    TempDir bin_dir;
-    copy_file(unit_helpers::program_beside_tests("test_child"), bin_dir / (std::string("tolvex") + exe_suffix));
-    ScopedEnv bin_override("DRAVON_BINDIR_OVERRIDE", bin_dir.path());
+    // On Windows the test runs once more in a process of its own, which dies
+    // without cleaning up: the tool is put in the build directory, not in a
+    // temporary one that would be left behind.
+    const std::string bin_dir = join(own_dir(), "sibling-tool");
+    make_dir(bin_dir);
+    copy_file(unit_helpers::program_beside_tests("test_child"), join(bin_dir, std::string("tolvex") + exe_suffix));
+    ScopedEnv bin_override("DRAVON_BINDIR_OVERRIDE", bin_dir);
     EXPECT_DEATH(run_tolvex(2), "Assertion failed: mode == 0");
 }
 
