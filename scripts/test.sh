@@ -66,15 +66,20 @@ export UBSAN_OPTIONS="print_stacktrace=1:log_path=$findings/ubsan"
 # The leak checker stops every thread of the process to look at it, which
 # the real JVM inside the launcher does not survive: the in-process launches
 # are checked for everything else.
-(cd build/linux-asan &&
+in_process_log=$top/build/linux-asan/in-process.log
+if ! (cd build/linux-asan &&
     ASAN_OPTIONS="detect_leaks=0:log_path=$findings/asan" xvfb-run -a ./launcher_tests --gtest_filter="InProcessJdk.*" \
-    >/dev/null) || status=$?
+    >"$in_process_log" 2>&1); then
+    cat "$in_process_log"
+    echo "the in-process launches failed under the sanitizers (output above)"
+    status=1
+fi
 if [ -n "$(ls -A "$findings")" ]; then
     cat "$findings"/*
     echo "the sanitizers reported the findings above"
     status=1
 fi
-[ "$status" -eq 0 ] || exit 1
+[ "$status" -eq 0 ] || { echo "the sanitized tests failed"; exit 1; }
 
 echo "== Windows: tests under Wine"
 # A prefix of this run's own, and one wineserver kept alive for all Wine
