@@ -33,10 +33,11 @@ JavaCommandLine::JavaCommandLine()
       classpath_separator(os::facts.list_separator),
       num_of_classpath_jars(0),
       size_of_classpath_jar_array(initial_arg_array_size),
-      classpath_jar_array(initial_arg_array_size),
       load_jvm_in_process(false),
       re_exec_jni_with_env(false)
 {
+    // Reserved room that the jars are constructed in, as for the arguments.
+    classpath_jar_array.reserve(size_of_classpath_jar_array);
     enable_argument_file();
 }
 
@@ -104,7 +105,7 @@ std::string JavaCommandLine::get_classpath()
 {
     // std::string compares its chars as unsigned bytes, so "A" < "a" and a
     // prefix sorts before the longer text.
-    std::sort(classpath_jar_array.begin(), classpath_jar_array.begin() + num_of_classpath_jars);
+    std::sort(classpath_jar_array.begin(), classpath_jar_array.end());
     // No separator after the last entry: java reads an empty element as the
     // current directory, and would load classes from wherever the user stands.
     std::string classpath;
@@ -161,7 +162,7 @@ void JavaCommandLine::grow_classpath_jar_array()
 {
     if (num_of_classpath_jars == size_of_classpath_jar_array) {
         size_of_classpath_jar_array *= 2;
-        classpath_jar_array.resize(size_of_classpath_jar_array);
+        classpath_jar_array.reserve(size_of_classpath_jar_array);
     }
 }
 
@@ -169,7 +170,7 @@ void JavaCommandLine::store_classpath_jar(std::string jar)
 {
     WRAP_ASSERT(num_of_classpath_jars <= size_of_classpath_jar_array);
     grow_classpath_jar_array();
-    classpath_jar_array[num_of_classpath_jars] = std::move(jar);
+    classpath_jar_array.push_back(std::move(jar));
     ++num_of_classpath_jars;
 }
 
@@ -182,7 +183,7 @@ void JavaCommandLine::add_classpath_jars_from_dir(const char* dir)
     const int room = num_of_classpath_jars + static_cast<int>(names.size());
     if (room > size_of_classpath_jar_array) {
         size_of_classpath_jar_array = room;
-        classpath_jar_array.resize(size_of_classpath_jar_array);
+        classpath_jar_array.reserve(size_of_classpath_jar_array);
     }
     for (const std::string& name : names) {
         if (is_jar_name(name))
