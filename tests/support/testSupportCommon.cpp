@@ -100,10 +100,11 @@ bool make_symlink(const std::string& target, const std::string& link)
 {
     // Windows gives symbolic links only to privileged users; the tests that
     // need one are left out there.
+    if (on_windows)
+        return false;
     std::error_code error;
-    if (!on_windows)
-        fs::create_symlink(native(target), native(link), error);
-    return !on_windows && !error;
+    fs::create_symlink(native(target), native(link), error);
+    return !error;
 }
 
 void write_file(const std::string& path, const std::string& content)
