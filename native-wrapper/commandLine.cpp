@@ -220,8 +220,11 @@ int CommandLine::execute(std::string command_text)
     bool ended = started && wait_for_exit && child.wait(exit_code);
 
     if (!started || (wait_for_exit && !ended)) {
-        if (report_launch_errors)
+        if (report_launch_errors) {
             std::fprintf(err_stream, "Error - failed to launch '%s'.\n", command_text.c_str());
+            if (child.error() != 0)
+                std::fprintf(err_stream, "%s\n", os::error_text(child.error()).c_str());
+        }
         if (capture_file != os::invalid_file) {
             os::close_file(capture_file);
             delete_tmp_file();

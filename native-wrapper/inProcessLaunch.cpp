@@ -116,12 +116,13 @@ int JavaCommandLine::create_jvm(JavaVM** vm, JNIEnv** env)
 
     os::Library jvm_library = load_library(jvm_path, jre_dir);
     if (!jvm_library.loaded()) {
-        std::fprintf(err_stream, "Cannot load library: '%s'\n", jvm_path.c_str());
+        std::fprintf(err_stream, "Cannot load library: '%s'\n%s\n", jvm_path.c_str(), jvm_library.error().c_str());
         return -1;
     }
     find_entry(invocation.CreateJavaVM, find_symbol(jvm_library, create_jvm_entry));
     if (invocation.CreateJavaVM == nullptr) {
-        std::fprintf(err_stream, "Cannot load symbol/function: '%s'\n", create_jvm_entry);
+        std::fprintf(err_stream, "Cannot load symbol/function: '%s'\nThe library '%s' does not export it.\n",
+                     create_jvm_entry, jvm_path.c_str());
         return -1;
     }
     for (const std::string& image : splash_images)

@@ -56,6 +56,11 @@ bool create_temp_file(std::string& name, FileHandle& handle, Failure& failure);
 
 void close_file(FileHandle handle);
 
+// The OS's own text for error number `error` (strerror on POSIX,
+// FormatMessage on Windows), without a trailing line break; "error N" when
+// the OS has none.
+std::string error_text(int error);
+
 // Opens `path` for reading and reads once, at most `max_bytes`, into `out`.
 // Returns false with the OS error in `error` when the file cannot be opened.
 bool read_file_start(const std::string& path, std::size_t max_bytes, std::string& out, int& error);

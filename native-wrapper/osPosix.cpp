@@ -10,6 +10,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -62,6 +64,12 @@ bool create_temp_file(std::string& name, FileHandle& handle, Failure& failure)
 void close_file(FileHandle handle)
 {
     close(static_cast<int>(handle));
+}
+
+std::string error_text(int error)
+{
+    const char* text = std::strerror(error);
+    return text != nullptr ? text : "error " + std::to_string(error);
 }
 
 bool read_file_start(const std::string& path, std::size_t max_bytes, std::string& out, int& error)

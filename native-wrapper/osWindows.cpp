@@ -98,6 +98,20 @@ void close_file(FileHandle handle)
     CloseHandle(to_handle(handle));
 }
 
+std::string error_text(int error)
+{
+    char* text = nullptr;
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                      FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string message = text != nullptr ? std::string(text, length) : std::string();
+    LocalFree(text);
+    // The system's texts end in a line break.
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+        message.pop_back();
+    return message.empty() ? "error " + std::to_string(error) : message;
+}
+
 bool read_file_start(const std::string& path, std::size_t max_bytes, std::string& out, int& error)
 {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -356,7 +370,7 @@ bool Library::load(const std::string& path, const std::string& dependency_dir)
     if (!dependency_dir.empty())
         SetDllDirectoryA(previous.empty() ? nullptr : previous.c_str());
     if (module == nullptr) {
-        error_ = "LoadLibrary failed with error " + std::to_string(error);
+        error_ = error_text(static_cast<int>(error));
         return false;
     }
     handle_ = module;
