@@ -235,5 +235,5 @@ void* JavaCommandLine::find_symbol(const os::Library& library, std::string name)
 
 void JavaCommandLine::free_library(os::Library& library)
 {
-    library.release();
+    library.unload();
 }

@@ -18,7 +18,8 @@
 // calls, found by name in the loaded libraries; null until found. Every call
 // into those libraries goes through this table (and, once the JVM exists,
 // through the JNIEnv and JavaVM function tables), so a stand-in runtime sees
-// the same calls in the same order.
+// the same calls in the same order; the one exception is the splash
+// screen's close entry, which is kept process-wide in splash_close.
 struct InvocationFunctions {
     jint(JNICALL* CreateJavaVM)(JavaVM** vm, void** env, void* args) = nullptr;
     void (*SplashInit)() = nullptr;

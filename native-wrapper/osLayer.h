@@ -150,16 +150,22 @@ void put_env(const std::string& name, const std::string& value);
 class Library {
 public:
     Library() = default;
-    ~Library() { release(); }
-    Library(Library&& other) noexcept : handle_(other.handle_), error_(std::move(other.error_))
+    ~Library()
     {
-        other.handle_ = nullptr;
+        if (!kept_)
+            unload();
+    }
+    Library(Library&& other) noexcept
+        : handle_(std::exchange(other.handle_, nullptr)), kept_(other.kept_), error_(std::move(other.error_))
+    {
     }
     Library& operator=(Library&& other) noexcept
     {
         if (this != &other) {
-            release();
+            if (!kept_)
+                unload();
             handle_ = std::exchange(other.handle_, nullptr);
+            kept_ = other.kept_;
             error_ = std::move(other.error_);
         }
         return *this;
@@ -171,23 +177,24 @@ public:
     // not empty it is searched for the libraries that this one imports
     // (Windows: it is on the DLL search path during the load, and the
     // previous DLL directory is restored afterwards; POSIX: no effect, the
-    // library's own run path decides). Releases what was loaded before.
-    // Returns false and keeps the OS error when the load fails.
+    // library's own run path decides). Unloads what was loaded before.
+    // Returns false and keeps the loader's text for the failure.
     bool load(const std::string& path, const std::string& dependency_dir = "");
     bool loaded() const { return handle_ != nullptr; }
     // The entry `name`, or null when the library lacks it (or is not loaded).
     void* find(const char* name) const;
-    // Gives up this object's reference; the OS unloads the library once no
-    // other reference holds it.
-    void release();
-    // Keeps the library loaded for the rest of the process: the object no
-    // longer releases it.
-    void keep_loaded() { handle_ = nullptr; }
-    // The OS's text for the last failed load or lookup; empty when none.
+    // Gives up this object's reference on the library; the OS unloads it
+    // once no other reference holds it.
+    void unload();
+    // Keeps the library loaded for the rest of the process: the object's
+    // end no longer unloads it, and it still answers for it.
+    void keep_loaded() { kept_ = true; }
+    // The loader's text for the last failed load; empty when none.
     const std::string& error() const { return error_; }
 
 private:
     void* handle_ = nullptr;
+    bool kept_ = false;
     std::string error_;
 };
 

@@ -161,7 +161,7 @@ private:
 namespace {
 
 // The paths to try for `program`, as execvp would: the program itself when
-// it names a directory, otherwise each PATH entry joined with it.
+// it holds a '/', otherwise each PATH entry joined with it.
 std::vector<std::string> program_candidates(const std::string& program)
 {
     if (program.find('/') != std::string::npos)
@@ -372,7 +372,7 @@ void put_env(const std::string& name, const std::string& value)
 
 bool Library::load(const std::string& path, const std::string&)
 {
-    release();
+    unload();
     // Global symbols, as java's own launcher loads the JVM: libraries loaded
     // later (the splash library) bind to the JVM that is already there.
     handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
@@ -390,7 +390,7 @@ void* Library::find(const char* name) const
     return handle_ != nullptr ? dlsym(handle_, name) : nullptr;
 }
 
-void Library::release()
+void Library::unload()
 {
     if (handle_ != nullptr)
         dlclose(handle_);

@@ -355,7 +355,7 @@ std::string current_dll_directory()
 
 bool Library::load(const std::string& path, const std::string& dependency_dir)
 {
-    release();
+    unload();
     // LoadLibraryA resolves the DLLs that this one imports by the standard
     // search order, which does not include the directory where a Java
     // runtime keeps its C runtime DLL: that directory joins the search for
@@ -385,7 +385,7 @@ void* Library::find(const char* name) const
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name));
 }
 
-void Library::release()
+void Library::unload()
 {
     if (handle_ != nullptr)
         FreeLibrary(static_cast<HMODULE>(handle_));
