@@ -117,8 +117,15 @@ void CommandLine::append_command_text(std::string& text) const
 bool CommandLine::show_command(const std::string& command_text)
 {
     if (verbose)
-        std::fprintf(out_stream, "%s\n", command_text.c_str());
+        echo(command_text);
     return exec_enabled;
+}
+
+void CommandLine::echo(const std::string& line)
+{
+    os::BrokenPipesFail guard;
+    std::fprintf(out_stream, "%s\n", line.c_str());
+    std::fflush(out_stream);
 }
 
 int CommandLine::run()
@@ -210,9 +217,8 @@ int CommandLine::execute(std::string command_text)
         std::string short_text;
         if (argument_file.write(command_text, short_text, err_stream)) {
             if (verbose)
-                std::fprintf(out_stream, "The command text is too long for the system; an argument file carries it: %s\n",
-                             argument_file.name().c_str());
-            std::fflush(out_stream);
+                echo("The command text is too long for the system; an argument file carries it: " +
+                     argument_file.name());
             started = child.start(short_text, launch);
         }
     }
@@ -276,6 +282,6 @@ int CommandLine::read_tmp_file()
     // The captured text is a C string: it ends at the first zero byte.
     captured_output.assign(text.c_str());
     if (verbose)
-        std::fprintf(out_stream, "%s\n", captured_output.c_str());
+        echo(captured_output);
     return 0;
 }

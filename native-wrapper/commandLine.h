@@ -47,6 +47,10 @@ public:
 
     // Echoes the text on out_stream when verbose; answers whether to execute.
     bool show_command(const std::string& command_text);
+    // Writes `line` and a line feed to out_stream at once. An output whose
+    // reader has gone does not end the launcher: the echo is lost, the
+    // launch goes on.
+    void echo(const std::string& line);
 
     // Starts the child and returns its exit code, or -1 when it cannot be
     // started or waited for (with "Error - failed to launch '...'." on

@@ -40,6 +40,14 @@ void append_quoted_arg(std::string& text, const std::string& arg)
     text += '"';
 }
 
+void append_option_word(std::string& text, const std::string& word)
+{
+    if (!word.empty() && word.find_first_of(" \t\"") == std::string::npos)
+        text += word;
+    else
+        append_quoted_arg(text, word);
+}
+
 void append_quoted_program(std::string& text, const std::string& program)
 {
     if (os::facts.program_token_escaped) {

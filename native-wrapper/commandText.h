@@ -14,6 +14,12 @@
 // trailing backslashes is written byte for byte between the quotes.
 void append_quoted_arg(std::string& text, const std::string& arg);
 
+// Appends a JVM option word: as it is when it holds no space, tab or double
+// quote (so option texts keep their familiar unquoted form), otherwise, and
+// when it is empty, quoted as append_quoted_arg does, so that it stays one
+// word for the reader.
+void append_option_word(std::string& text, const std::string& word);
+
 // Appends the program token: on Windows the program in double quotes,
 // unescaped, since the C runtime reads the first token by simpler rules
 // (everything up to the next double quote) and backslashes there are never

@@ -26,21 +26,6 @@ std::string below_jre(const std::string& jre_dir, const char* relative)
     return jre_dir + os::facts.path_separator + relative;
 }
 
-// Words separated by runs of spaces; quotes are not honoured.
-std::vector<std::string> split_at_spaces(const std::string& text)
-{
-    std::vector<std::string> words;
-    std::size_t start = 0;
-    while ((start = text.find_first_not_of(' ', start)) != std::string::npos) {
-        std::size_t end = text.find(' ', start);
-        if (end == std::string::npos)
-            end = text.size();
-        words.push_back(text.substr(start, end - start));
-        start = end;
-    }
-    return words;
-}
-
 // A symbol's address as the function type it is called through.
 template <typename Function>
 void find_entry(Function& entry, void* address)
@@ -87,7 +72,7 @@ int JavaCommandLine::create_jvm(JavaVM** vm, JNIEnv** env)
 
     std::vector<std::string> kept;
     std::vector<std::string> splash_images;
-    for (std::string& word : split_at_spaces(jvm_options)) {
+    for (const std::string& word : jvm_options) {
         if (word.compare(0, std::strlen(splash_option_prefix), splash_option_prefix) != 0) {
             kept.push_back(word);
             continue;

@@ -1,6 +1,7 @@
 #include "javaCommandLine.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -75,22 +76,18 @@ void JavaCommandLine::process_arg(const char* arg)
 
 void JavaCommandLine::add_jvm_option(const char* option)
 {
-    if (!jvm_options.empty())
-        jvm_options += ' ';
-    jvm_options += option;
+    jvm_options.emplace_back(option);
 }
 
 void JavaCommandLine::put_jvm_option(const std::string& prefix, const std::string& option)
 {
-    std::size_t start = jvm_options.empty() ? std::string::npos : jvm_options.find(prefix);
-    if (start == std::string::npos) {
-        add_jvm_option(option.c_str());
-        return;
+    for (std::string& word : jvm_options) {
+        if (word.compare(0, prefix.size(), prefix) == 0) {
+            word = option;
+            return;
+        }
     }
-    std::size_t end = jvm_options.find(' ', start + prefix.size());
-    if (end == std::string::npos)
-        end = jvm_options.size();
-    jvm_options.replace(start, end - start, option);
+    jvm_options.push_back(option);
 }
 
 void JavaCommandLine::apply_heap_sizes()
@@ -132,9 +129,9 @@ std::string JavaCommandLine::build_command_text()
     apply_heap_sizes();
     std::string text;
     append_quoted_program(text, java_path);
-    if (!jvm_options.empty()) {
+    for (const std::string& option : jvm_options) {
         text += ' ';
-        text += jvm_options;
+        append_option_word(text, option);
     }
     if (num_of_classpath_jars > 0) {
         text += " -cp ";
@@ -147,6 +144,15 @@ std::string JavaCommandLine::build_command_text()
 
 int JavaCommandLine::run()
 {
+    if (num_of_classpath_jars == 0) {
+        std::string dirs;
+        for (const std::string& dir : searched_jar_dirs)
+            dirs += (dirs.empty() ? " in '" : "', '") + dir;
+        if (!dirs.empty())
+            dirs += '\'';
+        std::fprintf(err_stream, "Error - no jar files found%s.\n", dirs.c_str());
+        return -1;
+    }
     if (load_jvm_in_process)
         return run_in_process();
     return CommandLine::run();
@@ -176,6 +182,7 @@ void JavaCommandLine::store_classpath_jar(std::string jar)
 
 void JavaCommandLine::add_classpath_jars_from_dir(const char* dir)
 {
+    searched_jar_dirs.emplace_back(dir);
     std::vector<std::string> names;
     if (!os::list_directory(dir, names))
         return;

@@ -43,6 +43,10 @@ public:
     // otherwise through the Java executable as a child process (the base's
     // run). Either way the java command text is built first and echoed when
     // verbose, and nothing runs when execution is disabled (status 0).
+    // Without a single jar on the class path nothing is echoed, started or
+    // loaded: a message names the directories searched and the result is -1,
+    // since java would take its classes from CLASSPATH or the current
+    // directory instead.
     int run() override;
 
     // Consumes "--wrapper-load-jvm-in-process", "--re-exec-jni-with-env",
@@ -51,22 +55,24 @@ public:
     // else to the base's handler.
     void process_arg(const char* arg) override;
 
-    // The quoted Java executable, the JVM options (unquoted, heap sizes
-    // merged in), "-cp" and the quoted class path when there are jars, then
-    // the base's text: the quoted main class and arguments.
+    // The quoted Java executable, the JVM options (heap sizes merged in;
+    // quoted only where a word needs it), "-cp" and the quoted class path
+    // when there are jars, then the base's text: the quoted main class and
+    // arguments.
     std::string build_command_text() override;
 
     void set_java_path(const char* path) { java_path = path; }
-    void set_jvm_options(const char* options) { jvm_options = options; }
-    const std::string& get_jvm_options() const { return jvm_options; }
+    // The JVM options, one word each: a word never splits into two options
+    // or joins the words around it, whatever characters it holds.
+    void set_jvm_options(std::vector<std::string> options) { jvm_options = std::move(options); }
+    const std::vector<std::string>& get_jvm_options() const { return jvm_options; }
     bool get_load_jvm_in_process() const { return load_jvm_in_process; }
     bool get_re_exec_jni_with_env() const { return re_exec_jni_with_env; }
 
-    // Appends one option, separated from the others by a single space.
+    // Appends one option word.
     void add_jvm_option(const char* option);
-    // Replaces the option that begins at the first occurrence of `prefix`
-    // (up to the next space), or appends `option` when there is none.
-    // CAUTION: the prefix is found anywhere, also inside another option.
+    // Replaces the first option word that starts with `prefix`, or appends
+    // `option` when there is none.
     void put_jvm_option(const std::string& prefix, const std::string& option);
     // Merges the user's heap sizes into the JVM options; idempotent.
     void apply_heap_sizes();
@@ -80,7 +86,8 @@ public:
     const char* get_classpath_jar(int jar_num) const;
 
     // Adds every entry of `dir` whose name ends in ".jar" (case-sensitive),
-    // in listing order. A directory that cannot be listed adds nothing.
+    // in listing order. A directory that cannot be listed adds nothing. The
+    // directory is remembered as searched, for the message of run.
     void add_classpath_jars_from_dir(const char* dir);
     // Adds dir + separator + name.
     void add_classpath_jar(const char* dir, const char* name);
@@ -130,11 +137,12 @@ private:
     void store_classpath_jar(std::string jar);
 
     std::string java_path;
-    std::string jvm_options;
+    std::vector<std::string> jvm_options;
     char classpath_separator;
     int num_of_classpath_jars;
     int size_of_classpath_jar_array;
     std::vector<std::string> classpath_jar_array;
+    std::vector<std::string> searched_jar_dirs;
     std::string jvm_init_heap_size;
     std::string jvm_max_heap_size;
     bool load_jvm_in_process;

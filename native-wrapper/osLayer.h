@@ -71,6 +71,22 @@ void delete_file(const std::string& path);
 // `error` when a write fails.
 bool write_file(FileHandle handle, const std::string& data, int& error);
 
+// While it lives, a write to a pipe whose reader has gone fails with an
+// error instead of ending the process (POSIX: SIGPIPE ignored; Windows has
+// no such signal). The disposition the launcher was started with comes back
+// when it dies, so that java starts with that one.
+class BrokenPipesFail {
+public:
+    BrokenPipesFail();
+    ~BrokenPipesFail();
+    BrokenPipesFail(const BrokenPipesFail&) = delete;
+    BrokenPipesFail& operator=(const BrokenPipesFail&) = delete;
+
+private:
+    struct Saved;
+    std::unique_ptr<Saved> saved_;
+};
+
 // How a child is started.
 struct ChildLaunch {
     bool hide_window = true;

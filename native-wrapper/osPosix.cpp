@@ -107,6 +107,23 @@ bool write_file(FileHandle handle, const std::string& data, int& error)
     return true;
 }
 
+struct BrokenPipesFail::Saved {
+    struct sigaction action;
+};
+
+BrokenPipesFail::BrokenPipesFail() : saved_(new Saved)
+{
+    struct sigaction ignore = {};
+    sigemptyset(&ignore.sa_mask);
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &saved_->action);
+}
+
+BrokenPipesFail::~BrokenPipesFail()
+{
+    sigaction(SIGPIPE, &saved_->action, nullptr);
+}
+
 namespace {
 
 // The child that SIGTERM and SIGHUP are passed on to while the launcher

@@ -149,6 +149,11 @@ bool write_file(FileHandle handle, const std::string& data, int& error)
     return true;
 }
 
+// A write to a pipe without a reader fails with an error here anyway.
+struct BrokenPipesFail::Saved {};
+BrokenPipesFail::BrokenPipesFail() = default;
+BrokenPipesFail::~BrokenPipesFail() = default;
+
 namespace {
 
 // A Ctrl-C or Ctrl-Break in the console reaches every process attached to

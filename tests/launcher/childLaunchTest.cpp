@@ -56,10 +56,10 @@ TEST(ChildLaunch, ArgumentsReachTheChildUnchanged)
     EXPECT_EQ(0, result.exit_code) << result.err;
     ChildReport report = read_child_report(fake.report);
     ASSERT_TRUE(report.found) << result.err;
-    // The child gets the main class first, then the user's arguments.
-    ASSERT_FALSE(report.args.empty());
-    EXPECT_EQ("com.velkor.brumlet.Brumlet", report.args[0]);
-    EXPECT_EQ(args, std::vector<std::string>(report.args.begin() + 1, report.args.end()));
+    // The child gets the class path, the main class, then the user's arguments.
+    ASSERT_EQ(3 + args.size(), report.args.size());
+    EXPECT_EQ("com.velkor.brumlet.Brumlet", report.args[2]);
+    EXPECT_EQ(args, std::vector<std::string>(report.args.begin() + 3, report.args.end()));
 }
 
 // On Windows the launcher's UTF-8 code page carries text of any script; a
@@ -72,9 +72,7 @@ TEST(ChildLaunch, TextInSeveralScriptsInArgumentsAndInstallationPath)
     TempDir parent;
     // No emoji in the path: JDK 17 cannot load a class path with characters
     // beyond the Basic Multilingual Plane.
-    Installation installation({}, parent / (latin + " " + cyrillic + cjk));
-    if (!on_windows)
-        copy_file(join(own_dir(), "brumlet_test_tool.jar"), join(installation.bin_dir(), "tool.jar"));
+    Installation installation({tool_jar}, parent / (latin + " " + cyrillic + cjk));
     const std::string report = parent / "report";
     std::vector<std::string> verbose_args = args;
     verbose_args.insert(verbose_args.begin(), "--wrapper-verbose");
@@ -99,7 +97,8 @@ TEST(ChildLaunch, VerboseEchoIsTheTextThatRunsAndComesFirst)
                                 {{"TEST_CHILD_STDOUT_HEX", to_hex("from the tool\n")}});
     ChildReport report = read_child_report(fake.report);
     ASSERT_TRUE(report.found) << result.err;
-    EXPECT_EQ((std::vector<std::string>{"com.velkor.brumlet.Brumlet", "C:\\dir\\", "x", "q\"uote"}), report.args);
+    EXPECT_EQ((std::vector<std::string>{"com.velkor.brumlet.Brumlet", "C:\\dir\\", "x", "q\"uote"}),
+              std::vector<std::string>(report.args.begin() + 2, report.args.end()));
     const std::string echo = first_line(result.out);
     EXPECT_EQ(0u, echo.find("\"" + fake.jre)) << result.out;
     EXPECT_EQ("from the tool\n", result.out.substr(result.out.find('\n') + 1));

@@ -32,33 +32,35 @@ TEST(InstalledLayout, TextIsExact)
 // an override (a plain override comes back exactly as written).
 struct TailCase {
     std::vector<std::string> args;
-    std::string tail;  // what follows the quoted java executable
+    std::string options;  // the JVM options between the java executable and the class path
+    std::string rest;     // what follows the quoted main class
 };
 
 TEST(DryRun, RendersOptionsAndArguments)
 {
     const TailCase cases[] = {
         // options are taken wherever they stand and are never passed on
-        {{"a", "--jvm-max-heap-size=2g", "b", "--jvm-init-heap-size=256m"},
-         " -Xms256m -Xmx2g " + main_class_token + "\"a\" \"b\" "},
-        {{"--wrapper-load-jvm-in-process=no", "--WRAPPER-VERBOSE"},
-         " " + main_class_token + "\"--wrapper-load-jvm-in-process=no\" \"--WRAPPER-VERBOSE\" "},
+        {{"a", "--jvm-max-heap-size=2g", "b", "--jvm-init-heap-size=256m"}, " -Xms256m -Xmx2g", "\"a\" \"b\" "},
+        {{"--wrapper-load-jvm-in-process=no", "--WRAPPER-VERBOSE"}, "",
+         "\"--wrapper-load-jvm-in-process=no\" \"--WRAPPER-VERBOSE\" "},
         // a trailing --splash= is the launcher's; elsewhere it is the tool's
-        {{"a", "--splash=3"}, " " + main_class_token + "\"a\" "},
-        {{"--splash=1", "a"}, " " + main_class_token + "\"--splash=1\" \"a\" "},
-        {{"--help"}, " " + main_class_token + "\"--help\" "},
+        {{"a", "--splash=3"}, "", "\"a\" "},
+        {{"--splash=1", "a"}, "", "\"--splash=1\" \"a\" "},
+        {{"--help"}, "", "\"--help\" "},
         // the in-process launch echoes the same text and loads nothing from
         // the (empty) runtime
-        {{"--wrapper-load-jvm-in-process", "a"}, " " + main_class_token + "\"a\" "},
-        {{"--wrapper-add-jar"}, " " + main_class_token},
-        {{"--wrapper-add-jar=tools.zip"}, " " + main_class_token},
+        {{"--wrapper-load-jvm-in-process", "a"}, "", "\"a\" "},
+        {{"--wrapper-add-jar"}, "", ""},
+        {{"--wrapper-add-jar=tools.zip"}, "", ""},
     };
     TempDir jre;
     Installation installation;
     for (const TailCase& c : cases) {
         RunResult result = installation.run(dry(c.args), {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", jre.path()}});
         EXPECT_EQ(0, result.exit_code) << result.err;
-        EXPECT_EQ("\"" + java_below(jre.path()) + "\"" + c.tail + "\n", plain_newlines(result.out))
+        EXPECT_EQ("\"" + java_below(jre.path()) + "\"" + c.options + " " + installation.classpath_words() + " " +
+                      main_class_token + c.rest + "\n",
+                  plain_newlines(result.out))
             << "first argument: " << (c.args.empty() ? "(none)" : c.args[0]);
     }
 }
@@ -102,7 +104,9 @@ TEST(RuntimeLocation, OverridesDecideTheJavaExecutable)
     for (const Case& c : cases) {
         RunResult result = installation.run(dry({}), c.env);
         EXPECT_EQ(0, result.exit_code) << c.what << ": " << result.err;
-        EXPECT_EQ("\"" + java_below(c.jre) + "\" " + main_class_token + "\n", plain_newlines(result.out)) << c.what;
+        EXPECT_EQ("\"" + java_below(c.jre) + "\" " + installation.classpath_words() + " " + main_class_token + "\n",
+                  plain_newlines(result.out))
+            << c.what;
     }
 }
 

@@ -20,20 +20,16 @@ bool ends_with(const std::string& text, const std::string& tail)
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// The test launcher installed with the JDK as its runtime and, unless told
-// otherwise, the test tool's jar and the splash image beside it.
+// The test launcher installed with the JDK as its runtime and the splash
+// image beside it; with the test tool's jar, or else a jar without classes.
 struct JdkRun {
-    Installation installation{{}, "", "", built_test_launcher()};
+    bool with_tool;
+    Installation installation{{with_tool ? tool_jar : "empty.jar"}, "", "", built_test_launcher()};
     TempDir scratch;
     std::string report = scratch / "report";
     std::string image = join(installation.bin_dir(), "splash.png");
 
-    explicit JdkRun(bool with_tool = true)
-    {
-        if (with_tool)
-            copy_file(join(own_dir(), "brumlet_test_tool.jar"), join(installation.bin_dir(), "brumlet_test_tool.jar"));
-        copy_file(join(own_dir(), "splash.png"), image);
-    }
+    explicit JdkRun(bool with_tool = true) : with_tool(with_tool) { copy_file(join(own_dir(), "splash.png"), image); }
 
     RunResult run(std::vector<std::string> args, std::vector<EnvVar> env = {}, bool inside = true)
     {
@@ -131,7 +127,11 @@ TEST(InProcessJdk, RuntimeWithoutJvmLibrary)
     RunResult result = jdk.run({}, {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", empty_jre.path()}});
     EXPECT_EQ(failure_exit_status(), result.exit_code);
     EXPECT_EQ("", result.out);
-    EXPECT_EQ("Cannot load library: '" + empty_jre.path() + "/lib/server/libjvm.so'\n", result.err);
+    const std::string library = empty_jre.path() + "/lib/server/libjvm.so";
+    // The loader's own words follow.
+    EXPECT_EQ("Cannot load library: '" + library + "'\n" + library +
+                  ": cannot open shared object file: No such file or directory\n",
+              result.err);
 }
 
 TEST(InProcessJdk, SplashIsShownWithTheImageAsItsName)

@@ -9,6 +9,7 @@ namespace launcher_testing {
 using namespace testing_support;
 
 const std::string main_class_token = "\"com.velkor.brumlet.Brumlet\" ";
+const std::string tool_jar = "brumlet_test_tool.jar";
 
 std::vector<std::string> dry(std::vector<std::string> args)
 {
@@ -95,8 +96,13 @@ Installation::Installation(const std::vector<std::string>& jars, const std::stri
     }
     make_dir(bin_dir());
     copy_file(launcher_program.empty() ? built_launcher() : launcher_program, launcher());
-    for (const std::string& jar : jars)
-        write_file(join(bin_dir(), jar), "");
+    const std::string real_tool = join(own_dir(), tool_jar);
+    for (const std::string& jar : jars) {
+        if (jar == tool_jar && file_exists(real_tool))
+            copy_file(real_tool, join(bin_dir(), jar));
+        else
+            write_file(join(bin_dir(), jar), "");
+    }
     if (on_windows) {
         // No Windows Java runtime exists here: the test child stands in for java.exe.
         make_fake_runtime(jre_dir());
@@ -116,6 +122,11 @@ std::string Installation::bin_dir() const
 std::string Installation::launcher() const
 {
     return join(bin_dir(), launcher_name_);
+}
+
+std::string Installation::classpath_words() const
+{
+    return "-cp \"" + as_substituted(bin_dir()) + path_separator + tool_jar + "\"";
 }
 
 std::string Installation::jre_dir() const

@@ -41,6 +41,10 @@ std::string built_test_launcher();
 // JVM, which decodes its arguments by the locale.
 extern const std::vector<std::string> awkward_text_args;
 
+// The tool's jar: on Linux the Java test tool, on Windows an empty file
+// (the test child stands in for java.exe and reads no jar).
+extern const std::string tool_jar;
+
 // A Java runtime directory whose bin/java(.exe) is the test child.
 void make_fake_runtime(const std::string& jre_dir);
 
@@ -49,13 +53,14 @@ void make_fake_runtime(const std::string& jre_dir);
 std::vector<EnvVar> clean_launcher_env();
 
 // An installation: ROOT/bin64/brumlet(.exe) with the given jars beside it
-// (empty files) and a Java runtime at ROOT/bin64/jre64: on Linux the
+// (empty files, but for tool_jar, which is the real tool where there is one;
+// by default the tool's jar alone) and a Java runtime at ROOT/bin64/jre64: on Linux the
 // machine's JDK, on Windows the test child as java.exe. ROOT is a fresh
 // directory, or `exact_root` when given; either is removed afterwards. The
 // launcher installed is `launcher_program` (default: the built launcher).
 class Installation {
 public:
-    explicit Installation(const std::vector<std::string>& jars = {}, const std::string& exact_root = "",
+    explicit Installation(const std::vector<std::string>& jars = {tool_jar}, const std::string& exact_root = "",
                           const std::string& launcher_name = "", const std::string& launcher_program = "");
     Installation(const Installation&) = delete;
     Installation& operator=(const Installation&) = delete;
@@ -64,6 +69,9 @@ public:
     std::string bin_dir() const;
     std::string launcher() const;
     std::string jre_dir() const;
+    // The class path words of the java command text when tool_jar is the
+    // only jar: -cp and the jar as the launcher writes it.
+    std::string classpath_words() const;
 
     // Runs the installed launcher with DRAVON_ROOTDIR set to the root and
     // the given further changes to the environment.

@@ -61,9 +61,11 @@ void feed(CommandLine& cmd, const std::vector<std::string>& args)
         cmd.process_arg(arg.c_str());
 }
 
+// The message for a program that does not exist, with the OS's reason on
+// the next line (ENOENT and ERROR_FILE_NOT_FOUND are both 2).
 std::string launch_failure(const std::string& text)
 {
-    return "Error - failed to launch '" + text + "'.\n";
+    return "Error - failed to launch '" + text + "'.\n" + os::error_text(2) + "\n";
 }
 
 struct OptionCase {
@@ -241,7 +243,8 @@ TEST(CommandLineLaunch, OverlongJavaTextReachesTheChildInAnArgumentFile)
     ScopedEnv report("TEST_CHILD_REPORT", dir / "report");
     JavaCommandLine cmd("Main", 0, nullptr);
     cmd.set_java_path(program_beside_tests("test_child").c_str());
-    std::string expected = "\"Main\"\n";
+    cmd.add_wrapper_jar("x.jar");
+    std::string expected = "\"-cp\"\n\"x.jar\"\n\"Main\"\n";
     for (int i = 0; i < 100000; ++i) {
         const std::string arg = "argument-number-" + std::to_string(i) + std::string(16, 'z');
         cmd.process_arg(arg.c_str());

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "commandText.h"
 #include "javaCommandLine.h"
 #include "testSupport.h"
 #include "unitHelpers.h"
@@ -59,34 +60,49 @@ TEST(JavaCommandLineArgs, LaunchOptionsAreConsumedAndOthersKeptInOrder)
     }
 }
 
+using Words = std::vector<std::string>;
+
 struct HeapCase {
     std::vector<std::string> given;
-    const char* options;
-    const char* merged;
+    Words options;
+    Words merged;
+    const char* rendered;  // the options as the command text writes them
 };
 
-TEST(JavaCommandLineHeap, UserSizesReplaceOrJoinTheOptionsOnce)
+// A heap value is one option word, whatever it holds: it can neither add an
+// option nor swallow the words after it.
+TEST(JavaCommandLineHeap, UserSizesReplaceOrJoinTheOptionsOnceAsWholeWords)
 {
     const HeapCase cases[] = {
-        {{"--jvm-max-heap-size=4g"}, "-Xmx1g -Dx=1", "-Xmx4g -Dx=1"},
-        {{"--jvm-init-heap-size=1g", "--jvm-max-heap-size=2g", "--jvm-init-heap-size=3g"}, "", "-Xms3g -Xmx2g"},
-        {{"--jvm-init-heap-size=512m", "--jvm-init-heap-size="}, "-Dx=1", "-Dx=1"},
-        {{"--jvm-max-heap-size=2g"}, "-Da=1 -Xmx1g -Db=2", "-Da=1 -Xmx2g -Db=2"},
-        {{"--jvm-init-heap-size=64m"}, "-Dx=1", "-Dx=1 -Xms64m"},
-        {{}, "-Xmx1g", "-Xmx1g"},
-        {{}, "", ""},  // no options and no jars: neither is written
+        {{"--jvm-max-heap-size=4g"}, {"-Xmx1g", "-Dx=1"}, {"-Xmx4g", "-Dx=1"}, "-Xmx4g -Dx=1 "},
+        {{"--jvm-init-heap-size=1g", "--jvm-max-heap-size=2g", "--jvm-init-heap-size=3g"}, {}, {"-Xms3g", "-Xmx2g"},
+         "-Xms3g -Xmx2g "},
+        {{"--jvm-init-heap-size=512m", "--jvm-init-heap-size="}, {"-Dx=1"}, {"-Dx=1"}, "-Dx=1 "},
+        {{"--jvm-max-heap-size=2g"}, {"-Da=1", "-Xmx1g", "-Db=2"}, {"-Da=1", "-Xmx2g", "-Db=2"}, "-Da=1 -Xmx2g -Db=2 "},
+        // only a word that starts with the prefix is replaced
+        {{"--jvm-init-heap-size=64m"}, {"-Dx=-Xms1g"}, {"-Dx=-Xms1g", "-Xms64m"}, "-Dx=-Xms1g -Xms64m "},
+        {{}, {"-Xmx1g"}, {"-Xmx1g"}, "-Xmx1g "},
+        {{}, {}, {}, ""},  // no options and no jars: neither is written
+        {{"--jvm-max-heap-size=64m -Dx=y"}, {}, {"-Xmx64m -Dx=y"}, "\"-Xmx64m -Dx=y\" "},
+        {{"--jvm-max-heap-size=64m\""}, {}, {"-Xmx64m\""}, "\"-Xmx64m\\\"\" "},
+        {{"--jvm-init-heap-size=1m\t-Dx=\"a b\"\\"}, {}, {"-Xms1m\t-Dx=\"a b\"\\"},
+         "\"-Xms1m\t-Dx=\\\"a b\\\"\\\\\" "},
+        {{}, {""}, {""}, "\"\" "},
     };
     for (const HeapCase& c : cases) {
         std::unique_ptr<JavaCommandLine> java = make_java(c.given);
         java->set_jvm_options(c.options);
-        SCOPED_TRACE(c.options);
+        SCOPED_TRACE(c.rendered);
         java->apply_heap_sizes();
         EXPECT_EQ(c.merged, java->get_jvm_options());
         java->apply_heap_sizes();
         EXPECT_EQ(c.merged, java->get_jvm_options());
         const std::string text = java->build_command_text();
         EXPECT_EQ(text, java->build_command_text());
-        EXPECT_EQ(std::string("\"java\" ") + c.merged + (*c.merged ? " " : "") + "\"" + main_class + "\" ", text);
+        EXPECT_EQ(std::string("\"java\" ") + c.rendered + "\"" + main_class + "\" ", text);
+        // Read back as the child reads its command line, each option is one word.
+        std::vector<std::string> words = split_command_text(text);
+        EXPECT_EQ(c.merged, Words(words.begin() + 1, words.begin() + 1 + c.merged.size()));
     }
 }
 
@@ -96,7 +112,7 @@ TEST(JavaCommandLineText, RendersJavaOptionsSortedClassPathMainClassAndArgs)
 {
     std::unique_ptr<JavaCommandLine> java = make_java({"x"});
     java->set_java_path(R"(C:\j\bin\java.exe)");
-    java->set_jvm_options("-Xmx2g");
+    java->set_jvm_options({"-Xmx2g"});
     for (const char* jar : {"b.jar", "\xe9.jar", "A.jar", "z.jar", "a.jarz.jar", "a.jar"})
         java->add_wrapper_jar(jar);
     EXPECT_EQ(R"("C:\j\bin\java.exe" -Xmx2g -cp ")" +
@@ -116,7 +132,7 @@ TEST(JavaCommandLineLaunch, RunsTheJavaPathWithTheRenderedArguments)
     const std::string child = program_beside_tests("test_child");
     std::unique_ptr<JavaCommandLine> java = make_java({"--jvm-max-heap-size=1g", "a b", "--wrapper-add-jar=l.jar"});
     java->set_java_path(child.c_str());
-    java->set_jvm_options("-Dx=1");
+    java->set_jvm_options({"-Dx=1"});
     EXPECT_EQ(5, java->run());
     testing_support::ChildReport seen = testing_support::read_child_report(report_path);
     ASSERT_TRUE(seen.found);

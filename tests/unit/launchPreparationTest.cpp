@@ -106,15 +106,15 @@ protected:
 
 TEST_F(PrepareLaunch, SplashOptionFollowsTheFixedOptions)
 {
-    struct Case { std::vector<std::string> argv; int index; bool show; const char* options; };
+    struct Case { std::vector<std::string> argv; int index; bool show; std::vector<std::string> options; };
     const Case cases[] = {
-        {{"tool"}, 0, true, "-Dx=1 -splash:one.png"},
-        {{"tool", "a"}, 2, true, "-Dx=1 -splash:three.png"},
-        {{"tool"}, -1, true, "-Dx=1"},
-        {{"tool"}, 3, true, "-Dx=1"},
-        {{"tool"}, 1, false, "-Dx=1"},
-        {{"tool", "a", "--help", "b"}, 1, true, "-Dx=1"},
-        {{"tool", "--HELP", "--help=x", " --help"}, 1, true, "-Dx=1 -splash:two.png"},
+        {{"tool"}, 0, true, {"-Dx=1", "-splash:one.png"}},
+        {{"tool", "a"}, 2, true, {"-Dx=1", "-splash:three.png"}},
+        {{"tool"}, -1, true, {"-Dx=1"}},
+        {{"tool"}, 3, true, {"-Dx=1"}},
+        {{"tool"}, 1, false, {"-Dx=1"}},
+        {{"tool", "a", "--help", "b"}, 1, true, {"-Dx=1"}},
+        {{"tool", "--HELP", "--help=x", " --help"}, 1, true, {"-Dx=1", "-splash:two.png"}},
     };
     for (const Case& c : cases) {
         std::unique_ptr<JavaCommandLine> cmd = prepare(c.argv, c.index, c.show);
