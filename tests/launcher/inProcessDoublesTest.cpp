@@ -73,7 +73,7 @@ TEST(InProcessDoubles, CallsOptionsArgumentsAndSplashInOrder)
 {
     DoubleRuntime runtime;
     RunResult result = runtime.run(
-        {"--wrapper-verbose", "--jvm-init-heap-size=64m", "--jvm-max-heap-size=1g", "a b",
+        {"--wrapper-verbose", "--jvm-init-heap-size=64m", "--jvm-max-heap-size=1g -Dx=y", "a b",
          "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", ""});
     EXPECT_EQ(0, result.exit_code) << result.err;
     EXPECT_EQ("", result.err);
@@ -87,7 +87,7 @@ TEST(InProcessDoubles, CallsOptionsArgumentsAndSplashInOrder)
         "JNI_CreateJavaVM version=0x10006 nOptions=4 ignoreUnrecognized=0 dlldir= dependency=found",
         "option -Xcheck:jni",
         "option -Xms64m",
-        "option -Xmx1g",
+        "option -Xmx1g -Dx=y",  // one word, as given
         "option -Djava.class.path=" + classpath,
         "ExceptionOccurred",
         "FindClass com/velkor/brumlet/Brumlet",
@@ -128,9 +128,12 @@ TEST(InProcessDoubles, EachOutcomeWithItsMessageStreamAndStatus)
     };
     const std::string class_name = "com/velkor/brumlet/Brumlet";
     const Case cases[] = {
-        {"no jvm.dll", "", "splash_double.dll", "", "", "Cannot load library: '#\\bin\\server\\jvm.dll'\n", -1, false},
+        // the loader's reason, and the library that lacks the entry, on the next line
+        {"no jvm.dll", "", "splash_double.dll", "", "",
+         "Cannot load library: '#\\bin\\server\\jvm.dll'\nThe specified module could not be found.\n", -1, false},
         {"no entry", "jvm_double_without_entry.dll", "splash_double.dll", "", "",
-         "Cannot load symbol/function: 'JNI_CreateJavaVM'\n", -1, false},
+         "Cannot load symbol/function: 'JNI_CreateJavaVM'\nThe library '#\\bin\\server\\jvm.dll' does not export it.\n",
+         -1, false},
         {"creation fails", "jvm_double.dll", "splash_double.dll", "create-fails",
          "\nJavaCommandLine: Unable to Launch JVM with JNI\n", "", -1, false},
         {"no class", "jvm_double.dll", "splash_double.dll", "no-class",

@@ -134,20 +134,20 @@ std::string Installation::jre_dir() const
     return join(bin_dir(), "jre64");
 }
 
-RunResult Installation::run(const std::vector<std::string>& args, std::vector<EnvVar> env) const
+RunResult Installation::run(const std::vector<std::string>& args, std::vector<EnvVar> env, const std::string& cwd) const
 {
-    return start(args, std::move(env))->wait();
+    return start(args, std::move(env), cwd)->wait();
 }
 
-std::unique_ptr<BackgroundProgram> Installation::start(const std::vector<std::string>& args,
-                                                       std::vector<EnvVar> env) const
+std::unique_ptr<BackgroundProgram> Installation::start(const std::vector<std::string>& args, std::vector<EnvVar> env,
+                                                       const std::string& cwd) const
 {
     std::vector<EnvVar> all = clean_launcher_env();
     all.push_back({"DRAVON_ROOTDIR", root_});
     all.insert(all.end(), env.begin(), env.end());
     std::vector<std::string> argv = {launcher()};
     argv.insert(argv.end(), args.begin(), args.end());
-    return std::unique_ptr<BackgroundProgram>(new BackgroundProgram(argv, all));
+    return std::unique_ptr<BackgroundProgram>(new BackgroundProgram(argv, all, cwd));
 }
 
 }  // namespace launcher_testing

@@ -75,10 +75,12 @@ public:
 
     // Runs the installed launcher with DRAVON_ROOTDIR set to the root and
     // the given further changes to the environment.
-    RunResult run(const std::vector<std::string>& args, std::vector<EnvVar> env = {}) const;
-    // The same, started in the background.
+    // The same, started in the background. Both start in `cwd` when it is
+    // not empty.
+    RunResult run(const std::vector<std::string>& args, std::vector<EnvVar> env = {}, const std::string& cwd = "") const;
     std::unique_ptr<testing_support::BackgroundProgram> start(const std::vector<std::string>& args,
-                                                              std::vector<EnvVar> env = {}) const;
+                                                              std::vector<EnvVar> env = {},
+                                                              const std::string& cwd = "") const;
 
 private:
     std::unique_ptr<testing_support::TempDir> dir_;

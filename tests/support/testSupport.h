@@ -41,6 +41,11 @@ inline EnvVar unset(const std::string& name) { return {name, "", false}; }
 RunResult run_program(const std::vector<std::string>& argv, const std::vector<EnvVar>& env = {},
                       const std::string& cwd = "");
 
+// Runs `argv` like run_program, with standard output a pipe whose reader
+// has already gone; returns the exit code (on POSIX 128+N for a death by
+// signal N) and the standard error.
+RunResult run_with_output_reader_gone(const std::vector<std::string>& argv, const std::vector<EnvVar>& env = {});
+
 // The directory of the running test program; the launcher and the fixtures
 // are built beside it.
 std::string own_dir();

@@ -142,4 +142,34 @@ bool get_env(const std::string& name, std::string& value)
     return true;
 }
 
+RunResult run_with_output_reader_gone(const std::vector<std::string>& argv, const std::vector<EnvVar>& env)
+{
+    ScopedEnvs changes(env);
+    TempDir outputs;
+    int pipe_ends[2];
+    if (pipe2(pipe_ends, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+    close(pipe_ends[0]);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, (outputs / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char*> args;
+    for (const std::string& arg : argv)
+        args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    int spawn_error = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipe_ends[1]);
+    if (spawn_error != 0)
+        throw std::runtime_error("cannot start " + argv[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    RunResult result;
+    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.err = read_file(outputs / "err");
+    return result;
+}
+
 }  // namespace testing_support

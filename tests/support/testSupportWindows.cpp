@@ -184,4 +184,46 @@ bool get_env(const std::string& name, std::string& value)
     return true;
 }
 
+RunResult run_with_output_reader_gone(const std::vector<std::string>& argv, const std::vector<EnvVar>& env)
+{
+    ScopedEnvs changes(env);
+    TempDir outputs;
+    std::string command_line;
+    append_quoted_program(command_line, argv[0]);
+    for (std::size_t i = 1; i < argv.size(); ++i) {
+        command_line += ' ';
+        append_quoted_arg(command_line, argv[i]);
+    }
+    SECURITY_ATTRIBUTES inheritable = {};
+    inheritable.nLength = sizeof(inheritable);
+    inheritable.bInheritHandle = TRUE;
+    HANDLE reader = nullptr, writer = nullptr;
+    if (!CreatePipe(&reader, &writer, &inheritable, 0))
+        throw std::runtime_error("CreatePipe failed");
+    CloseHandle(reader);
+    HANDLE err = create_output_file(outputs / "err");
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = writer;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process = {};
+    BOOL started = CreateProcessA(nullptr, &command_line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                                  &process);
+    CloseHandle(writer);
+    CloseHandle(err);
+    if (!started)
+        throw std::runtime_error("cannot start " + argv[0]);
+    CloseHandle(process.hThread);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    RunResult result;
+    result.exit_code = static_cast<int>(code);
+    result.err = read_file(outputs / "err");
+    return result;
+}
+
 }  // namespace testing_support

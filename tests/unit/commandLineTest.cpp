@@ -16,24 +16,6 @@ using namespace unit_helpers;
 
 using testing_support::ScopedEnv;
 
-// A scratch file standing in for the launcher's stdout or stderr.
-class ScratchStream {
-public:
-    ScratchStream() : file_(std::tmpfile()) {}
-    ~ScratchStream()
-    {
-        if (file_ != nullptr)
-            std::fclose(file_);
-    }
-    ScratchStream(const ScratchStream&) = delete;
-    ScratchStream& operator=(const ScratchStream&) = delete;
-    FILE* get() const { return file_; }
-    std::string text() const { return read_stream(file_); }
-
-private:
-    FILE* file_;
-};
-
 struct Outcome {
     int code = 0;
     std::string text;  // the command text as built before the run

@@ -142,3 +142,35 @@ TEST(JavaCommandLineLaunch, RunsTheJavaPathWithTheRenderedArguments)
 }
 
 }  // namespace
+
+// Without a jar java would choose the classes itself: nothing is echoed or
+// started, also in a dry run, and the message names what was searched.
+TEST(JavaCommandLineLaunch, WithoutJarsNothingRuns)
+{
+    testing_support::TempDir empty, report_dir;
+    testing_support::ScopedEnv report("TEST_CHILD_REPORT", report_dir / "report");
+    struct Case {
+        std::vector<std::string> args;
+        std::vector<std::string> dirs;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"a"}, {}, "Error - no jar files found.\n"},
+        {{"--wrapper-verbose", "--wrapper-disable-exec"}, {empty.path()},
+         "Error - no jar files found in '" + empty.path() + "'.\n"},
+        {{"--wrapper-load-jvm-in-process"}, {empty.path(), empty / "missing"},
+         "Error - no jar files found in '" + empty.path() + "', '" + (empty / "missing") + "'.\n"},
+    };
+    for (const Case& c : cases) {
+        std::unique_ptr<JavaCommandLine> java = make_java(c.args);
+        java->set_java_path(program_beside_tests("test_child").c_str());
+        for (const std::string& dir : c.dirs)
+            java->add_classpath_jars_from_dir(dir.c_str());
+        ScratchStream out, err;
+        java->set_streams(out.get(), err.get());
+        EXPECT_EQ(-1, java->run());
+        EXPECT_EQ("", out.text());
+        EXPECT_EQ(c.message, err.text());
+        EXPECT_FALSE(testing_support::file_exists(report_dir / "report"));
+    }
+}

@@ -22,6 +22,24 @@ std::string program_beside_tests(const std::string& name);
 // Everything written to `file` so far.
 std::string read_stream(FILE* file);
 
+// A scratch file standing in for the launcher's stdout or stderr.
+class ScratchStream {
+public:
+    ScratchStream() : file_(std::tmpfile()) {}
+    ~ScratchStream()
+    {
+        if (file_ != nullptr)
+            std::fclose(file_);
+    }
+    ScratchStream(const ScratchStream&) = delete;
+    ScratchStream& operator=(const ScratchStream&) = delete;
+    FILE* get() const { return file_; }
+    std::string text() const { return read_stream(file_); }
+
+private:
+    FILE* file_;
+};
+
 // The value of an environment variable as children get it, or "(unset)".
 std::string env_value(const std::string& name);
 
