@@ -228,8 +228,10 @@ int CommandLine::execute(std::string command_text)
     if (!started || (wait_for_exit && !ended)) {
         if (report_launch_errors) {
             std::fprintf(err_stream, "Error - failed to launch '%s'.\n", command_text.c_str());
-            if (child.error() != 0)
-                std::fprintf(err_stream, "%s\n", os::error_text(child.error()).c_str());
+            if (child.error() != 0) {
+                const std::string program = split_command_text(command_text)[0];
+                std::fprintf(err_stream, "%s\n", os::error_text(child.error(), program).c_str());
+            }
         }
         if (capture_file != os::invalid_file) {
             os::close_file(capture_file);

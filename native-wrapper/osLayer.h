@@ -58,8 +58,9 @@ void close_file(FileHandle handle);
 
 // The OS's own text for error number `error` (strerror on POSIX,
 // FormatMessage on Windows), without a trailing line break; "error N" when
-// the OS has none.
-std::string error_text(int error);
+// the OS has none. `subject`, when given, fills the text's place for the
+// file it is about (Windows: "%1").
+std::string error_text(int error, const std::string& subject = "");
 
 // Opens `path` for reading and reads once, at most `max_bytes`, into `out`.
 // Returns false with the OS error in `error` when the file cannot be opened.

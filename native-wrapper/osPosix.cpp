@@ -66,7 +66,7 @@ void close_file(FileHandle handle)
     close(static_cast<int>(handle));
 }
 
-std::string error_text(int error)
+std::string error_text(int error, const std::string&)
 {
     const char* text = std::strerror(error);
     return text != nullptr ? text : "error " + std::to_string(error);

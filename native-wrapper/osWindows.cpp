@@ -98,12 +98,16 @@ void close_file(FileHandle handle)
     CloseHandle(to_handle(handle));
 }
 
-std::string error_text(int error)
+std::string error_text(int error, const std::string& subject)
 {
     char* text = nullptr;
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                      FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    // Some texts have a place for the file they are about ("%1 is not a
+    // valid Win32 application."); without a subject it stays as it is.
+    const DWORD_PTR inserts[] = {reinterpret_cast<DWORD_PTR>(subject.c_str())};
+    const DWORD insert_flag = subject.empty() ? FORMAT_MESSAGE_IGNORE_INSERTS : FORMAT_MESSAGE_ARGUMENT_ARRAY;
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | insert_flag, nullptr,
+                                  static_cast<DWORD>(error), 0, reinterpret_cast<char*>(&text), 0,
+                                  subject.empty() ? nullptr : reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(inserts)));
     std::string message = text != nullptr ? std::string(text, length) : std::string();
     LocalFree(text);
     // The system's texts end in a line break.

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "launcherTestSupport.h"
+#include "osLayer.h"
 
 #ifdef _WIN32
 namespace {
@@ -130,7 +131,8 @@ TEST(InProcessDoubles, EachOutcomeWithItsMessageStreamAndStatus)
     const Case cases[] = {
         // the loader's reason, and the library that lacks the entry, on the next line
         {"no jvm.dll", "", "splash_double.dll", "", "",
-         "Cannot load library: '#\\bin\\server\\jvm.dll'\nThe specified module could not be found.\n", -1, false},
+         "Cannot load library: '#\\bin\\server\\jvm.dll'\n" + os::error_text(126) + "\n", -1,
+         false},  // ERROR_MOD_NOT_FOUND
         {"no entry", "jvm_double_without_entry.dll", "splash_double.dll", "", "",
          "Cannot load symbol/function: 'JNI_CreateJavaVM'\nThe library '#\\bin\\server\\jvm.dll' does not export it.\n",
          -1, false},

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "launcherTestSupport.h"
+#include "osLayer.h"
 
 namespace {
 
@@ -117,7 +118,8 @@ TEST(UnsafeInput, FailedStartsSayWhy)
         const char* what;
         void (*make)(const std::string& jre);  // the runtime directory as this case has it
         bool inside;
-        std::string reason;  // the line after the message; "@" stands for the library's path
+        int error;           // the OS's error, whose text is the line after the message
+        std::string reason;  // or this line; "@" stands for the library's path
     };
     auto missing = [](const std::string& jre) { make_dir(jre); };
     auto directory = [](const std::string& jre) {
@@ -130,12 +132,12 @@ TEST(UnsafeInput, FailedStartsSayWhy)
         make_dir(join(jre, "bin"));
         write_file(java_below(jre), "not a program\n");
     };
+    // ERROR_FILE_NOT_FOUND and ENOENT; ERROR_ACCESS_DENIED and EACCES;
+    // ERROR_BAD_EXE_FORMAT and EACCES.
     std::vector<Case> cases = {
-        {"java missing", missing, false,
-         on_windows ? "The system cannot find the file specified." : "No such file or directory"},
-        {"java a directory", directory, false, on_windows ? "Access denied." : "Permission denied"},
-        {"java not a program", not_a_program, false,
-         on_windows ? "Bad EXE format for %1." : "Permission denied"},
+        {"java missing", missing, false, 2, ""},
+        {"java a directory", directory, false, on_windows ? 5 : 13, ""},
+        {"java not a program", not_a_program, false, on_windows ? 193 : 13, ""},
     };
     if (!on_windows) {
         // In-process on Windows: the runtime doubles' table.
@@ -145,14 +147,14 @@ TEST(UnsafeInput, FailedStartsSayWhy)
                              make_dir(join(join(jre, "lib"), "server"));
                              write_file(join(jre, "lib/server/libjvm.so"), "not a library\n");
                          },
-                         true, "@: file too short"});
+                         true, 0, "@: file too short"});
         cases.push_back({"libjvm.so without JNI_CreateJavaVM", [](const std::string& jre) {
                              make_dir(jre);
                              make_dir(join(jre, "lib"));
                              make_dir(join(join(jre, "lib"), "server"));
                              copy_file("/lib/x86_64-linux-gnu/libm.so.6", join(jre, "lib/server/libjvm.so"));
                          },
-                         true, "The library '@' does not export it."});
+                         true, 0, "The library '@' does not export it."});
     }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -166,7 +168,7 @@ TEST(UnsafeInput, FailedStartsSayWhy)
         EXPECT_EQ(failure_exit_status(), result.exit_code);
         const std::string err = plain_newlines(result.err);
         const std::string library = join(join(join(jre, "lib"), "server"), "libjvm.so");
-        std::string reason = c.reason;
+        std::string reason = c.error != 0 ? os::error_text(c.error, java_below(jre)) : c.reason;
         if (reason.find('@') != std::string::npos)
             reason.replace(reason.find('@'), 1, library);
         if (c.inside) {

@@ -250,6 +250,7 @@ TEST(CommandLineLaunch, ArgumentFileOnlyPastTheSystemLimit)
     for (std::size_t length : {limit, limit + 1}) {
         JavaCommandLine cmd("Main", 0, nullptr);
         cmd.set_java_path(program_beside_tests("test_child").c_str());
+        cmd.add_wrapper_jar("x.jar");
         cmd.process_arg("");
         const std::size_t base = cmd.build_command_text().size();
         cmd.set_arg(0, std::string(length - base, 'p').c_str());
