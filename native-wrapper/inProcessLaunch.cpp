@@ -4,6 +4,7 @@
 // main runs there; a "-splash" option is shown through the runtime's splash
 // library meanwhile.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -17,6 +18,12 @@ namespace {
 
 const char create_jvm_entry[] = "JNI_CreateJavaVM";
 const char classpath_option_prefix[] = "-Djava.class.path=";
+// What java's own launcher tells the JVM about the launch, for jps, jcmd
+// and the tool itself.
+const char command_option_prefix[] = "-Dsun.java.command=";
+const char launcher_option[] = "-Dsun.java.launcher=SUN_STANDARD";
+// Options that java takes from the environment before its command line's.
+const char java_options_variable[] = "JDK_JAVA_OPTIONS";
 const char splash_option_prefix[] = "-splash";
 const char main_method[] = "main";
 const char string_class[] = "java/lang/String";
@@ -24,6 +31,38 @@ const char string_class[] = "java/lang/String";
 std::string below_jre(const std::string& jre_dir, const char* relative)
 {
     return jre_dir + os::facts.path_separator + relative;
+}
+
+// The words of JDK_JAVA_OPTIONS as java reads them: separated by white
+// space, where single or double quotes hold a part with spaces together.
+std::vector<std::string> java_options_words(const std::string& text)
+{
+    std::vector<std::string> words;
+    std::string word;
+    bool in_word = false;
+    char quote = '\0';
+    for (char c : text) {
+        if (quote != '\0') {
+            if (c == quote)
+                quote = '\0';
+            else
+                word += c;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+            in_word = true;
+        } else if (std::strchr(" \t\n\r\f", c) != nullptr) {
+            if (in_word)
+                words.push_back(word);
+            word.clear();
+            in_word = false;
+        } else {
+            word += c;
+            in_word = true;
+        }
+    }
+    if (in_word)
+        words.push_back(word);
+    return words;
 }
 
 // A symbol's address as the function type it is called through.
@@ -59,10 +98,16 @@ int JavaCommandLine::run_in_process()
     if (splash_close != nullptr)
         splash_close();
     // An exception that escaped main fails the run as it does under java.
-    bool escaped = check_java_exception(env);
+    jthrowable escaped = env->ExceptionOccurred();
+    if (escaped != nullptr)
+        env->DeleteLocalRef(escaped);
+    // As java does, the main thread leaves the JVM with its exception still
+    // pending: the JVM hands it to the uncaught-exception handler, the
+    // tool's own if it set one.
+    vm->DetachCurrentThread();
     // Returns once every non-daemon thread of the tool has ended.
     vm->DestroyJavaVM();
-    return escaped ? 1 : 0;
+    return escaped != nullptr ? 1 : 0;
 }
 
 int JavaCommandLine::create_jvm(JavaVM** vm, JNIEnv** env)
@@ -70,7 +115,15 @@ int JavaCommandLine::create_jvm(JavaVM** vm, JNIEnv** env)
     const std::string jre_dir = get_jre_dir();
     const std::string jvm_path = below_jre(jre_dir, os::facts.jvm_lib_below_jre);
 
+    // As java does: the environment's options first, so that the command
+    // line's own win, and a note that says where they came from.
     std::vector<std::string> kept;
+    const char* java_options = std::getenv(java_options_variable);
+    if (java_options != nullptr && java_options[0] != '\0') {
+        std::fprintf(err_stream, "NOTE: Picked up %s: %s\n", java_options_variable, java_options);
+        std::fflush(err_stream);
+        kept = java_options_words(java_options);
+    }
     std::vector<std::string> splash_images;
     for (const std::string& word : jvm_options) {
         if (word.compare(0, std::strlen(splash_option_prefix), splash_option_prefix) != 0) {
@@ -86,6 +139,13 @@ int JavaCommandLine::create_jvm(JavaVM** vm, JNIEnv** env)
         else
             show_splash_screen(image, jre_dir);
     }
+    std::string command = command_option_prefix + program;
+    for (const std::string& arg : arg_array) {
+        command += ' ';
+        command += arg;
+    }
+    kept.push_back(std::move(command));
+    kept.push_back(launcher_option);
     kept.push_back(classpath_option_prefix + get_classpath());
 
     std::vector<JavaVMOption> options(kept.size());

@@ -216,9 +216,9 @@ private:
 };
 
 // An argument as the platform's narrow text (Windows: the ANSI code page;
-// POSIX: UTF-8) decoded to UTF-16, the form Java strings take. Bytes that are
-// not valid in that encoding become U+FFFD, as java's own launcher decodes
-// its arguments.
+// POSIX: the character set of the user's locale, as java reads it) decoded
+// to UTF-16, the form Java strings take. Bytes that are not valid in that
+// encoding become U+FFFD, as java's own launcher decodes its arguments.
 std::u16string decode_arg(const std::string& text);
 
 // The machine-wide environment: on Windows the values of the registry key

@@ -2,6 +2,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <langinfo.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -9,6 +10,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
+#include <cwchar>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -429,7 +432,81 @@ void append_utf16(std::u16string& out, char32_t code_point)
 
 }  // namespace
 
+namespace {
+
+// The character set of the user's locale, as java reads it at its start.
+enum class Charset { utf8, ascii, latin1, other };
+
+Charset locale_charset()
+{
+    static const Charset charset = [] {
+        std::setlocale(LC_CTYPE, "");
+        const std::string codeset = nl_langinfo(CODESET);
+        if (codeset == "UTF-8" || codeset == "utf8")
+            return Charset::utf8;
+        if (codeset == "ANSI_X3.4-1968" || codeset == "ASCII" || codeset == "US-ASCII")
+            return Charset::ascii;
+        if (codeset == "ISO-8859-1")
+            return Charset::latin1;
+        return Charset::other;
+    }();
+    return charset;
+}
+
+std::u16string decode_utf8(const std::string& text);
+
+// Any other character set through the C library's decoder, one U+FFFD
+// for each byte it cannot read.
+std::u16string decode_multibyte(const std::string& text)
+{
+    std::u16string out;
+    std::mbstate_t state{};
+    std::size_t i = 0;
+    while (i < text.size()) {
+        wchar_t wide = 0;
+        std::size_t used = std::mbrtowc(&wide, text.data() + i, text.size() - i, &state);
+        if (used == static_cast<std::size_t>(-1) || used == static_cast<std::size_t>(-2)) {
+            out += static_cast<char16_t>(0xFFFD);
+            state = std::mbstate_t{};
+            ++i;
+            continue;
+        }
+        append_utf16(out, static_cast<char32_t>(wide));
+        i += used == 0 ? 1 : used;
+    }
+    return out;
+}
+
+}  // namespace
+
 std::u16string decode_arg(const std::string& text)
+{
+    switch (locale_charset()) {
+    case Charset::utf8:
+        return decode_utf8(text);
+    case Charset::latin1: {
+        std::u16string out;
+        for (unsigned char c : text)
+            out += static_cast<char16_t>(c);
+        return out;
+    }
+    case Charset::ascii: {
+        // US-ASCII, as java has it for the C locale: a byte past 127 is no
+        // character of it.
+        std::u16string out;
+        for (unsigned char c : text)
+            out += c < 0x80 ? static_cast<char16_t>(c) : static_cast<char16_t>(0xFFFD);
+        return out;
+    }
+    case Charset::other:
+        break;
+    }
+    return decode_multibyte(text);
+}
+
+namespace {
+
+std::u16string decode_utf8(const std::string& text)
 {
     // UTF-8 as java decodes its arguments under a UTF-8 locale: the longest
     // start of a valid sequence that breaks off becomes one U+FFFD, and so
@@ -485,6 +562,8 @@ std::u16string decode_arg(const std::string& text)
     }
     return out;
 }
+
+}  // namespace
 
 bool read_machine_env(const std::string&, std::string&)
 {

@@ -85,10 +85,12 @@ TEST(InProcessDoubles, CallsOptionsArgumentsAndSplashInOrder)
         "SplashInit",
         "SplashLoadFile " + runtime.image,
         "SplashSetFileJarName " + runtime.image + " (null)",
-        "JNI_CreateJavaVM version=0x10006 nOptions=4 ignoreUnrecognized=0 dlldir= dependency=found",
+        "JNI_CreateJavaVM version=0x10006 nOptions=6 ignoreUnrecognized=0 dlldir= dependency=found",
         "option -Xcheck:jni",
         "option -Xms64m",
         "option -Xmx1g -Dx=y",  // one word, as given
+        "option -Dsun.java.command=com.velkor.brumlet.Brumlet a b \xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80 ",
+        "option -Dsun.java.launcher=SUN_STANDARD",
         "option -Djava.class.path=" + classpath,
         "ExceptionOccurred",
         "FindClass com/velkor/brumlet/Brumlet",
@@ -107,6 +109,7 @@ TEST(InProcessDoubles, CallsOptionsArgumentsAndSplashInOrder)
         "CallStaticVoidMethod main ([Ljava/lang/String;)V [0061 0020 0062] [00e9 20ac d83d de00] []",
         "SplashClose",
         "ExceptionOccurred",
+        "DetachCurrentThread",
         "DestroyJavaVM",
     };
     EXPECT_EQ(expected, runtime.calls());

@@ -3,6 +3,7 @@
 // test tool inside its own process.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "launcherTestSupport.h"
@@ -36,7 +37,8 @@ struct JdkRun {
         if (inside)
             args.insert(args.begin(), in_process);
         env.push_back({"TEST_CHILD_REPORT", report});
-        env.push_back({"LC_ALL", "C.UTF-8"});
+        if (std::none_of(env.begin(), env.end(), [](const EnvVar& var) { return var.name == "LC_ALL"; }))
+            env.push_back({"LC_ALL", "C.UTF-8"});
         remove_tree(report);
         return installation.run(args, env);
     }
@@ -57,10 +59,17 @@ TEST(InProcessJdk, ArgumentsReachMainAsInTheChildLaunch)
                                               "\xed\xa0\x80", "\xed\xa0z", "\xc0\xaf", "\xe0\x80\x80", "\xf4\x90\x80\x80",
                                               "\xf8\x88\x80\x80\x80"};
     JdkRun jdk;
-    for (const std::vector<std::string>& args : {std::vector<std::string>{}, text, invalid}) {
-        RunResult child = jdk.run(args, {}, false);
+    struct Case {
+        std::vector<std::string> args;
+        const char* locale;  // java decodes by its character set: under C each byte past ASCII is U+FFFD
+    };
+    const Case cases[] = {{{}, "C.UTF-8"}, {text, "C.UTF-8"}, {invalid, "C.UTF-8"}, {text, "C"}};
+    for (const Case& c : cases) {
+        const std::vector<std::string>& args = c.args;
+        const std::vector<EnvVar> env = {{"LC_ALL", c.locale}};
+        RunResult child = jdk.run(args, env, false);
         ChildReport by_child = read_child_report(jdk.report);
-        RunResult inside = jdk.run(args);
+        RunResult inside = jdk.run(args, env);
         ChildReport by_main = read_child_report(jdk.report);
         EXPECT_EQ(0, inside.exit_code) << inside.out << inside.err;
         expect_clean_jni(inside);
@@ -140,10 +149,15 @@ TEST(InProcessJdk, SplashIsShownWithTheImageAsItsName)
     if (!get_env("DISPLAY", display))
         GTEST_SKIP() << "needs an X display (scripts/test.sh runs the tests under Xvfb)";
     JdkRun jdk;
-    RunResult result = jdk.run({}, {{"BRUMLET_TEST_PROFILE", "splash"}, {"TEST_TOOL_ACTION", "splash"}});
-    EXPECT_EQ(0, result.exit_code) << result.err;
-    EXPECT_EQ("splash:true file:" + jdk.image + "\n", result.out);
-    expect_clean_jni(result);
+    // Up while main runs, closed once main has returned.
+    for (const char* action : {"splash", "splash-later"}) {
+        RunResult result = jdk.run({}, {{"BRUMLET_TEST_PROFILE", "splash"}, {"TEST_TOOL_ACTION", action},
+                                        {"TEST_TOOL_SLEEP_MS", "300"}});
+        EXPECT_EQ(0, result.exit_code) << result.err;
+        EXPECT_EQ(std::string(action) == "splash" ? "splash:true file:" + jdk.image + "\n" : "splash:none\n",
+                  result.out);
+        expect_clean_jni(result);
+    }
 }
 
 TEST(InProcessJdk, RuntimeWithoutSplashLibraryStillRunsTheTool)
@@ -158,6 +172,55 @@ TEST(InProcessJdk, RuntimeWithoutSplashLibraryStillRunsTheTool)
     EXPECT_EQ(0, result.exit_code) << result.err;
     EXPECT_EQ("Could not load splash screen: " + jdk.image + "\n", result.out);
     EXPECT_TRUE(read_child_report(jdk.report).found);
+}
+
+// What java itself does beyond the options it is given, side by side with
+// plain java: the environment's options first (and a note of them), the
+// launch's own properties, an escaping exception handed to the tool's
+// handler, and an option the JVM does not know refused rather than ignored.
+TEST(InProcessJdk, BehavesAsPlainJava)
+{
+    JdkRun jdk;
+    const std::string jar = join(jdk.installation.bin_dir(), tool_jar);
+    struct Case {
+        const char* what;
+        std::vector<EnvVar> env;
+        bool same_status;  // a JVM that cannot be created: java says 1, the launcher -1
+    };
+    const Case cases[] = {
+        {"properties and JDK_JAVA_OPTIONS",
+         {{"TEST_TOOL_ACTION", "properties"}, {"JDK_JAVA_OPTIONS", "-Dx=\"a b\" '-Dy=1'\t-Xss1m"}}, true},
+        {"the tool's uncaught-exception handler", {{"TEST_TOOL_ACTION", "handled-throw"}}, true},
+        {"an unknown option", {{"JDK_JAVA_OPTIONS", "-Xfoo"}}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<EnvVar> env = c.env;
+        env.push_back({"LC_ALL", "C.UTF-8"});
+        RunResult plain = run_program({std::string(BRUMLET_TEST_JDK_HOME) + "/bin/java", "-cp", jar,
+                                       "com.velkor.brumlet.Brumlet", "a", "b c"},
+                                      env);
+        RunResult inside = jdk.run({"a", "b c"}, env);
+        EXPECT_EQ(c.same_status ? plain.exit_code : failure_exit_status(), inside.exit_code) << inside.err;
+        EXPECT_EQ(plain.out, inside.out.substr(0, plain.out.size()));
+        // The JVM's own words, before those of java's launcher.
+        const std::string plain_err = plain.err.substr(0, plain.err.find("Error: Could not create"));
+        EXPECT_EQ(plain_err, inside.err.substr(0, plain_err.size()));
+    }
+}
+
+// jps names the launch as it names java's.
+TEST(InProcessJdk, JpsNamesTheMainClass)
+{
+    JdkRun jdk;
+    TempDir scratch;
+    std::unique_ptr<BackgroundProgram> launcher = jdk.installation.start(
+        {in_process}, {{"TEST_CHILD_READY", scratch / "ready"}, {"TEST_CHILD_SLEEP_MS", "20000"},
+                       {"TEST_CHILD_HOOK", "hook"}});
+    const std::string pid = wait_for_file(scratch / "ready");
+    RunResult jps = run_program({std::string(BRUMLET_TEST_JDK_HOME) + "/bin/jps", "-l"});
+    EXPECT_NE(std::string::npos, jps.out.find(pid + " com.velkor.brumlet.Brumlet\n")) << jps.out;
+    launcher->kill();
 }
 
 }  // namespace
