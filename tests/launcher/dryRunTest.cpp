@@ -100,6 +100,10 @@ TEST(RuntimeLocation, OverridesDecideTheJavaExecutable)
         {"the launcher directory in the override",
          {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", join("NATIVE_WRAP_EXE_DIR", "jre")}},
          join(own_bin, "jre")},
+        // each pass replaces a name once: the java path's second pass takes the second
+        {"a name twice in the override",
+         {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", join(join("NATIVE_WRAP_EXE_DIR", "jre"), "NATIVE_WRAP_EXE_DIR")}},
+         join(join(own_bin, "jre"), own_bin)},
     };
     for (const Case& c : cases) {
         RunResult result = installation.run(dry({}), c.env);

@@ -32,6 +32,8 @@ TEST(ReadVersionFile, FirstLineGivesTheShortVersion)
         {"", ""},  // with no line ending: an empty file
         // only the first 255 characters are parsed: the marker lies beyond them
         {std::string(250, 'a') + "Version: 7", std::string(250, 'a') + "Versi"},
+        // the 256th character would be the version
+        {std::string(246, 'a') + "Version: 7", ""},
         {std::string(10 << 20, 'a') + "Version: 7", std::string(255, 'a')},
     };
     TempDir dir;
