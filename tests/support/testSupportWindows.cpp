@@ -33,23 +33,16 @@ HANDLE create_output_file(const std::string& path)
     return file;
 }
 
-
-}  // namespace
-
-BackgroundProgram::BackgroundProgram(const std::vector<std::string>& argv, const std::vector<EnvVar>& env,
-                                     const std::string& cwd)
+// Starts `argv` with the given standard output and error, which it closes
+// here; the process handle, or an exception.
+HANDLE start_with_outputs(const std::vector<std::string>& argv, HANDLE out, HANDLE err, const std::string& cwd)
 {
-    ScopedEnvs changes(env);
-
     std::string command_line;
     append_quoted_program(command_line, argv[0]);
     for (std::size_t i = 1; i < argv.size(); ++i) {
         command_line += ' ';
         append_quoted_arg(command_line, argv[i]);
     }
-
-    HANDLE out = create_output_file(outputs_ / "out");
-    HANDLE err = create_output_file(outputs_ / "err");
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -65,7 +58,18 @@ BackgroundProgram::BackgroundProgram(const std::vector<std::string>& argv, const
     if (!started)
         throw std::runtime_error("cannot start " + argv[0] + " (error " + std::to_string(error) + ")");
     CloseHandle(process.hThread);
-    process_ = reinterpret_cast<std::intptr_t>(process.hProcess);
+    return process.hProcess;
+}
+
+}  // namespace
+
+BackgroundProgram::BackgroundProgram(const std::vector<std::string>& argv, const std::vector<EnvVar>& env,
+                                     const std::string& cwd)
+{
+    ScopedEnvs changes(env);
+    HANDLE process = start_with_outputs(argv, create_output_file(outputs_ / "out"),
+                                        create_output_file(outputs_ / "err"), cwd);
+    process_ = reinterpret_cast<std::intptr_t>(process);
 }
 
 BackgroundProgram::~BackgroundProgram()
@@ -188,12 +192,6 @@ RunResult run_with_output_reader_gone(const std::vector<std::string>& argv, cons
 {
     ScopedEnvs changes(env);
     TempDir outputs;
-    std::string command_line;
-    append_quoted_program(command_line, argv[0]);
-    for (std::size_t i = 1; i < argv.size(); ++i) {
-        command_line += ' ';
-        append_quoted_arg(command_line, argv[i]);
-    }
     SECURITY_ATTRIBUTES inheritable = {};
     inheritable.nLength = sizeof(inheritable);
     inheritable.bInheritHandle = TRUE;
@@ -201,25 +199,11 @@ RunResult run_with_output_reader_gone(const std::vector<std::string>& argv, cons
     if (!CreatePipe(&reader, &writer, &inheritable, 0))
         throw std::runtime_error("CreatePipe failed");
     CloseHandle(reader);
-    HANDLE err = create_output_file(outputs / "err");
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = writer;
-    startup.hStdError = err;
-    PROCESS_INFORMATION process = {};
-    BOOL started = CreateProcessA(nullptr, &command_line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                                  &process);
-    CloseHandle(writer);
-    CloseHandle(err);
-    if (!started)
-        throw std::runtime_error("cannot start " + argv[0]);
-    CloseHandle(process.hThread);
-    WaitForSingleObject(process.hProcess, INFINITE);
+    HANDLE process = start_with_outputs(argv, writer, create_output_file(outputs / "err"), "");
+    WaitForSingleObject(process, INFINITE);
     DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hProcess);
+    GetExitCodeProcess(process, &code);
+    CloseHandle(process);
     RunResult result;
     result.exit_code = static_cast<int>(code);
     result.err = read_file(outputs / "err");
