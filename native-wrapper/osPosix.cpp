@@ -44,11 +44,20 @@ const PlatformFacts facts = {
 
 const FileHandle invalid_file = -1;
 
-bool create_temp_file(std::string& name, FileHandle& handle, Failure& failure)
+namespace {
+
+// The user's temporary directory: TMPDIR, or /tmp when that is unset or empty.
+std::string temp_dir()
 {
     const char* tmpdir = std::getenv("TMPDIR");
-    std::string path = (tmpdir != nullptr && tmpdir[0] != '\0') ? tmpdir : "/tmp";
-    path += "/tmpXXXXXX";
+    return (tmpdir != nullptr && tmpdir[0] != '\0') ? tmpdir : "/tmp";
+}
+
+}  // namespace
+
+bool create_temp_file(std::string& name, FileHandle& handle, Failure& failure)
+{
+    std::string path = temp_dir() + "/tmpXXXXXX";
     std::vector<char> buffer(path.begin(), path.end());
     buffer.push_back('\0');
     // Close-on-exec keeps the file out of other children; the child that
@@ -346,8 +355,7 @@ bool create_inherited_file(std::string& name, FileHandle& handle, Failure& failu
     // the temporary directory has none either.
     int fd = memfd_create("brumlet-arguments", 0);
     if (fd < 0) {
-        const char* tmpdir = std::getenv("TMPDIR");
-        fd = open(tmpdir != nullptr && tmpdir[0] != '\0' ? tmpdir : "/tmp", O_TMPFILE | O_RDWR, 0600);
+        fd = open(temp_dir().c_str(), O_TMPFILE | O_RDWR, 0600);
         if (fd < 0) {
             failure = {"open", errno};
             return false;
