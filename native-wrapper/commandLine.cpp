@@ -14,6 +14,7 @@ CommandLine::CommandLine()
       report_launch_errors(true),
       capture_output(false),
       argument_file_allowed(false),
+      process_replacement_allowed(false),
       tmp_file_exists(false),
       verbose(false),
       exec_enabled(true),
@@ -139,22 +140,27 @@ int CommandLine::run()
 namespace {
 
 // A Java argument file holding the words of a command text after the
-// program, deleted when the object dies unless kept.
+// program, deleted when the object dies unless kept. For a program that
+// replaces this process it is a file without a name, which stays open for
+// that program and is closed when the object dies (the replacement failed).
 class ArgumentFile {
 public:
     ArgumentFile() = default;
     ~ArgumentFile()
     {
-        if (!name_.empty() && !kept_)
+        if (inherited_ != os::invalid_file)
+            os::close_file(inherited_);
+        else if (!name_.empty() && !kept_)
             os::delete_file(name_);
     }
     ArgumentFile(const ArgumentFile&) = delete;
     ArgumentFile& operator=(const ArgumentFile&) = delete;
 
-    // Writes the file and gives the short text that starts the same program
-    // with it. Returns false, with a message on `err`, when the file cannot
-    // be made.
-    bool write(const std::string& command_text, std::string& short_text, FILE* err)
+    // Writes the file (`inherited`: one without a name, for a program that
+    // replaces this process) and gives the short text that starts the same
+    // program with it. Returns false, with a message on `err`, when the
+    // file cannot be made.
+    bool write(const std::string& command_text, std::string& short_text, FILE* err, bool inherited = false)
     {
         std::vector<std::string> words = split_command_text(command_text);
         std::string content;
@@ -162,13 +168,17 @@ public:
             append_argument_file_word(content, words[i]);
         os::FileHandle file = os::invalid_file;
         os::Failure failure;
-        if (!os::create_temp_file(name_, file, failure)) {
+        if (!(inherited ? os::create_inherited_file(name_, file, failure)
+                        : os::create_temp_file(name_, file, failure))) {
             std::fprintf(err, "%s failed with error %d.\n", failure.call, failure.error);
             return false;
         }
         int error = 0;
         bool written = os::write_file(file, content, error);
-        os::close_file(file);
+        if (inherited)
+            inherited_ = file;
+        else
+            os::close_file(file);
         if (!written) {
             std::fprintf(err, "Writing the argument file %s failed with error %d.\n", name_.c_str(), error);
             return false;
@@ -187,12 +197,53 @@ public:
 private:
     std::string name_;
     bool kept_ = false;
+    os::FileHandle inherited_ = os::invalid_file;
 };
+
+const char argument_file_note[] = "The command text is too long for the system; an argument file carries it: ";
 
 }  // namespace
 
+void CommandLine::report_launch_failure(const std::string& command_text, int error)
+{
+    if (!report_launch_errors)
+        return;
+    std::fprintf(err_stream, "Error - failed to launch '%s'.\n", command_text.c_str());
+    if (error != 0) {
+        const std::string program = split_command_text(command_text)[0];
+        std::fprintf(err_stream, "%s\n", os::error_text(error, program).c_str());
+    }
+}
+
+int CommandLine::replace_process(const std::string& command_text)
+{
+    // Whatever stdio still holds would be lost with this process, and the
+    // echo must come before the program's own output.
+    std::fflush(nullptr);
+    int error = 0;
+    bool too_long = false;
+    os::replace_process(command_text, error, too_long);
+    ArgumentFile argument_file;
+    if (too_long && argument_file_allowed) {
+        std::string short_text;
+        if (argument_file.write(command_text, short_text, err_stream, true)) {
+            if (verbose)
+                echo(argument_file_note + argument_file.name());
+            std::fflush(nullptr);
+            os::replace_process(short_text, error, too_long);
+        }
+    }
+    report_launch_failure(command_text, error);
+    return -1;
+}
+
 int CommandLine::execute(std::string command_text)
 {
+    // Nothing remains to do once the program has ended, so where the OS
+    // allows it, it takes this process over.
+    if (process_replacement_allowed && os::facts.replaces_process && wait_for_exit && !capture_output)
+        return replace_process(command_text);
+
     os::ChildLaunch launch;
     launch.hide_window = hide_window;
     // A child that is not waited for may outlive the launcher.
@@ -217,8 +268,7 @@ int CommandLine::execute(std::string command_text)
         std::string short_text;
         if (argument_file.write(command_text, short_text, err_stream)) {
             if (verbose)
-                echo("The command text is too long for the system; an argument file carries it: " +
-                     argument_file.name());
+                echo(argument_file_note + argument_file.name());
             started = child.start(short_text, launch);
         }
     }
@@ -226,13 +276,7 @@ int CommandLine::execute(std::string command_text)
     bool ended = started && wait_for_exit && child.wait(exit_code);
 
     if (!started || (wait_for_exit && !ended)) {
-        if (report_launch_errors) {
-            std::fprintf(err_stream, "Error - failed to launch '%s'.\n", command_text.c_str());
-            if (child.error() != 0) {
-                const std::string program = split_command_text(command_text)[0];
-                std::fprintf(err_stream, "%s\n", os::error_text(child.error(), program).c_str());
-            }
-        }
+        report_launch_failure(command_text, child.error());
         if (capture_file != os::invalid_file) {
             os::close_file(capture_file);
             delete_tmp_file();

@@ -56,14 +56,24 @@ public:
     // started or waited for (with "Error - failed to launch '...'." on
     // err_stream unless launch-error reports are off). While it waits, a
     // console interrupt is left to the child, and the child ends with the
-    // launcher.
+    // launcher. With process replacement on a port that has it, the program
+    // replaces this process instead, and execute returns only the -1 of a
+    // failure.
     int execute(std::string command_text);
+
+    // For a launch after which nothing remains to do: where the OS can
+    // (POSIX), execute runs the program in this process (execve) instead
+    // of as a child, so that its signals, pid and exit status are those the
+    // caller sees. Not with output capture.
+    void enable_process_replacement() { process_replacement_allowed = true; }
 
     // For a program that reads Java argument files ("java @file"): when the
     // command text is longer than the OS accepts, execute writes every word
     // after the program into such a file in the temporary directory, starts
     // the program with "@file" instead and deletes the file when the child
-    // has ended.
+    // has ended. A program that replaces this process gets a file without a
+    // name in any directory instead ("@/dev/fd/N"), which nothing can leave
+    // behind.
     void enable_argument_file() { argument_file_allowed = true; }
 
     void disable_launch_error_reports() { report_launch_errors = false; }
@@ -93,6 +103,11 @@ protected:
     // that writes its own tokens first copies no long text.
     void append_command_text(std::string& text) const;
 
+    // Execs the command text in place of this process; returns -1 after
+    // the launch error when that fails.
+    int replace_process(const std::string& command_text);
+    void report_launch_failure(const std::string& command_text, int error);
+
     int create_tmp_file(os::FileHandle* handle_out);
     int delete_tmp_file();
     int read_tmp_file();
@@ -106,6 +121,7 @@ protected:
     bool report_launch_errors;
     bool capture_output;
     bool argument_file_allowed;
+    bool process_replacement_allowed;
     bool tmp_file_exists;
     std::string tmp_file_name;
     std::string captured_output;

@@ -40,6 +40,7 @@ JavaCommandLine::JavaCommandLine()
     // Reserved room that the jars are constructed in, as for the arguments.
     classpath_jar_array.reserve(size_of_classpath_jar_array);
     enable_argument_file();
+    enable_process_replacement();
 }
 
 JavaCommandLine::JavaCommandLine(const char* main_class, int argc, char** argv) : JavaCommandLine()

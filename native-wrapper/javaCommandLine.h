@@ -2,8 +2,9 @@
 // program and the tool's arguments are the base's arguments; on top of them
 // this class holds the Java executable, the JVM options (heap sizes among
 // them) and the class path, recognises the Java launch options, renders
-// the complete java command text, and runs it as a child process or inside
-// this process through the Invocation API (inProcessLaunch.cpp).
+// the complete java command text, and runs it through the Java executable
+// (in place of this process on POSIX, as a child on Windows) or inside this
+// process through the Invocation API (inProcessLaunch.cpp).
 #pragma once
 
 #include <jni.h>
@@ -40,8 +41,8 @@ public:
 
     // Runs the tool and returns the exit status: with
     // "--wrapper-load-jvm-in-process" inside this process (run_in_process),
-    // otherwise through the Java executable as a child process (the base's
-    // run). Either way the java command text is built first and echoed when
+    // otherwise through the Java executable (the base's run), which on
+    // POSIX replaces this process and returns only a failure. Either way the java command text is built first and echoed when
     // verbose, and nothing runs when execution is disabled (status 0).
     // Without a single jar on the class path nothing is echoed, started or
     // loaded: a message names the directories searched and the result is -1,

@@ -32,6 +32,7 @@ struct PlatformFacts {
     // paths cannot, and CreateProcessA reads the token up to the next '"'.
     bool program_token_escaped;
     std::size_t max_command_text;       // longest child command text: 32,766 / 0 for no fixed limit
+    bool replaces_process;              // a launch may become its program (execve): false / true
 };
 
 extern const PlatformFacts facts;
@@ -142,6 +143,20 @@ private:
     int error_;
     bool too_long_;
 };
+
+// Replaces this process with the program of `command_text`, split and
+// looked up as Child::start does, with this process's environment. Returns
+// only when that fails: `error` then tells the OS error and `too_long`
+// whether the argument list is longer than the OS accepts. Windows has no
+// such call: there it always fails.
+void replace_process(const std::string& command_text, int& error, bool& too_long);
+
+// Creates a new, empty file that has no name in any directory, so that
+// nothing is left of it whatever way the process ends, opened for reading
+// and writing and kept open across replace_process. `name` is the path by
+// which the replacing program opens it ("/dev/fd/N"). Returns false and
+// fills `failure` when it cannot be made; always on Windows.
+bool create_inherited_file(std::string& name, FileHandle& handle, Failure& failure);
 
 // The full path of the running executable; false if the OS cannot tell.
 bool get_executable_path(std::string& path, Failure& failure);

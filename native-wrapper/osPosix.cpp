@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <langinfo.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -41,15 +42,25 @@ const PlatformFacts facts = {
     true,  // Debian's libsplashscreen.so needs libjvm.so, which no search path of its own finds
     true,
     0,
+    true,
 };
 
 const FileHandle invalid_file = -1;
 
-bool create_temp_file(std::string& name, FileHandle& handle, Failure& failure)
+namespace {
+
+// The user's temporary directory: TMPDIR, or /tmp when that is unset or empty.
+std::string temp_dir()
 {
     const char* tmpdir = std::getenv("TMPDIR");
-    std::string path = (tmpdir != nullptr && tmpdir[0] != '\0') ? tmpdir : "/tmp";
-    path += "/tmpXXXXXX";
+    return (tmpdir != nullptr && tmpdir[0] != '\0') ? tmpdir : "/tmp";
+}
+
+}  // namespace
+
+bool create_temp_file(std::string& name, FileHandle& handle, Failure& failure)
+{
+    std::string path = temp_dir() + "/tmpXXXXXX";
     std::vector<char> buffer(path.begin(), path.end());
     buffer.push_back('\0');
     // Close-on-exec keeps the file out of other children; the child that
@@ -200,6 +211,47 @@ std::vector<std::string> program_candidates(const std::string& program)
     }
 }
 
+// Execs the first candidate that the OS takes, with this process's
+// environment. Only system calls, so that a vfork child may call it too;
+// returns only on failure, with the error that counts.
+int exec_first(const std::vector<const char*>& candidates, char* const* argv)
+{
+    int error = ENOENT;
+    for (const char* candidate : candidates) {
+        execve(candidate, argv, environ);
+        // As execvp: a missing entry tries the next, a refused one is
+        // remembered, anything else (E2BIG among them) ends the search.
+        if (errno == EACCES) {
+            error = EACCES;
+        } else if (errno != ENOENT && errno != ENOTDIR) {
+            return errno;
+        }
+    }
+    return error;
+}
+
+// A command text made ready for execve: its words, their argv and the
+// paths to try for its program. Built before any vfork, which may not
+// allocate.
+struct ProgramCall {
+    explicit ProgramCall(const std::string& command_text) : words(split_command_text(command_text))
+    {
+        for (std::string& word : words)
+            argv.push_back(&word[0]);
+        argv.push_back(nullptr);
+        paths = program_candidates(words[0]);
+        for (const std::string& path : paths)
+            candidates.push_back(path.c_str());
+    }
+    ProgramCall(const ProgramCall&) = delete;
+    ProgramCall& operator=(const ProgramCall&) = delete;
+
+    std::vector<std::string> words;
+    std::vector<char*> argv;
+    std::vector<std::string> paths;
+    std::vector<const char*> candidates;
+};
+
 // The child up to exec. It runs in the launcher's memory (vfork) while the
 // launcher waits, so it may only make system calls: everything it needs is
 // prepared beforehand, and it never returns. On failure it stores its errno
@@ -227,18 +279,7 @@ std::vector<std::string> program_candidates(const std::string& program)
         // interrupt that the launcher's own starter ignores, as for a
         // background job of a script or under nohup, stays ignored, as it
         // would for java started directly.
-        error = ENOENT;
-        for (const char* candidate : candidates) {
-            execve(candidate, argv, environ);
-            // As execvp: a missing entry tries the next, a refused one is
-            // remembered, anything else (E2BIG among them) ends the search.
-            if (errno == EACCES) {
-                error = EACCES;
-            } else if (errno != ENOENT && errno != ENOTDIR) {
-                error = errno;
-                break;
-            }
-        }
+        error = exec_first(candidates, argv);
     }
     *report = error;
     _exit(127);
@@ -256,15 +297,7 @@ bool Child::start(std::string& command_text, const ChildLaunch& launch)
 {
     error_ = 0;
     too_long_ = false;
-    std::vector<std::string> words = split_command_text(command_text);
-    std::vector<char*> argv;
-    for (std::string& word : words)
-        argv.push_back(&word[0]);
-    argv.push_back(nullptr);
-    std::vector<std::string> paths = program_candidates(words[0]);
-    std::vector<const char*> candidates;
-    for (const std::string& path : paths)
-        candidates.push_back(path.c_str());
+    ProgramCall call(command_text);
 
     const pid_t launcher = getpid();
     // vfork, as posix_spawn does: no copy of the launcher's address space,
@@ -279,8 +312,8 @@ bool Child::start(std::string& command_text, const ChildLaunch& launch)
         return false;
     }
     if (pid == 0) {
-        exec_child(candidates, argv.data(), static_cast<int>(launch.stdout_file), launch.tie_to_launcher, launcher,
-                   &child_error);
+        exec_child(call.candidates, call.argv.data(), static_cast<int>(launch.stdout_file), launch.tie_to_launcher,
+                   launcher, &child_error);
     }
     if (child_error != 0) {
         int ignored = 0;
@@ -320,6 +353,36 @@ bool Child::wait(int& exit_code)
         exit_code = 128 + WTERMSIG(status);
     else
         exit_code = -1;
+    return true;
+}
+
+void replace_process(const std::string& command_text, int& error, bool& too_long)
+{
+    // No interrupt guard, no forwarding, no parent-death tie: from here on
+    // this process is the program, so signals, pid and exit status are its
+    // own. It inherits the signal dispositions as they were at this
+    // launcher's start, which changes none of them.
+    ProgramCall call(command_text);
+    error = exec_first(call.candidates, call.argv.data());
+    too_long = error == E2BIG;
+}
+
+bool create_inherited_file(std::string& name, FileHandle& handle, Failure& failure)
+{
+    // Not close-on-exec: the replacing program reads the file through its
+    // descriptor. A memfd never has a name in a directory; without memfd
+    // (before Linux 3.17, or where seccomp refuses it) an O_TMPFILE file in
+    // the temporary directory has none either.
+    int fd = memfd_create("brumlet-arguments", 0);
+    if (fd < 0) {
+        fd = open(temp_dir().c_str(), O_TMPFILE | O_RDWR, 0600);
+        if (fd < 0) {
+            failure = {"open", errno};
+            return false;
+        }
+    }
+    name = "/dev/fd/" + std::to_string(fd);
+    handle = fd;
     return true;
 }
 

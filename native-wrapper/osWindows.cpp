@@ -28,6 +28,7 @@ const PlatformFacts facts = {
     false,
     false,
     32766,  // CreateProcessA: 32,767 characters with the terminating NUL
+    false,  // no exec: the launcher starts java and waits
 };
 
 const FileHandle invalid_file = reinterpret_cast<FileHandle>(INVALID_HANDLE_VALUE);
@@ -283,6 +284,20 @@ bool Child::wait(int& exit_code)
     // Exception codes such as 0xC0000005 come out negative.
     exit_code = static_cast<int>(code);
     return true;
+}
+
+// Windows cannot run another program in this process: the launcher starts
+// java as a child and waits (facts.replaces_process is false).
+void replace_process(const std::string&, int& error, bool& too_long)
+{
+    error = ERROR_CALL_NOT_IMPLEMENTED;
+    too_long = false;
+}
+
+bool create_inherited_file(std::string&, FileHandle&, Failure& failure)
+{
+    failure = {"create_inherited_file", ERROR_CALL_NOT_IMPLEMENTED};
+    return false;
 }
 
 bool get_executable_path(std::string& path, Failure& failure)

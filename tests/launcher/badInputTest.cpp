@@ -51,23 +51,23 @@ TEST(BadInput, GivesTheToolsRunOrAMessageNeverACrash)
     const char* const command_line_limit = "its command line holds at most 32,767 characters";
     const BadInput cases[] = {
         {"100,000 arguments", command_line_limit, dry(std::vector<std::string>(100000, "a")), {}, {}, "", 0,
-         many_args + "\n"},
+         many_args + "\n", ""},
         {"10,000 jars (2,000 under Wine)", nullptr, dry({}), {}, many_jars, many_jars_root, 0,
-         "-cp \"" + many_jars_classpath + "\" "},
+         "-cp \"" + many_jars_classpath + "\" ", ""},
         {"a 10,000-character added jar", nullptr, dry({"--wrapper-add-jar=" + long_jar}), {}, {}, "", 0,
-         long_jar + "\" "},
+         long_jar + "\" ", ""},
         {"a 10,000-character root directory", nullptr, dry({}), {{"DRAVON_ROOTDIR", long_root}}, {}, "", 0,
-         as_substituted(long_root) + "/bin64"},
+         as_substituted(long_root) + "/bin64", ""},
         {"a 10,000-character runtime override", nullptr, dry({}), {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", long_jre}}, {},
-         "", 0, "\"" + java_below(long_jre) + "\" "},
+         "", 0, "\"" + java_below(long_jre) + "\" ", ""},
         // past PATH_MAX the directory cannot be listed: said, and nothing runs
         {"a launcher directory deeper than 4,000 characters", "the narrow file calls cannot make it", dry({"x"}),
          {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", "NATIVE_WRAP_EXE_DIR"}}, {}, deep_root, failure_exit_status(), "",
          "Error - no jar files found in '" + join(deep_root, "bin64") + "'.\n"},
         {"--splash= past the int range", nullptr, dry({"a", "--splash=99999999999999999999"}), {}, {}, "", 0,
-         main_class_token + "\"a\" \n"},
+         main_class_token + "\"a\" \n", ""},
         {"a runtime path holding a double quote", "its file names cannot hold one", {"a"},
-         {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", quoted_jre}, {"TEST_CHILD_EXIT", "7"}}, {}, "", 7, ""},
+         {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", quoted_jre}, {"TEST_CHILD_EXIT", "7"}}, {}, "", 7, "", ""},
     };
     for (const BadInput& c : cases) {
         if (on_windows && c.not_on_windows != nullptr)

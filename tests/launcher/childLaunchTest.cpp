@@ -1,9 +1,13 @@
-// The launcher starting its tool as a child: every argument reaches the
-// tool's argv unchanged, the tool's exit status becomes the launcher's, and a
-// runtime that cannot be started is reported.
+// The launcher starting its tool through java, as a child on Windows and in
+// its own process on Linux: every argument reaches the tool's argv
+// unchanged, the tool's exit status becomes the launcher's, and a runtime
+// that cannot be started is reported.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <sstream>
+#include <thread>
 
 #include "commandText.h"
 #include "launcherTestSupport.h"
@@ -122,13 +126,15 @@ TEST(ChildLaunch, ExitStatusIsTheTools)
     }
 }
 
-TEST(ChildLaunch, ChildKilledBySignalGives128PlusN)
+// java replaces the launcher on Linux: a tool that dies of a signal shows
+// its caller that death, not an exit status.
+TEST(ChildLaunch, ToolKilledBySignalDiesOfItForTheCaller)
 {
     if (on_windows)
         GTEST_SKIP() << "no signals on Windows";
     FakeRuntimeRun fake;
     RunResult result = fake.run({}, {{"TEST_CHILD_SIGNAL", "9"}});
-    EXPECT_EQ(128 + 9, result.exit_code);
+    EXPECT_EQ(9, result.signal);
 }
 
 TEST(ChildLaunch, MissingJavaIsReportedWithTheCommandText)
@@ -201,8 +207,13 @@ struct WaitingTool {
     }
 };
 
+// On Windows the launcher waits for java as its child: it leaves a Ctrl-C to
+// the tool and takes the tool with it when it is ended. On Linux java is the
+// launcher's own process (RealJava.SignalsToThePidActAsUnderPlainJava).
 TEST(ChildLaunch, ConsoleInterruptIsLeftToTheTool)
 {
+    if (!on_windows)
+        GTEST_SKIP() << "java replaces the launcher";
     WaitingTool tool;
     if (!tool.start())
         GTEST_SKIP() << "no JDK";
@@ -212,10 +223,11 @@ TEST(ChildLaunch, ConsoleInterruptIsLeftToTheTool)
     EXPECT_EQ("hook ran", first_line(result.out));
 }
 
-// SIGKILL, or TerminateProcess on Windows, cannot be caught: the OS ends the
-// tool with the launcher. SIGTERM is passed on, and the tool's status comes back.
+// TerminateProcess cannot be caught: the OS ends the tool with the launcher.
 TEST(ChildLaunch, EndedLauncherLeavesNoToolBehind)
 {
+    if (!on_windows)
+        GTEST_SKIP() << "java replaces the launcher";
     for (bool hard : {true, false}) {
         WaitingTool tool;
         if (!tool.start())
@@ -264,7 +276,10 @@ TEST(ChildLaunch, OverlongCommandTextGoesThroughAnArgumentFile)
     const std::string carried = "The command text is too long for the system; an argument file carries it: ";
     ASSERT_EQ(0u, note.find(carried)) << note;
     const std::string file = first_line(note.substr(carried.size()));
-    EXPECT_FALSE(file_exists(file));  // deleted after the tool ended
+    if (on_windows)
+        EXPECT_FALSE(file_exists(file));  // deleted after the tool ended
+    else
+        EXPECT_EQ(0u, file.find("/dev/fd/")) << file;  // a file without a name, inherited by java
 
     ChildReport tool = read_child_report(scratch / "report");
     ASSERT_TRUE(tool.found);
@@ -287,5 +302,96 @@ TEST(ChildLaunch, OverlongCommandTextGoesThroughAnArgumentFile)
         EXPECT_EQ(args, tool.args);
     }
 }
+
+#ifdef BRUMLET_TEST_JDK_HOME
+// The tool sleeping with a shutdown hook, started as plain java or through
+// the launcher: it writes its pid to `ready`, sleeps, and when ended before
+// the sleep is over prints "hook ran" and ends with status 7.
+std::unique_ptr<BackgroundProgram> start_waiting_tool(const Installation& installation, bool through_launcher,
+                                                      const std::string& ready, std::vector<std::string> args = {},
+                                                      std::vector<EnvVar> env = {})
+{
+    env.insert(env.end(), {{"TEST_CHILD_READY", ready},
+                           {"TEST_CHILD_SLEEP_MS", "30000"},
+                           {"TEST_CHILD_HOOK", "hook ran"},
+                           {"TEST_CHILD_EXIT", "7"}});
+    if (through_launcher)
+        return installation.start(args, env);
+    std::vector<std::string> java = {java_below(BRUMLET_TEST_JDK_HOME), "-cp",
+                                     join(installation.bin_dir(), "brumlet_test_tool.jar"),
+                                     "com.velkor.brumlet.Brumlet"};
+    java.insert(java.end(), args.begin(), args.end());
+    return std::unique_ptr<BackgroundProgram>(new BackgroundProgram(java, env));
+}
+
+// What the caller saw: a thread dump, the hook's line, the exit or the death.
+std::string outcome_of(const RunResult& result)
+{
+    std::string outcome;
+    if (result.out.find("Full thread dump") != std::string::npos)
+        outcome += "thread dump, ";
+    if (result.out.find("hook ran") != std::string::npos)
+        outcome += "hook ran, ";
+    return outcome + (result.signal != 0 ? "signal " + std::to_string(result.signal)
+                                         : "exit " + std::to_string(result.exit_code));
+}
+
+// A signal sent to the pid that the caller started, as IDE stop buttons and
+// supervisors send it, acts on the tool as under plain java, and that pid is
+// the tool's.
+TEST(RealJava, SignalsToThePidActAsUnderPlainJava)
+{
+    struct Case {
+        int signal;
+        const char* outcome;
+    };
+    const Case cases[] = {
+        {SIGINT, "hook ran, exit 7"},
+        {SIGTERM, "hook ran, exit 7"},
+        {SIGHUP, "hook ran, exit 7"},
+        {SIGQUIT, "thread dump, hook ran, exit 7"},  // the dump, then SIGTERM ends it
+        {SIGKILL, "signal 9"},
+    };
+    Installation installation;
+    ASSERT_TRUE(install_tool(installation));
+    for (const Case& c : cases) {
+        for (bool through_launcher : {false, true}) {
+            SCOPED_TRACE((through_launcher ? "launcher, signal " : "plain java, signal ") + std::to_string(c.signal));
+            TempDir scratch;
+            std::unique_ptr<BackgroundProgram> tool =
+                start_waiting_tool(installation, through_launcher, scratch / "ready");
+            EXPECT_EQ(tool->pid(), std::stoul(wait_for_file(scratch / "ready")));
+            tool->send_signal(c.signal);
+            if (c.signal == SIGQUIT) {
+                for (int i = 0; i < 3000 && tool->out_so_far().find("Full thread dump") == std::string::npos; ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                tool->terminate();
+            }
+            EXPECT_EQ(c.outcome, outcome_of(tool->wait()));
+        }
+    }
+}
+
+// An over-long command text reaches java in a file without a name: a launch
+// killed with kill -9 leaves nothing in the temporary directory.
+TEST(RealJava, KilledOverlongLaunchLeavesNothingInTheTemporaryDirectory)
+{
+    Installation installation;
+    ASSERT_TRUE(install_tool(installation));
+    TempDir temp, scratch;
+    // A class path past the 128 KiB that Linux takes for one argument; java
+    // skips the entries that do not exist.
+    std::vector<std::string> args = {"--wrapper-verbose"};
+    for (int i = 0; i < 2500; ++i)
+        args.push_back("--wrapper-add-jar=" + scratch / ("not-there-" + std::string(60, 'j') + std::to_string(i) + ".jar"));
+    std::unique_ptr<BackgroundProgram> tool =
+        start_waiting_tool(installation, true, scratch / "ready", args, {{"TMPDIR", temp.path()}});
+    wait_for_file(scratch / "ready");
+    EXPECT_NE(std::string::npos, tool->out_so_far().find("an argument file carries it")) << "no argument file taken";
+    tool->kill();
+    EXPECT_EQ(9, tool->wait().signal);
+    EXPECT_EQ(std::vector<std::string>{}, list_dir(temp.path()));
+}
+#endif
 
 }  // namespace

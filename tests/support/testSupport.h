@@ -21,7 +21,8 @@ extern const char* const exe_suffix;  // ".exe" or ""
 int failure_exit_status();
 
 struct RunResult {
-    int exit_code = -1;
+    int exit_code = -1;  // POSIX: 128+N when signal N ended it
+    int signal = 0;      // POSIX: the signal that ended it; 0 when it exited
     std::string out;
     std::string err;
 };
@@ -85,6 +86,11 @@ public:
     void kill();
     // Sends it SIGTERM; false where there are no signals.
     bool terminate();
+    // Sends it `signal_number`; false where there are no signals.
+    bool send_signal(int signal_number);
+    unsigned long pid() const;
+    // What it has written to standard output so far.
+    std::string out_so_far() const;
     // Waits for it to end; its exit code with everything it wrote.
     RunResult wait();
 

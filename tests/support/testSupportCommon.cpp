@@ -127,6 +127,11 @@ bool file_exists(const std::string& path)
     return file.good();
 }
 
+std::string BackgroundProgram::out_so_far() const
+{
+    return read_file(outputs_ / "out");
+}
+
 RunResult run_program(const std::vector<std::string>& argv, const std::vector<EnvVar>& env, const std::string& cwd)
 {
     return BackgroundProgram(argv, env, cwd).wait();

@@ -82,7 +82,17 @@ void BackgroundProgram::kill()
 
 bool BackgroundProgram::terminate()
 {
-    return ::kill(static_cast<pid_t>(process_), SIGTERM) == 0;
+    return send_signal(SIGTERM);
+}
+
+bool BackgroundProgram::send_signal(int signal_number)
+{
+    return ::kill(static_cast<pid_t>(process_), signal_number) == 0;
+}
+
+unsigned long BackgroundProgram::pid() const
+{
+    return static_cast<unsigned long>(process_);
 }
 
 RunResult BackgroundProgram::wait()
@@ -92,6 +102,7 @@ RunResult BackgroundProgram::wait()
     process_ = 0;
     RunResult result;
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     result.out = read_file(outputs_ / "out");
     result.err = read_file(outputs_ / "err");
     return result;

@@ -126,6 +126,16 @@ bool BackgroundProgram::terminate()
     return false;
 }
 
+bool BackgroundProgram::send_signal(int)
+{
+    return false;
+}
+
+unsigned long BackgroundProgram::pid() const
+{
+    return GetProcessId(reinterpret_cast<HANDLE>(process_));
+}
+
 RunResult BackgroundProgram::wait()
 {
     HANDLE process = reinterpret_cast<HANDLE>(process_);

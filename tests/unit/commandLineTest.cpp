@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -218,6 +219,31 @@ TEST(CommandLineLaunch, ChildReceivesTheArgumentsUnchanged)
     }
 }
 
+#ifndef _WIN32
+// Where the program replaces the launcher (not on Windows, which has no
+// exec), its caller sees the program's own end: its exit status, or its
+// death by a signal (not 128+N).
+TEST(CommandLineLaunch, ReplacingProgramEndsTheProcessItsOwnWay)
+{
+    struct Case {
+        const char* variable;
+        const char* value;
+        std::function<bool(int)> ends;
+    };
+    const Case cases[] = {
+        {"TEST_CHILD_EXIT", "3", testing::ExitedWithCode(3)},
+        {"TEST_CHILD_SIGNAL", "9", testing::KilledBySignal(9)},
+    };
+    const std::string child = program_beside_tests("test_child");
+    for (const Case& c : cases) {
+        ScopedEnv steer(c.variable, c.value);
+        CommandLine cmd(child.c_str());
+        cmd.enable_process_replacement();
+        EXPECT_EXIT(cmd.run(), c.ends, "") << c.variable;
+    }
+}
+#endif
+
 // Far past what Windows (32,767 characters) or Linux (ARG_MAX) takes.
 TEST(CommandLineLaunch, OverlongJavaTextReachesTheChildInAnArgumentFile)
 {
@@ -232,12 +258,15 @@ TEST(CommandLineLaunch, OverlongJavaTextReachesTheChildInAnArgumentFile)
         cmd.process_arg(arg.c_str());
         expected += "\"" + arg + "\"\n";
     }
-    ASSERT_EQ(0, cmd.run());
+    expect_run_ends_with(cmd, 0);
     testing_support::ChildReport child = testing_support::read_child_report(dir / "report");
     ASSERT_EQ(1u, child.args.size());
     ASSERT_EQ(1u, child.argument_files.size());
     EXPECT_EQ(expected, child.argument_files[0]);
-    EXPECT_FALSE(testing_support::file_exists(child.args[0].substr(1)));  // deleted after the child ended
+    if (os::facts.replaces_process)
+        EXPECT_EQ(0u, child.args[0].find("@/dev/fd/")) << child.args[0];  // a file without a name
+    else
+        EXPECT_FALSE(testing_support::file_exists(child.args[0].substr(1)));  // deleted after the child ended
 }
 
 TEST(CommandLineLaunch, ArgumentFileOnlyPastTheSystemLimit)

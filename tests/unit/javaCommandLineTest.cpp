@@ -133,7 +133,7 @@ TEST(JavaCommandLineLaunch, RunsTheJavaPathWithTheRenderedArguments)
     std::unique_ptr<JavaCommandLine> java = make_java({"--jvm-max-heap-size=1g", "a b", "--wrapper-add-jar=l.jar"});
     java->set_java_path(child.c_str());
     java->set_jvm_options({"-Dx=1"});
-    EXPECT_EQ(5, java->run());
+    expect_run_ends_with(*java, 5);
     testing_support::ChildReport seen = testing_support::read_child_report(report_path);
     ASSERT_TRUE(seen.found);
     EXPECT_EQ((std::vector<std::string>{"-Dx=1", "-Xmx1g", "-cp", "l.jar", main_class,

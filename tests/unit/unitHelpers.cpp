@@ -1,5 +1,8 @@
 #include "unitHelpers.h"
 
+#include <gtest/gtest.h>
+
+#include "osLayer.h"
 #include "testSupport.h"
 
 namespace unit_helpers {
@@ -44,6 +47,14 @@ std::string env_value(const std::string& name)
 {
     std::string value;
     return testing_support::get_env(name, value) ? value : "(unset)";
+}
+
+void expect_run_ends_with(CommandLine& cmd, int status)
+{
+    if (os::facts.replaces_process)
+        EXPECT_EXIT(cmd.run(), testing::ExitedWithCode(status), "");
+    else
+        EXPECT_EQ(status, cmd.run());
 }
 
 }  // namespace unit_helpers

@@ -19,6 +19,12 @@ std::string classpath_of(const std::vector<std::string>& jars);
 // A program built beside the test binaries, such as the test child.
 std::string program_beside_tests(const std::string& name);
 
+// Runs `cmd` to its end and expects the exit status `status`. Where the
+// program replaces the launcher's process (os::facts.replaces_process) the
+// run ends the process: it runs in a death-test child, so that the test
+// process survives it.
+void expect_run_ends_with(CommandLine& cmd, int status);
+
 // Everything written to `file` so far.
 std::string read_stream(FILE* file);
 
