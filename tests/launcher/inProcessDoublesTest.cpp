@@ -44,13 +44,14 @@ struct DoubleRuntime {
         write_file(join(installation.bin_dir(), "splash.png"), "");
     }
 
-    RunResult run(std::vector<std::string> args, const std::string& mode = "")
+    RunResult run(std::vector<std::string> args, const std::string& mode = "", std::vector<EnvVar> env = {})
     {
         args.insert(args.begin(), in_process);
-        return installation.run(args, {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", jre},
-                                       {"BRUMLET_TEST_PROFILE", "splash"},
-                                       {"RUNTIME_DOUBLE_LOG", log},
-                                       {"JVM_DOUBLE_MODE", mode}});
+        env.insert(env.end(), {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", jre},
+                               {"BRUMLET_TEST_PROFILE", "splash"},
+                               {"RUNTIME_DOUBLE_LOG", log},
+                               {"JVM_DOUBLE_MODE", mode}});
+        return installation.run(args, env);
     }
 
     std::vector<std::string> calls() const
@@ -75,9 +76,10 @@ TEST(InProcessDoubles, CallsOptionsArgumentsAndSplashInOrder)
     DoubleRuntime runtime;
     RunResult result = runtime.run(
         {"--wrapper-verbose", "--jvm-init-heap-size=64m", "--jvm-max-heap-size=1g -Dx=y", "a b",
-         "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", ""});
+         "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", ""},
+        "", {{"JDK_JAVA_OPTIONS", "-Da=1 '-Db=2 3'"}});
     EXPECT_EQ(0, result.exit_code) << result.err;
-    EXPECT_EQ("", result.err);
+    EXPECT_EQ("NOTE: Picked up JDK_JAVA_OPTIONS: -Da=1 '-Db=2 3'\n", plain_newlines(result.err));
     const std::string classpath = echoed_classpath(result.out);
     // The JVM double finds its own import in the runtime's bin only through
     // the launcher, which has restored the DLL search path once loaded.
@@ -85,7 +87,9 @@ TEST(InProcessDoubles, CallsOptionsArgumentsAndSplashInOrder)
         "SplashInit",
         "SplashLoadFile " + runtime.image,
         "SplashSetFileJarName " + runtime.image + " (null)",
-        "JNI_CreateJavaVM version=0x10006 nOptions=6 ignoreUnrecognized=0 dlldir= dependency=found",
+        "JNI_CreateJavaVM version=0x10006 nOptions=8 ignoreUnrecognized=0 dlldir= dependency=found",
+        "option -Da=1",  // the environment's options first, as java puts them
+        "option -Db=2 3",
         "option -Xcheck:jni",
         "option -Xms64m",
         "option -Xmx1g -Dx=y",  // one word, as given
