@@ -160,7 +160,7 @@ public:
             return false;
         }
         int error = 0;
-        bool written = os::write_file(file, content, error);
+        bool written = os::write_file(file, os::to_argument_file_encoding(content), error);
         os::close_file(file);
         if (!written) {
             std::fprintf(err, "Writing the argument file %s failed with error %d.\n", name_.c_str(), error);

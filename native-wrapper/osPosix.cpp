@@ -412,6 +412,11 @@ void append_utf16(std::u16string& out, char32_t code_point)
 
 }  // namespace
 
+std::string to_argument_file_encoding(const std::string& text)
+{
+    return text;
+}
+
 std::u16string decode_arg(const std::string& text)
 {
     // UTF-8 as java decodes its arguments under a UTF-8 locale: the longest
