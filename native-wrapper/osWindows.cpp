@@ -429,13 +429,31 @@ bool Child::start(std::string& command_text, const ChildLaunch& launch)
     // From its first instruction an interrupt may reach the child.
     interrupts_.reset(new InterruptGuard);
     // CreateProcess takes no program path of MAX_PATH characters or more,
-    // long paths enabled or not: a longer one is named apart in its short
-    // (8.3) form. A short one is not, as a bare name must still be searched.
+    // long paths enabled or not: a longer one is named apart, by its file
+    // name in its directory's short (8.3) form, made the current directory
+    // for the start. (The whole short path would do on Windows; Wine 8
+    // expands it to the long form in a MAX_PATH buffer and fails or
+    // crashes.) The child still starts in the launcher's own directory.
+    // A short path is not named apart, as a bare name must still be searched.
     const std::string program = program_token(command_text);
-    const std::wstring application = program.size() >= MAX_PATH - 12 ? short_path(program) : std::wstring();
+    std::wstring application, own_dir;
+    if (program.size() >= MAX_PATH - 12) {
+        const std::wstring short_form = short_path(program);
+        const std::size_t slash = short_form.find_last_of(L"\\/");
+        if (slash != std::wstring::npos &&
+            read_whole([](wchar_t* buffer, DWORD size) { return GetCurrentDirectoryW(size, buffer); }, own_dir) &&
+            SetCurrentDirectoryW(short_form.substr(0, slash + 1).c_str()))
+            application = short_form.substr(slash + 1);
+        else
+            application = short_form;
+    }
     std::wstring text = widen(command_text);
-    if (!CreateProcessW(application.empty() ? nullptr : application.c_str(), &text[0], nullptr, nullptr, TRUE,
-                        flags, nullptr, nullptr, &startup, &process)) {
+    const BOOL started =
+        CreateProcessW(application.empty() ? nullptr : application.c_str(), &text[0], nullptr, nullptr, TRUE, flags,
+                       nullptr, own_dir.empty() ? nullptr : own_dir.c_str(), &startup, &process);
+    if (!own_dir.empty())
+        SetCurrentDirectoryW(own_dir.c_str());
+    if (!started) {
         error_ = last_error();
         interrupts_.reset();
         return false;

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 
@@ -33,8 +34,54 @@ HANDLE create_output_file(const std::string& path)
     return file;
 }
 
+std::wstring long_form(const std::string& path)
+{
+    return L"\\\\?\\" + std::filesystem::u8path(path).make_preferred().wstring();
+}
+
+// CreateProcess takes no program path of MAX_PATH characters or more: a
+// longer one is started by its short (8.3) form, as a user would; empty
+// for a path that needs none.
+std::string short_program_path(const std::string& path)
+{
+    if (path.size() < MAX_PATH - 12)
+        return std::string();
+    const std::wstring long_path = long_form(path);
+    std::wstring short_path(long_path.size() + 1, L'\0');
+    DWORD length = GetShortPathNameW(long_path.c_str(), &short_path[0], static_cast<DWORD>(short_path.size()));
+    if (length == 0 || length >= short_path.size())
+        throw std::runtime_error("no short path for " + path);
+    return std::filesystem::path(short_path.substr(4, length - 4)).u8string();
+}
+
+void remove_long_tree(const std::wstring& path)
+{
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (listing != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                remove_long_tree(path + L"\\" + name);
+            else
+                DeleteFileW((path + L"\\" + name).c_str());
+        } while (FindNextFileW(listing, &entry));
+        FindClose(listing);
+    }
+    if (!RemoveDirectoryW(path.c_str()))
+        DeleteFileW(path.c_str());
+}
 
 }  // namespace
+
+// The C++ library's remove_all never returns on a tree past MAX_PATH under
+// Wine; the wide calls with the "\\?\" prefix take any depth.
+void remove_tree(const std::string& path)
+{
+    remove_long_tree(long_form(path));
+}
 
 BackgroundProgram::BackgroundProgram(const std::vector<std::string>& argv, const std::vector<EnvVar>& env,
                                      const std::string& cwd)
@@ -57,8 +104,21 @@ BackgroundProgram::BackgroundProgram(const std::vector<std::string>& argv, const
     startup.hStdOutput = out;
     startup.hStdError = err;
     PROCESS_INFORMATION process = {};
-    BOOL started = CreateProcessA(nullptr, &command_line[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                  cwd.empty() ? nullptr : cwd.c_str(), &startup, &process);
+    // CreateProcess takes no program path of MAX_PATH characters or more,
+    // and Wine 8 fails on (or crashes at) a short one whose long form is
+    // that long: such a program is named relative to its directory's short
+    // form, made the current directory for the start, as a user would do.
+    const std::string short_path = short_program_path(argv[0]);
+    const std::string application = short_path.substr(short_path.rfind('\\') + 1);
+    std::string own_cwd(MAX_PATH, '\0');
+    own_cwd.resize(GetCurrentDirectoryA(MAX_PATH, &own_cwd[0]));
+    if (!short_path.empty())
+        SetCurrentDirectoryA(short_path.substr(0, short_path.rfind('\\')).c_str());
+    const std::string child_cwd = !cwd.empty() ? cwd : !short_path.empty() ? own_cwd : "";
+    BOOL started = CreateProcessA(short_path.empty() ? nullptr : application.c_str(), &command_line[0], nullptr,
+                                  nullptr, TRUE, 0, nullptr, child_cwd.empty() ? nullptr : child_cwd.c_str(), &startup,
+                                  &process);
+    SetCurrentDirectoryA(own_cwd.c_str());
     const DWORD error = GetLastError();
     CloseHandle(out);
     CloseHandle(err);
