@@ -213,6 +213,32 @@ TEST(ChildLaunch, ConsoleInterruptIsLeftToTheTool)
     EXPECT_EQ("hook ran", first_line(result.out));
 }
 
+// Closing the console reaches the launcher and the tool at once: the launcher
+// stays until the tool's own handling has run to its end, and passes on its
+// status.
+TEST(ChildLaunch, ConsoleCloseLetsTheToolFinish)
+{
+    if (!on_windows)
+        GTEST_SKIP() << "no console close event on POSIX";
+    WaitingTool tool;
+    ASSERT_TRUE(tool.start());
+    ASSERT_TRUE(tool.launcher->close_console(tool.tool_pid));
+    RunResult result = tool.launcher->wait();
+    EXPECT_EQ(7, result.exit_code) << result.err;
+    EXPECT_EQ("hook ran", first_line(result.out));
+}
+
+// Only java is tied to the launcher: a process that the tool starts and
+// leaves running outlives the launcher, as it outlives java run by hand.
+TEST(ChildLaunch, ProcessesTheToolLeavesRunningOutliveTheLauncher)
+{
+    FakeRuntimeRun fake;
+    const std::string late = fake.scratch / "late";
+    RunResult result = fake.run({}, {{"TEST_CHILD_DETACHED", late}});
+    EXPECT_EQ(0, result.exit_code) << result.err;
+    EXPECT_EQ("late", wait_for_file(late));
+}
+
 // SIGKILL, or TerminateProcess on Windows, cannot be caught: the OS ends the
 // tool with the launcher. SIGTERM is passed on, and the tool's status comes back.
 TEST(ChildLaunch, EndedLauncherLeavesNoToolBehind)

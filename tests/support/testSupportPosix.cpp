@@ -25,6 +25,11 @@ int failure_exit_status()
     return 255;
 }
 
+bool BackgroundProgram::close_console(unsigned long)
+{
+    return false;
+}
+
 void remove_tree(const std::string& path)
 {
     std::error_code ignored;

@@ -138,19 +138,24 @@ BackgroundProgram::~BackgroundProgram()
 
 namespace {
 
-// The console delivers Ctrl-C by running kernelbase's CtrlRoutine in a new
-// thread of each attached process; this does the same for one process and
-// waits until the process's handlers have run.
-void deliver_ctrl_c(HANDLE process)
+// The console delivers a control event by running kernelbase's CtrlRoutine
+// in a new thread of each attached process; this starts it in one process.
+HANDLE start_control_routine(HANDLE process, DWORD event)
 {
     auto routine = reinterpret_cast<LPTHREAD_START_ROUTINE>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernelbase.dll"), "CtrlRoutine")));
     if (routine == nullptr)
         throw std::runtime_error("no CtrlRoutine in kernelbase.dll");
-    HANDLE thread = CreateRemoteThread(process, nullptr, 0, routine, reinterpret_cast<void*>(CTRL_C_EVENT), 0,
-                                       nullptr);
+    HANDLE thread = CreateRemoteThread(process, nullptr, 0, routine, reinterpret_cast<void*>(event), 0, nullptr);
     if (thread == nullptr)
         throw std::runtime_error("CreateRemoteThread failed: " + std::to_string(GetLastError()));
+    return thread;
+}
+
+// Ctrl-C in one process; returns once the process's handlers have run.
+void deliver_ctrl_c(HANDLE process)
+{
+    HANDLE thread = start_control_routine(process, CTRL_C_EVENT);
     WaitForSingleObject(thread, 10000);
     CloseHandle(thread);
 }
@@ -165,6 +170,22 @@ void BackgroundProgram::interrupt(unsigned long other_pid)
     deliver_ctrl_c(reinterpret_cast<HANDLE>(process_));
     deliver_ctrl_c(other);
     CloseHandle(other);
+}
+
+bool BackgroundProgram::close_console(unsigned long other_pid)
+{
+    HANDLE other = OpenProcess(PROCESS_ALL_ACCESS, FALSE, static_cast<DWORD>(other_pid));
+    if (other == nullptr)
+        throw std::runtime_error("cannot open process " + std::to_string(other_pid));
+    // The launcher's handler may wait for the other process to end: both
+    // get the event before either is waited for.
+    HANDLE threads[] = {start_control_routine(reinterpret_cast<HANDLE>(process_), CTRL_CLOSE_EVENT),
+                        start_control_routine(other, CTRL_CLOSE_EVENT)};
+    WaitForMultipleObjects(2, threads, TRUE, 10000);
+    for (HANDLE thread : threads)
+        CloseHandle(thread);
+    CloseHandle(other);
+    return true;
 }
 
 void interrupt_this_process()
