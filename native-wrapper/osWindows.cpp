@@ -229,6 +229,21 @@ std::string error_text(int error)
     // The system's texts end in a line break.
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
         message.pop_back();
+    // Some name the file they are about by an insert ("%1 is not a valid
+    // Win32 application."); the line before names it, so the insert says
+    // only "the file".
+    for (std::size_t at = message.find('%'); at != std::string::npos; at = message.find('%', at + 1)) {
+        std::size_t end = at + 1;
+        while (end < message.size() && message[end] >= '0' && message[end] <= '9')
+            ++end;
+        if (end == at + 1)
+            continue;
+        if (end < message.size() && message[end] == '!') {  // a format such as "%1!s!"
+            const std::size_t close = message.find('!', end + 1);
+            end = close == std::string::npos ? message.size() : close + 1;
+        }
+        message.replace(at, end - at, at == 0 ? "The file" : "the file");
+    }
     return message.empty() ? "error " + std::to_string(error) : message;
 }
 

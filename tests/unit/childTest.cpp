@@ -21,6 +21,17 @@ TEST(Child, FailedStartKeepsTheOsError)
     EXPECT_FALSE(child.wait(exit_code));  // nothing to wait for
 }
 
+// The OS's text for a failed start stands on a line of its own after the
+// launcher's message: one line, no insert such as "%1" left in it.
+TEST(ErrorText, OneLineWithoutInserts)
+{
+    for (int error : {2, 5, 193}) {  // not found, access denied, not an executable (Windows)
+        const std::string text = os::error_text(error);
+        EXPECT_FALSE(text.empty()) << error;
+        EXPECT_EQ(std::string::npos, text.find_first_of("\r\n%")) << error << ": " << text;
+    }
+}
+
 // The console runs each process's Ctrl-C handlers on a thread of its own, so
 // the launcher's may run after the child has already ended on that Ctrl-C.
 // Without a handler by then, the process ends with STATUS_CONTROL_C_EXIT; a
