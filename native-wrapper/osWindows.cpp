@@ -177,6 +177,26 @@ std::wstring short_path(const std::string& path)
     return short_form;
 }
 
+// The temporary directory where GetTempPath cannot give it, as it gives at
+// most MAX_PATH characters: the first of TMP, TEMP and USERPROFILE that is
+// set, made a full path that ends in a backslash, as GetTempPath does.
+bool long_temp_dir(std::wstring& dir)
+{
+    for (const wchar_t* name : {L"TMP", L"TEMP", L"USERPROFILE"}) {
+        std::wstring value;
+        if (!read_whole([&](wchar_t* buffer, DWORD size) { return GetEnvironmentVariableW(name, buffer, size); },
+                        value))
+            continue;
+        if (!read_whole([&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(value.c_str(), size, buffer, nullptr); },
+                        dir))
+            return false;
+        if (dir.back() != L'\\')
+            dir += L'\\';
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool create_temp_file(std::string& name, FileHandle& handle, Failure& failure)
@@ -187,7 +207,8 @@ bool create_temp_file(std::string& name, FileHandle& handle, Failure& failure)
     inheritable.bInheritHandle = TRUE;
 
     std::wstring dir;
-    if (!read_whole([](wchar_t* buffer, DWORD size) { return GetTempPathW(size, buffer); }, dir)) {
+    if (!read_whole([](wchar_t* buffer, DWORD size) { return GetTempPathW(size, buffer); }, dir) &&
+        !(GetLastError() == ERROR_FILENAME_EXCED_RANGE && long_temp_dir(dir))) {
         failure = {"GetTempPath", last_error()};
         return false;
     }
