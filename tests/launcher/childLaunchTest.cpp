@@ -260,9 +260,10 @@ TEST(ChildLaunch, EndedLauncherLeavesNoToolBehind)
     }
 }
 
-// 150 jars of 230-character names make a class path past the Windows
-// command-line limit; on Linux the launcher takes 100,000 arguments besides,
-// which a Windows command line cannot hand it. On Windows java.exe reads the
+// 550 jars of 230-character names make a class path past both limits: the
+// Windows command line's 32,766 characters and the 128 KiB of one Linux
+// argument; on Linux the launcher takes 100,000 arguments besides, which a
+// Windows command line cannot hand it. On Windows java.exe reads the
 // argument file in the system's ANSI code page, as it gets a short command
 // text: an argument in the launcher's UTF-8 reaches it the same either way.
 // Wine takes that code page from the locale its process starts in: 1252 by
@@ -270,7 +271,7 @@ TEST(ChildLaunch, EndedLauncherLeavesNoToolBehind)
 TEST(ChildLaunch, OverlongCommandTextGoesThroughAnArgumentFile)
 {
     std::vector<std::string> jars;
-    for (int i = 0; i < 150; ++i)
+    for (int i = 0; i < 550; ++i)
         jars.push_back("a-jar-with-a-long-name-" + std::string(200, 'x') + std::to_string(1000 + i) + ".jar");
     Installation installation(jars);
     if (!install_tool(installation))
