@@ -102,9 +102,9 @@ public:
     Child& operator=(const Child&) = delete;
 
     // Starts the command text. On Windows the text goes to CreateProcess
-    // as it is (a program path of any length); on POSIX it is split by the Windows C runtime rules and the
-    // words become the child's argv, so both ports hand the child the same
-    // arguments. Returns false when the child cannot be started; error()
+    // as it is (its program path of any length); on POSIX it is split by the
+    // Windows C runtime rules and the words become the child's argv, so both
+    // ports hand the child the same arguments. Returns false when the child cannot be started; error()
     // then tells the OS error and too_long() whether the command text or its
     // argument list is longer than the OS accepts.
     bool start(std::string& command_text, const ChildLaunch& launch);
