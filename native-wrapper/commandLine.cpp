@@ -174,7 +174,7 @@ public:
             return false;
         }
         int error = 0;
-        bool written = os::write_file(file, content, error);
+        bool written = os::write_file(file, os::to_argument_file_encoding(content), error);
         if (inherited)
             inherited_ = file;
         else

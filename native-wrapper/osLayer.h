@@ -103,12 +103,15 @@ struct ChildLaunch {
 // Unless the launch says otherwise, the child is tied to the launcher: when
 // the launcher ends, also when it is killed, the OS ends the child (a job
 // object that kills on close on Windows, so a tied child that still runs
-// also ends with this object; a parent-death signal on Linux). From the
+// also ends with this object; a parent-death signal on Linux). The
+// processes that the child starts are not tied. From the
 // start to the end of the wait an interrupt of the console (Ctrl-C,
 // Ctrl-Break, SIGINT, SIGQUIT) is left to the child (on Windows from the
 // first start on, for good: the launcher may be told of a Ctrl-C only after
 // the wait), and on POSIX SIGTERM and SIGHUP sent to the launcher are passed
-// on to it.
+// on to it. On Windows, closing the console, logoff and shutdown hold the
+// launcher until the waited-for child has ended (within about 5 s), so that
+// the child's own handling of them runs to its end.
 class Child {
 public:
     Child();
@@ -116,10 +119,10 @@ public:
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
-    // Starts the command text. On Windows the text goes to CreateProcessA
-    // as it is; on POSIX it is split by the Windows C runtime rules and the
-    // words become the child's argv, so both ports hand the child the same
-    // arguments. Returns false when the child cannot be started; error()
+    // Starts the command text. On Windows the text goes to CreateProcess
+    // as it is (its program path of any length); on POSIX it is split by the
+    // Windows C runtime rules and the words become the child's argv, so both
+    // ports hand the child the same arguments. Returns false when the child cannot be started; error()
     // then tells the OS error and too_long() whether the command text or its
     // argument list is longer than the OS accepts.
     bool start(std::string& command_text, const ChildLaunch& launch);
@@ -157,6 +160,9 @@ void replace_process(const std::string& command_text, int& error, bool& too_long
 // which the replacing program opens it ("/dev/fd/N"). Returns false and
 // fills `failure` when it cannot be made; always on Windows.
 bool create_inherited_file(std::string& name, FileHandle& handle, Failure& failure);
+
+// Paths of any length pass whole through these calls; where the OS cannot
+// give one whole, they fail rather than cut it.
 
 // The full path of the running executable; false if the OS cannot tell.
 bool get_executable_path(std::string& path, Failure& failure);
@@ -229,6 +235,12 @@ private:
     bool kept_ = false;
     std::string error_;
 };
+
+// `text` (the launcher's own narrow text) in the encoding in which java
+// reads an argument file: on Windows the system's ANSI code page, with what
+// that cannot hold replaced as the system's conversion of a command line
+// for java.exe replaces it; on POSIX `text` unchanged.
+std::string to_argument_file_encoding(const std::string& text);
 
 // An argument as the platform's narrow text (Windows: the ANSI code page;
 // POSIX: the character set of the user's locale, as java reads it) decoded

@@ -495,6 +495,11 @@ void append_utf16(std::u16string& out, char32_t code_point)
 
 }  // namespace
 
+std::string to_argument_file_encoding(const std::string& text)
+{
+    return text;
+}
+
 namespace {
 
 // The character set of the user's locale, as java reads it at its start.

@@ -1,9 +1,12 @@
-// The OS layer on Windows. Every call uses the narrow ("A") variant.
+// The OS layer on Windows. Texts are narrow in the process code page (UTF-8
+// through the manifest); paths go to the wide ("W") calls, which take them
+// at any length, and come back whole.
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <utility>
 #include <vector>
@@ -62,6 +65,139 @@ private:
     HANDLE handle_;
 };
 
+// The process code page's text as UTF-16, and back.
+std::wstring widen(const std::string& text, UINT code_page = CP_ACP)
+{
+    if (text.empty())
+        return std::wstring();
+    const int size = static_cast<int>(text.size());
+    std::wstring wide(static_cast<std::size_t>(MultiByteToWideChar(code_page, 0, text.data(), size, nullptr, 0)),
+                      L'\0');
+    MultiByteToWideChar(code_page, 0, text.data(), size, &wide[0], static_cast<int>(wide.size()));
+    return wide;
+}
+
+std::string narrow(const std::wstring& wide, UINT code_page = CP_ACP)
+{
+    if (wide.empty())
+        return std::string();
+    const int size = static_cast<int>(wide.size());
+    std::string text(
+        static_cast<std::size_t>(WideCharToMultiByte(code_page, 0, wide.data(), size, nullptr, 0, nullptr, nullptr)),
+        '\0');
+    WideCharToMultiByte(code_page, 0, wide.data(), size, &text[0], static_cast<int>(text.size()), nullptr, nullptr);
+    return text;
+}
+
+std::wstring hex_digits(DWORD value)
+{
+    std::wstring digits;
+    do {
+        digits.insert(digits.begin(), L"0123456789ABCDEF"[value & 15]);
+        value >>= 4;
+    } while (value != 0);
+    return digits;
+}
+
+// The answer of a call that fills a buffer with a text, read with a buffer
+// that grows until the answer fits: `call(buffer, size)` answers the
+// length written, or, when the buffer is too small, the size it needs
+// (GetModuleFileName: the buffer's size, the text cut). False when the call
+// fails (answers 0).
+template <typename Call>
+bool read_whole(Call call, std::wstring& text)
+{
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length = call(buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0)
+            return false;
+        if (length < buffer.size()) {
+            text.assign(buffer.data(), length);
+            return true;
+        }
+        buffer.resize(std::max<std::size_t>(length + 1, buffer.size() * 2));
+    }
+}
+
+const wchar_t long_prefix[] = L"\\\\?\\";
+const wchar_t long_unc_prefix[] = L"\\\\?\\UNC\\";
+
+bool starts_with(const std::wstring& text, const wchar_t* prefix)
+{
+    return text.compare(0, std::wcslen(prefix), prefix) == 0;
+}
+
+// `path` as the wide file calls take it at any length. Up to MAX_PATH - 12
+// characters (the limit of a directory's path) it stays as it is; a longer
+// one becomes the full path with the "\\?\" prefix, under which the system
+// applies no limit, nor the normalisation that the prefix turns off: the
+// full path has backslashes and no "." or ".." left.
+std::wstring long_path(const std::wstring& path)
+{
+    if (path.size() < MAX_PATH - 12 || starts_with(path, long_prefix))
+        return path;
+    std::wstring full;
+    if (!read_whole([&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(path.c_str(), size, buffer, nullptr); },
+                    full))
+        return path;
+    if (full.compare(0, 2, L"\\\\") == 0)
+        return long_unc_prefix + full.substr(2);
+    return long_prefix + full;
+}
+
+std::wstring long_path(const std::string& path)
+{
+    return long_path(widen(path));
+}
+
+// A path that the system gave with the "\\?\" prefix in the form users
+// write, which the launcher's normalisation of paths can take.
+std::string without_long_prefix(const std::wstring& path)
+{
+    if (starts_with(path, long_unc_prefix))
+        return "\\\\" + narrow(path.substr(std::wcslen(long_unc_prefix)));
+    if (starts_with(path, long_prefix))
+        return narrow(path.substr(std::wcslen(long_prefix)));
+    return narrow(path);
+}
+
+// The short (8.3) form of `path`, which is of any length; `path` itself in
+// its long form where the volume keeps no short names.
+std::wstring short_path(const std::string& path)
+{
+    const std::wstring long_form = long_path(path);
+    std::wstring short_form;
+    if (!read_whole([&](wchar_t* buffer, DWORD size) { return GetShortPathNameW(long_form.c_str(), buffer, size); },
+                    short_form))
+        return long_form;
+    if (starts_with(short_form, long_unc_prefix))
+        return L"\\\\" + short_form.substr(std::wcslen(long_unc_prefix));
+    if (starts_with(short_form, long_prefix))
+        return short_form.substr(std::wcslen(long_prefix));
+    return short_form;
+}
+
+// The temporary directory where GetTempPath cannot give it, as it gives at
+// most MAX_PATH characters: the first of TMP, TEMP and USERPROFILE that is
+// set, made a full path that ends in a backslash, as GetTempPath does.
+bool long_temp_dir(std::wstring& dir)
+{
+    for (const wchar_t* name : {L"TMP", L"TEMP", L"USERPROFILE"}) {
+        std::wstring value;
+        if (!read_whole([&](wchar_t* buffer, DWORD size) { return GetEnvironmentVariableW(name, buffer, size); },
+                        value))
+            continue;
+        if (!read_whole([&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(value.c_str(), size, buffer, nullptr); },
+                        dir))
+            return false;
+        if (dir.back() != L'\\')
+            dir += L'\\';
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool create_temp_file(std::string& name, FileHandle& handle, Failure& failure)
@@ -71,27 +207,32 @@ bool create_temp_file(std::string& name, FileHandle& handle, Failure& failure)
     inheritable.lpSecurityDescriptor = nullptr;
     inheritable.bInheritHandle = TRUE;
 
-    char temp_dir[512];
-    DWORD length = GetTempPathA(sizeof(temp_dir), temp_dir);
-    if (length == 0 || length > sizeof(temp_dir)) {
+    std::wstring dir;
+    if (!read_whole([](wchar_t* buffer, DWORD size) { return GetTempPathW(size, buffer); }, dir) &&
+        !(GetLastError() == ERROR_FILENAME_EXCED_RANGE && long_temp_dir(dir))) {
         failure = {"GetTempPath", last_error()};
         return false;
     }
-    char temp_name[MAX_PATH];
-    if (GetTempFileNameA(temp_dir, "tmp", 0, temp_name) == 0) {
-        failure = {"GetTempFileName", last_error()};
-        return false;
+    // GetTempFileName takes a directory of at most MAX_PATH - 14 characters.
+    // Its way, done here for a directory of any length: "tmp", four hex
+    // digits from a counter that starts at the tick count, ".tmp", and the
+    // file only made when the name is new. Its failures keep its name in
+    // the message.
+    DWORD unique = GetTickCount();
+    for (int attempt = 0; attempt < 0x10000; ++attempt, ++unique) {
+        const std::wstring candidate = dir + L"tmp" + hex_digits((unique & 0xFFFF) != 0 ? unique & 0xFFFF : 1) + L".tmp";
+        HANDLE file = CreateFileW(long_path(candidate).c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inheritable,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            name = narrow(candidate);
+            handle = reinterpret_cast<FileHandle>(file);
+            return true;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
+            break;
     }
-    HANDLE file = CreateFileA(temp_name, GENERIC_READ | GENERIC_WRITE, 0, &inheritable, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        failure = {"CreateFile", last_error()};
-        DeleteFileA(temp_name);  // the empty file GetTempFileNameA made
-        return false;
-    }
-    name = temp_name;
-    handle = reinterpret_cast<FileHandle>(file);
-    return true;
+    failure = {"GetTempFileName", last_error()};
+    return false;
 }
 
 void close_file(FileHandle handle)
@@ -102,24 +243,38 @@ void close_file(FileHandle handle)
 std::string error_text(int error, const std::string& subject)
 {
     char* text = nullptr;
-    // Some texts have a place for the file they are about ("%1 is not a
-    // valid Win32 application."); without a subject it stays as it is.
-    const DWORD_PTR inserts[] = {reinterpret_cast<DWORD_PTR>(subject.c_str())};
-    const DWORD insert_flag = subject.empty() ? FORMAT_MESSAGE_IGNORE_INSERTS : FORMAT_MESSAGE_ARGUMENT_ARRAY;
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | insert_flag, nullptr,
-                                  static_cast<DWORD>(error), 0, reinterpret_cast<char*>(&text), 0,
-                                  subject.empty() ? nullptr : reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(inserts)));
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                      FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<char*>(&text), 0, nullptr);
     std::string message = text != nullptr ? std::string(text, length) : std::string();
     LocalFree(text);
     // The system's texts end in a line break.
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
         message.pop_back();
+    // Some name the file they are about by an insert ("%1 is not a valid
+    // Win32 application."): it gets the subject, or says only "the file"
+    // (the line before names it). Filled here, not by FormatMessage, which
+    // would read arguments that a text with more inserts does not have.
+    for (std::size_t at = message.find('%'); at != std::string::npos; at = message.find('%', at + 1)) {
+        std::size_t end = at + 1;
+        while (end < message.size() && message[end] >= '0' && message[end] <= '9')
+            ++end;
+        if (end == at + 1)
+            continue;
+        if (end < message.size() && message[end] == '!') {  // a format such as "%1!s!"
+            const std::size_t close = message.find('!', end + 1);
+            end = close == std::string::npos ? message.size() : close + 1;
+        }
+        const std::string filler = !subject.empty() ? subject : at == 0 ? "The file" : "the file";
+        message.replace(at, end - at, filler);
+        at += filler.size() - 1;
+    }
     return message.empty() ? "error " + std::to_string(error) : message;
 }
 
 bool read_file_start(const std::string& path, std::size_t max_bytes, std::string& out, int& error)
 {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    HANDLE file = CreateFileW(long_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error = last_error();
@@ -136,7 +291,7 @@ bool read_file_start(const std::string& path, std::size_t max_bytes, std::string
 
 void delete_file(const std::string& path)
 {
-    DeleteFileA(path.c_str());
+    DeleteFileW(long_path(path).c_str());
 }
 
 bool write_file(FileHandle handle, const std::string& data, int& error)
@@ -161,28 +316,77 @@ BrokenPipesFail::~BrokenPipesFail() = default;
 
 namespace {
 
+// The child being waited for, as a handle of the launcher's own, for the
+// console's control handler, which runs on a thread of its own.
+SRWLOCK waited_child_lock = SRWLOCK_INIT;
+HANDLE waited_child = nullptr;
+
+// How long the launcher outlives a closed console, logoff or shutdown for
+// java's sake: about what the system gives a process after a close (5 s).
+const DWORD end_of_session_grace_ms = 5000;
+
+// True when the waited-for child has ended within `ms`; false when there
+// is none or it still runs.
+bool waited_child_ends_within(DWORD ms)
+{
+    HANDLE process = nullptr;
+    AcquireSRWLockExclusive(&waited_child_lock);
+    if (waited_child != nullptr)
+        DuplicateHandle(GetCurrentProcess(), waited_child, GetCurrentProcess(), &process, SYNCHRONIZE, FALSE, 0);
+    ReleaseSRWLockExclusive(&waited_child_lock);
+    if (process == nullptr)
+        return false;
+    ScopedHandle closer(process);
+    return WaitForSingleObject(process, ms) == WAIT_OBJECT_0;
+}
+
 // A Ctrl-C or Ctrl-Break in the console reaches every process attached to
-// it; while the child runs, the child decides what it means. Other events
-// (closing the console, logoff) keep their default handling.
+// it; while the child runs, the child decides what it means.
+// Closing the console, logoff and shutdown reach java as well, which then
+// runs its shutdown hooks; the launcher's own end would cut them short, as
+// the job ends java with it. The system ends the launcher as soon as this
+// handler returns, so it waits for java first. Once java has ended, the
+// launcher's main thread passes on its status and ends the process, within
+// the grace that the handler then sleeps; with no child, or java still
+// running at the end of the grace, the default handling ends the launcher.
 BOOL WINAPI leave_interrupt_to_child(DWORD event)
 {
-    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT)
+        return TRUE;
+    if (event != CTRL_CLOSE_EVENT && event != CTRL_LOGOFF_EVENT && event != CTRL_SHUTDOWN_EVENT)
+        return FALSE;
+    if (!waited_child_ends_within(end_of_session_grace_ms))
+        return FALSE;
+    Sleep(end_of_session_grace_ms);
+    return TRUE;
 }
 
 // A job object whose processes end when its last handle closes, also when
-// the launcher is killed; null when it cannot be made.
+// the launcher is killed; null when it cannot be made. Only the child
+// itself is tied: the processes it starts leave the job silently and may
+// outlive the launcher, as they outlive java run by hand (and as on Linux,
+// where the parent-death signal reaches the child alone).
 HANDLE create_kill_on_close_job()
 {
     HANDLE job = CreateJobObjectA(nullptr, nullptr);
     if (job == nullptr)
         return nullptr;
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
     if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
         CloseHandle(job);
         return nullptr;
     }
     return job;
+}
+
+// The program token at the start of a command text: up to the closing
+// quote, or to the first blank when it is not quoted.
+std::string program_token(const std::string& command_text)
+{
+    if (!command_text.empty() && command_text[0] == '"')
+        return command_text.substr(1, command_text.find('"', 1) - 1);
+    return command_text.substr(0, command_text.find_first_of(" \t"));
 }
 
 }  // namespace
@@ -193,7 +397,8 @@ HANDLE create_kill_on_close_job()
 // handlers on a thread of its own, and the launcher's may run only after the
 // child has ended on the same Ctrl-C and the wait has returned. Removed by
 // then, the default handler would end the launcher with STATUS_CONTROL_C_EXIT
-// in place of the tool's status.
+// in place of the tool's status. While the guard lives, its child is the
+// one the handler waits for on a close.
 class Child::InterruptGuard {
 public:
     InterruptGuard()
@@ -201,8 +406,29 @@ public:
         static const bool installed = SetConsoleCtrlHandler(leave_interrupt_to_child, TRUE) != 0;
         (void)installed;
     }
+    ~InterruptGuard()
+    {
+        AcquireSRWLockExclusive(&waited_child_lock);
+        if (waited_child == process_)
+            waited_child = nullptr;
+        ReleaseSRWLockExclusive(&waited_child_lock);
+        if (process_ != nullptr)
+            CloseHandle(process_);
+    }
     InterruptGuard(const InterruptGuard&) = delete;
     InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+    void watch(HANDLE process)
+    {
+        if (!DuplicateHandle(GetCurrentProcess(), process, GetCurrentProcess(), &process_, SYNCHRONIZE, FALSE, 0))
+            return;
+        AcquireSRWLockExclusive(&waited_child_lock);
+        waited_child = process_;
+        ReleaseSRWLockExclusive(&waited_child_lock);
+    }
+
+private:
+    HANDLE process_ = nullptr;
 };
 
 Child::Child() : process_(0), job_(0), error_(0), too_long_(false) {}
@@ -226,7 +452,7 @@ bool Child::start(std::string& command_text, const ChildLaunch& launch)
         too_long_ = true;
         return false;
     }
-    STARTUPINFOA startup = {};
+    STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
 
@@ -240,23 +466,46 @@ bool Child::start(std::string& command_text, const ChildLaunch& launch)
         startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
         startup.dwFlags |= STARTF_USESTDHANDLES;
     }
-    // The child starts suspended until it is in the job, so that nothing
-    // it starts itself escapes the job.
+    // The child starts suspended until it is in the job, so that it runs
+    // no instruction untied.
     ScopedHandle job(launch.tie_to_launcher ? create_kill_on_close_job() : nullptr);
     const DWORD flags = job.get() != nullptr ? CREATE_SUSPENDED : 0;
 
     // From its first instruction an interrupt may reach the child.
     interrupts_.reset(new InterruptGuard);
-    // CreateProcessA may write into the command text, so it gets the
-    // string's own writable buffer.
-    if (!CreateProcessA(nullptr, &command_text[0], nullptr, nullptr, TRUE, flags, nullptr, nullptr, &startup,
-                        &process)) {
+    // CreateProcess takes no program path of MAX_PATH characters or more,
+    // long paths enabled or not: a longer one is named apart, by its file
+    // name in its directory's short (8.3) form, made the current directory
+    // for the start. (The whole short path would do on Windows; Wine 8
+    // expands it to the long form in a MAX_PATH buffer and fails or
+    // crashes.) The child still starts in the launcher's own directory.
+    // A short path is not named apart, as a bare name must still be searched.
+    const std::string program = program_token(command_text);
+    std::wstring application, own_dir;
+    if (program.size() >= MAX_PATH - 12) {
+        const std::wstring short_form = short_path(program);
+        const std::size_t slash = short_form.find_last_of(L"\\/");
+        if (slash != std::wstring::npos &&
+            read_whole([](wchar_t* buffer, DWORD size) { return GetCurrentDirectoryW(size, buffer); }, own_dir) &&
+            SetCurrentDirectoryW(short_form.substr(0, slash + 1).c_str()))
+            application = short_form.substr(slash + 1);
+        else
+            application = short_form;
+    }
+    std::wstring text = widen(command_text);
+    const BOOL started =
+        CreateProcessW(application.empty() ? nullptr : application.c_str(), &text[0], nullptr, nullptr, TRUE, flags,
+                       nullptr, own_dir.empty() ? nullptr : own_dir.c_str(), &startup, &process);
+    if (!own_dir.empty())
+        SetCurrentDirectoryW(own_dir.c_str());
+    if (!started) {
         error_ = last_error();
         interrupts_.reset();
         return false;
     }
     ScopedHandle thread(process.hThread);
     process_ = reinterpret_cast<std::intptr_t>(process.hProcess);
+    interrupts_->watch(process.hProcess);
     // Inside a job that forbids nested jobs the assignment fails: the child
     // then runs untied rather than not at all.
     if (job.get() != nullptr && AssignProcessToJobObject(job.get(), process.hProcess))
@@ -302,53 +551,41 @@ bool create_inherited_file(std::string&, FileHandle&, Failure& failure)
 
 bool get_executable_path(std::string& path, Failure& failure)
 {
-    std::vector<char> buffer(MAX_PATH);
-    for (;;) {
-        DWORD length = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) {
-            failure = {"GetModuleFileName", last_error()};
-            return false;
-        }
-        if (length < buffer.size()) {
-            path.assign(buffer.data(), length);
-            return true;
-        }
-        buffer.resize(buffer.size() * 2);  // the path was cut: try again with more room
+    std::wstring wide;
+    if (!read_whole([](wchar_t* buffer, DWORD size) { return GetModuleFileNameW(nullptr, buffer, size); }, wide)) {
+        failure = {"GetModuleFileName", last_error()};
+        return false;
     }
+    path = without_long_prefix(wide);
+    return true;
 }
 
 bool get_current_directory(std::string& dir, Failure& failure)
 {
-    std::vector<char> buffer(MAX_PATH);
-    for (;;) {
-        DWORD length = GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
-        if (length == 0) {
-            failure = {"GetCurrentDirectory", last_error()};
-            return false;
-        }
-        if (length < buffer.size()) {
-            dir.assign(buffer.data(), length);
-            return true;
-        }
-        buffer.resize(length);  // the answer is the size needed, terminator included
+    std::wstring wide;
+    if (!read_whole([](wchar_t* buffer, DWORD size) { return GetCurrentDirectoryW(size, buffer); }, wide)) {
+        failure = {"GetCurrentDirectory", last_error()};
+        return false;
     }
+    dir = without_long_prefix(wide);
+    return true;
 }
 
 bool is_directory(const char* path)
 {
-    DWORD attributes = GetFileAttributesA(path);
+    DWORD attributes = GetFileAttributesW(long_path(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool list_directory(const std::string& dir, std::vector<std::string>& names)
 {
-    WIN32_FIND_DATAA entry;
-    HANDLE listing = FindFirstFileA((dir + "\\*").c_str(), &entry);
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW(long_path(dir + "\\*").c_str(), &entry);
     if (listing == INVALID_HANDLE_VALUE)
         return false;
     do {
-        names.push_back(entry.cFileName);
-    } while (FindNextFileA(listing, &entry));
+        names.push_back(narrow(entry.cFileName));
+    } while (FindNextFileW(listing, &entry));
     FindClose(listing);
     return true;
 }
@@ -364,15 +601,12 @@ void put_env(const std::string& name, const std::string& value)
 
 namespace {
 
-std::string current_dll_directory()
+std::wstring current_dll_directory()
 {
-    std::vector<char> buffer(MAX_PATH);
-    DWORD length = GetDllDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
-    if (length >= buffer.size()) {
-        buffer.resize(length + 1);
-        length = GetDllDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
-    }
-    return length < buffer.size() ? std::string(buffer.data(), length) : std::string();
+    std::wstring dir;
+    if (!read_whole([](wchar_t* buffer, DWORD size) { return GetDllDirectoryW(size, buffer); }, dir))
+        dir.clear();  // none set
+    return dir;
 }
 
 }  // namespace
@@ -384,15 +618,15 @@ bool Library::load(const std::string& path, const std::string& dependency_dir)
     // search order, which does not include the directory where a Java
     // runtime keeps its C runtime DLL: that directory joins the search for
     // this load only.
-    std::string previous;
+    std::wstring previous;
     if (!dependency_dir.empty()) {
         previous = current_dll_directory();
-        SetDllDirectoryA(dependency_dir.c_str());
+        SetDllDirectoryW(long_path(dependency_dir).c_str());
     }
-    HMODULE module = LoadLibraryA(path.c_str());
+    HMODULE module = LoadLibraryW(long_path(path).c_str());
     DWORD error = GetLastError();
     if (!dependency_dir.empty())
-        SetDllDirectoryA(previous.empty() ? nullptr : previous.c_str());
+        SetDllDirectoryW(previous.empty() ? nullptr : previous.c_str());
     if (module == nullptr) {
         error_ = error_text(static_cast<int>(error));
         return false;
@@ -416,14 +650,20 @@ void Library::unload()
     handle_ = nullptr;
 }
 
+std::string to_argument_file_encoding(const std::string& text)
+{
+    // java.exe has no UTF-8 manifest: the system hands it a command line in
+    // the system's ANSI code page, and it reads an argument file in that
+    // code page too, whatever the launcher's own is.
+    DWORD code_page = CP_ACP;
+    GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+                   reinterpret_cast<wchar_t*>(&code_page), sizeof(code_page) / sizeof(wchar_t));
+    return narrow(widen(text), code_page);
+}
+
 std::u16string decode_arg(const std::string& text)
 {
-    if (text.empty())
-        return std::u16string();
-    int size = static_cast<int>(text.size());
-    int length = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), size, &wide[0], length);
+    const std::wstring wide = widen(text);
     return std::u16string(wide.begin(), wide.end());
 }
 

@@ -82,4 +82,24 @@ TEST(BadInput, GivesTheToolsRunOrAMessageNeverACrash)
     }
 }
 
+// An installation deeper than the classic 260-character limit runs whole:
+// its jar is found and its java starts. (Under Wine the test starts the
+// launcher by its short path, so the long one is the runtime's.)
+TEST(BadInput, DeepInstallationRunsItsTool)
+{
+    TempDir scratch;
+    for (std::size_t length : {300, 1000}) {
+        SCOPED_TRACE(length);
+        Installation installation({"a.jar"}, join(make_deep_dir(scratch.path(), length), "Suite"));
+        if (!on_windows)
+            copy_file(join(own_dir(), "brumlet_test_tool.jar"), join(installation.bin_dir(), "a.jar"));
+        RunResult result = installation.run({"--wrapper-verbose", "x"}, {{"TEST_CHILD_EXIT", "7"}});
+        EXPECT_EQ(7, result.exit_code) << result.err;
+        const std::string out = plain_newlines(result.out);
+        EXPECT_EQ(0u, out.find("\"" + java_below(join(as_substituted(installation.bin_dir()), "jre64")) + "\" -cp \""))
+            << out;
+        EXPECT_NE(std::string::npos, out.find(path_separator + std::string("a.jar\" ") + main_class_token)) << out;
+    }
+}
+
 }  // namespace

@@ -223,6 +223,32 @@ TEST(ChildLaunch, ConsoleInterruptIsLeftToTheTool)
     EXPECT_EQ("hook ran", first_line(result.out));
 }
 
+// Closing the console reaches the launcher and the tool at once: the launcher
+// stays until the tool's own handling has run to its end, and passes on its
+// status.
+TEST(ChildLaunch, ConsoleCloseLetsTheToolFinish)
+{
+    if (!on_windows)
+        GTEST_SKIP() << "no console close event on POSIX";
+    WaitingTool tool;
+    ASSERT_TRUE(tool.start());
+    ASSERT_TRUE(tool.launcher->close_console(tool.tool_pid));
+    RunResult result = tool.launcher->wait();
+    EXPECT_EQ(7, result.exit_code) << result.err;
+    EXPECT_EQ("hook ran", first_line(result.out));
+}
+
+// Only java is tied to the launcher: a process that the tool starts and
+// leaves running outlives the launcher, as it outlives java run by hand.
+TEST(ChildLaunch, ProcessesTheToolLeavesRunningOutliveTheLauncher)
+{
+    FakeRuntimeRun fake;
+    const std::string late = fake.scratch / "late";
+    RunResult result = fake.run({}, {{"TEST_CHILD_DETACHED", late}});
+    EXPECT_EQ(0, result.exit_code) << result.err;
+    EXPECT_EQ("late", wait_for_file(late));
+}
+
 // TerminateProcess cannot be caught: the OS ends the tool with the launcher.
 TEST(ChildLaunch, EndedLauncherLeavesNoToolBehind)
 {
@@ -245,18 +271,28 @@ TEST(ChildLaunch, EndedLauncherLeavesNoToolBehind)
     }
 }
 
-// 5,000 jars of long names make a class path past any command-line limit;
-// on Linux the launcher takes 100,000 arguments besides, which a Windows
-// command line cannot hand it.
+// 550 jars of 230-character names make a class path past both limits: the
+// Windows command line's 32,766 characters and the 128 KiB of one Linux
+// argument; on Linux the launcher takes 100,000 arguments besides, which a
+// Windows command line cannot hand it. On Windows java.exe reads the
+// argument file in the system's ANSI code page, as it gets a short command
+// text: an argument in the launcher's UTF-8 reaches it the same either way.
+// Wine takes that code page from the locale its process starts in: 1252 by
+// default, 932 in the run of this test under LC_ALL=ja_JP.UTF-8.
 TEST(ChildLaunch, OverlongCommandTextGoesThroughAnArgumentFile)
 {
     std::vector<std::string> jars;
-    for (int i = 0; i < 5000; ++i)
-        jars.push_back("a-jar-with-a-long-name-" + std::string(40, 'x') + std::to_string(i) + ".jar");
+    for (int i = 0; i < 550; ++i)
+        jars.push_back("a-jar-with-a-long-name-" + std::string(200, 'x') + std::to_string(1000 + i) + ".jar");
     Installation installation(jars);
     if (!install_tool(installation))
         GTEST_SKIP() << "no JDK";
-    std::vector<std::string> args = {"a b", "c"};
+    // U+00E9 is in code page 1252, U+4E2D is not: the system gives '?' for
+    // it. Code page 932 holds U+4E2D U+6587.
+    std::string locale;
+    const bool in_932 = get_env("LC_ALL", locale) && locale == "ja_JP.UTF-8";
+    std::vector<std::string> args = {"a b", in_932 ? "\xe4\xb8\xad\xe6\x96\x87" : "caf\xc3\xa9 \xe4\xb8\xad"};
+    const std::string last_arg_in_file = in_932 ? "\"\x92\x86\x95\xb6\"\n" : "\"caf\xe9 ?\"\n";
     if (!on_windows) {
         args = awkward_text_args;
         for (int i = 0; args.size() < 100000; ++i)
@@ -289,12 +325,13 @@ TEST(ChildLaunch, OverlongCommandTextGoesThroughAnArgumentFile)
         // its characters only the backslashes need an escape.
         std::vector<std::string> words = split_command_text(first_line(text));
         std::string expected;
-        for (std::size_t i = 1; i < words.size(); ++i) {
+        for (std::size_t i = 1; i + 1 < words.size(); ++i) {
             expected += '"';
             for (char c : words[i])
                 expected += c == '\\' ? std::string(2, c) : std::string(1, c);
             expected += "\"\n";
         }
+        expected += last_arg_in_file;
         ASSERT_EQ(1u, tool.argument_files.size());
         EXPECT_TRUE(expected == tool.argument_files[0]) << "argument file of " << tool.argument_files[0].size()
                                                         << " bytes, expected " << expected.size();

@@ -82,6 +82,10 @@ public:
     // What Ctrl-C in its console does: on POSIX SIGINT to its process group;
     // on Windows the console's control routine run in it, then in `other_pid`.
     void interrupt(unsigned long other_pid);
+    // What closing its console does: on Windows the console's control
+    // routine for CTRL_CLOSE_EVENT started in it and in `other_pid` at once.
+    // False where there is no such event (POSIX).
+    bool close_console(unsigned long other_pid);
     // Ends it at once: SIGKILL, TerminateProcess.
     void kill();
     // Sends it SIGTERM; false where there are no signals.

@@ -74,12 +74,6 @@ void make_dir(const std::string& path)
     fs::create_directory(native(path), ignored);
 }
 
-void remove_tree(const std::string& path)
-{
-    std::error_code ignored;
-    fs::remove_all(native(path), ignored);  // a link is removed, not followed
-}
-
 void copy_file(const std::string& from, const std::string& to)
 {
     std::error_code ignored;
@@ -109,13 +103,13 @@ bool make_symlink(const std::string& target, const std::string& link)
 
 void write_file(const std::string& path, const std::string& content)
 {
-    std::ofstream file(path, std::ios::binary);
+    std::ofstream file(native(path), std::ios::binary);
     file << content;
 }
 
 std::string read_file(const std::string& path)
 {
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file(native(path), std::ios::binary);
     std::ostringstream content;
     content << file.rdbuf();
     return content.str();
@@ -123,7 +117,7 @@ std::string read_file(const std::string& path)
 
 bool file_exists(const std::string& path)
 {
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file(native(path), std::ios::binary);
     return file.good();
 }
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 
@@ -22,6 +23,17 @@ const char* const exe_suffix = "";
 int failure_exit_status()
 {
     return 255;
+}
+
+bool BackgroundProgram::close_console(unsigned long)
+{
+    return false;
+}
+
+void remove_tree(const std::string& path)
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);  // a link is removed, not followed
 }
 
 BackgroundProgram::BackgroundProgram(const std::vector<std::string>& argv, const std::vector<EnvVar>& env,

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 
@@ -33,6 +34,46 @@ HANDLE create_output_file(const std::string& path)
     return file;
 }
 
+std::wstring long_form(const std::string& path)
+{
+    return L"\\\\?\\" + std::filesystem::u8path(path).make_preferred().wstring();
+}
+
+// CreateProcess takes no program path of MAX_PATH characters or more: a
+// longer one is started by its short (8.3) form, as a user would; empty
+// for a path that needs none.
+std::string short_program_path(const std::string& path)
+{
+    if (path.size() < MAX_PATH - 12)
+        return std::string();
+    const std::wstring long_path = long_form(path);
+    std::wstring short_path(long_path.size() + 1, L'\0');
+    DWORD length = GetShortPathNameW(long_path.c_str(), &short_path[0], static_cast<DWORD>(short_path.size()));
+    if (length == 0 || length >= short_path.size())
+        throw std::runtime_error("no short path for " + path);
+    return std::filesystem::path(short_path.substr(4, length - 4)).u8string();
+}
+
+void remove_long_tree(const std::wstring& path)
+{
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (listing != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                remove_long_tree(path + L"\\" + name);
+            else
+                DeleteFileW((path + L"\\" + name).c_str());
+        } while (FindNextFileW(listing, &entry));
+        FindClose(listing);
+    }
+    if (!RemoveDirectoryW(path.c_str()))
+        DeleteFileW(path.c_str());
+}
+
 // Starts `argv` with the given standard output and error, which it closes
 // here; the process handle, or an exception.
 HANDLE start_with_outputs(const std::vector<std::string>& argv, HANDLE out, HANDLE err, const std::string& cwd)
@@ -50,8 +91,21 @@ HANDLE start_with_outputs(const std::vector<std::string>& argv, HANDLE out, HAND
     startup.hStdOutput = out;
     startup.hStdError = err;
     PROCESS_INFORMATION process = {};
-    BOOL started = CreateProcessA(nullptr, &command_line[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                  cwd.empty() ? nullptr : cwd.c_str(), &startup, &process);
+    // CreateProcess takes no program path of MAX_PATH characters or more,
+    // and Wine 8 fails on (or crashes at) a short one whose long form is
+    // that long: such a program is named relative to its directory's short
+    // form, made the current directory for the start, as a user would do.
+    const std::string short_path = short_program_path(argv[0]);
+    const std::string application = short_path.substr(short_path.rfind('\\') + 1);
+    std::string own_cwd(MAX_PATH, '\0');
+    own_cwd.resize(GetCurrentDirectoryA(MAX_PATH, &own_cwd[0]));
+    if (!short_path.empty())
+        SetCurrentDirectoryA(short_path.substr(0, short_path.rfind('\\')).c_str());
+    const std::string child_cwd = !cwd.empty() ? cwd : !short_path.empty() ? own_cwd : "";
+    BOOL started = CreateProcessA(short_path.empty() ? nullptr : application.c_str(), &command_line[0], nullptr,
+                                  nullptr, TRUE, 0, nullptr, child_cwd.empty() ? nullptr : child_cwd.c_str(), &startup,
+                                  &process);
+    SetCurrentDirectoryA(own_cwd.c_str());
     const DWORD error = GetLastError();
     CloseHandle(out);
     CloseHandle(err);
@@ -62,6 +116,13 @@ HANDLE start_with_outputs(const std::vector<std::string>& argv, HANDLE out, HAND
 }
 
 }  // namespace
+
+// The C++ library's remove_all never returns on a tree past MAX_PATH under
+// Wine; the wide calls with the "\\?\" prefix take any depth.
+void remove_tree(const std::string& path)
+{
+    remove_long_tree(long_form(path));
+}
 
 BackgroundProgram::BackgroundProgram(const std::vector<std::string>& argv, const std::vector<EnvVar>& env,
                                      const std::string& cwd)
@@ -82,19 +143,24 @@ BackgroundProgram::~BackgroundProgram()
 
 namespace {
 
-// The console delivers Ctrl-C by running kernelbase's CtrlRoutine in a new
-// thread of each attached process; this does the same for one process and
-// waits until the process's handlers have run.
-void deliver_ctrl_c(HANDLE process)
+// The console delivers a control event by running kernelbase's CtrlRoutine
+// in a new thread of each attached process; this starts it in one process.
+HANDLE start_control_routine(HANDLE process, DWORD event)
 {
     auto routine = reinterpret_cast<LPTHREAD_START_ROUTINE>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernelbase.dll"), "CtrlRoutine")));
     if (routine == nullptr)
         throw std::runtime_error("no CtrlRoutine in kernelbase.dll");
-    HANDLE thread = CreateRemoteThread(process, nullptr, 0, routine, reinterpret_cast<void*>(CTRL_C_EVENT), 0,
-                                       nullptr);
+    HANDLE thread = CreateRemoteThread(process, nullptr, 0, routine, reinterpret_cast<void*>(event), 0, nullptr);
     if (thread == nullptr)
         throw std::runtime_error("CreateRemoteThread failed: " + std::to_string(GetLastError()));
+    return thread;
+}
+
+// Ctrl-C in one process; returns once the process's handlers have run.
+void deliver_ctrl_c(HANDLE process)
+{
+    HANDLE thread = start_control_routine(process, CTRL_C_EVENT);
     WaitForSingleObject(thread, 10000);
     CloseHandle(thread);
 }
@@ -109,6 +175,22 @@ void BackgroundProgram::interrupt(unsigned long other_pid)
     deliver_ctrl_c(reinterpret_cast<HANDLE>(process_));
     deliver_ctrl_c(other);
     CloseHandle(other);
+}
+
+bool BackgroundProgram::close_console(unsigned long other_pid)
+{
+    HANDLE other = OpenProcess(PROCESS_ALL_ACCESS, FALSE, static_cast<DWORD>(other_pid));
+    if (other == nullptr)
+        throw std::runtime_error("cannot open process " + std::to_string(other_pid));
+    // The launcher's handler may wait for the other process to end: both
+    // get the event before either is waited for.
+    HANDLE threads[] = {start_control_routine(reinterpret_cast<HANDLE>(process_), CTRL_CLOSE_EVENT),
+                        start_control_routine(other, CTRL_CLOSE_EVENT)};
+    WaitForMultipleObjects(2, threads, TRUE, 10000);
+    for (HANDLE thread : threads)
+        CloseHandle(thread);
+    CloseHandle(other);
+    return true;
 }
 
 void interrupt_this_process()

@@ -21,6 +21,21 @@ TEST(Child, FailedStartKeepsTheOsError)
     EXPECT_FALSE(child.wait(exit_code));  // nothing to wait for
 }
 
+// The OS's text for a failed start stands on a line of its own after the
+// launcher's message: one line, no insert such as "%1" left in it.
+TEST(ErrorText, OneLineWithoutInserts)
+{
+    for (int error : {2, 5, 193}) {  // not found, access denied, not an executable (Windows)
+        const std::string text = os::error_text(error);
+        EXPECT_FALSE(text.empty()) << error;
+        EXPECT_EQ(std::string::npos, text.find_first_of("\r\n%")) << error << ": " << text;
+    }
+    // A subject takes the place the text has for its file.
+    if (testing_support::on_windows) {
+        EXPECT_NE(std::string::npos, os::error_text(193, "C:\\j\\java.exe").find("C:\\j\\java.exe"));
+    }
+}
+
 // The console runs each process's Ctrl-C handlers on a thread of its own, so
 // the launcher's may run after the child has already ended on that Ctrl-C.
 // Without a handler by then, the process ends with STATUS_CONTROL_C_EXIT; a
