@@ -223,5 +223,18 @@ TEST(InProcessJdk, JpsNamesTheMainClass)
     launcher->kill();
 }
 
+// The echo to an output without reader is lost; the JVM inside still runs
+// the tool (the same case of the child launch: UnsafeInput).
+TEST(InProcessJdk, OutputWithoutReaderStopsNeitherLauncherNorTool)
+{
+    JdkRun jdk;
+    std::vector<EnvVar> env = clean_launcher_env();
+    env.push_back({"DRAVON_ROOTDIR", jdk.installation.root()});
+    env.push_back({"TEST_CHILD_EXIT", "3"});
+    RunResult inside =
+        run_with_output_reader_gone({jdk.installation.launcher(), "--wrapper-verbose", in_process}, env);
+    EXPECT_EQ(3, inside.exit_code) << inside.err;
+}
+
 }  // namespace
 #endif

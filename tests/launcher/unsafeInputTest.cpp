@@ -213,14 +213,6 @@ TEST(UnsafeInput, OutputWithoutReaderStopsNeitherLauncherNorTool)
         EXPECT_TRUE(file_exists(report));
         remove_tree(report);
     }
-#ifdef BRUMLET_TEST_JDK_HOME
-    // The JVM inside the launcher, echo first.
-    std::vector<EnvVar> env = clean_launcher_env();
-    env.push_back({"DRAVON_ROOTDIR", installation.root()});
-    env.push_back({"TEST_CHILD_EXIT", "3"});
-    RunResult inside = run_with_output_reader_gone({installation.launcher(), "--wrapper-verbose", in_process}, env);
-    EXPECT_EQ(3, inside.exit_code) << inside.err;
-#endif
 }
 
 }  // namespace
