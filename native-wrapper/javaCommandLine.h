@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "classCache.h"
 #include "commandLine.h"
 #include "osLayer.h"
 
@@ -49,6 +50,12 @@ public:
     // since java would take its classes from CLASSPATH or the current
     // directory instead.
     int run() override;
+
+    // With NATIVE_WRAP_CLASS_CACHE set and not empty, adds the class-data
+    // cache's options to the JVM options (see classCache.h), echoing why
+    // there are none when verbose. Nothing is looked at otherwise.
+    void prepare_class_cache();
+    const ClassCacheUse& get_class_cache() const { return class_cache; }
 
     // Consumes "--wrapper-load-jvm-in-process", "--re-exec-jni-with-env",
     // "--wrapper-add-jar..." (adding the jar after the first "="),
@@ -149,4 +156,5 @@ private:
     bool load_jvm_in_process;
     bool re_exec_jni_with_env;
     InvocationFunctions invocation;
+    ClassCacheUse class_cache;
 };

@@ -1,5 +1,6 @@
 // The OS layer on Windows. Every call uses the narrow ("A") variant.
 #include <windows.h>
+#include <aclapi.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -351,6 +352,131 @@ bool list_directory(const std::string& dir, std::vector<std::string>& names)
     } while (FindNextFileA(listing, &entry));
     FindClose(listing);
     return true;
+}
+
+namespace {
+
+std::int64_t ticks(const FILETIME& time)
+{
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+}
+
+// The SID of the user this process runs as, in a buffer of its own;
+// empty when the token cannot be read.
+std::vector<char> user_sid()
+{
+    std::vector<char> sid;
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return sid;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<char> buffer(size);
+    if (size > 0 && GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
+        PSID user = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+        sid.assign(static_cast<char*>(user), static_cast<char*>(user) + GetLengthSid(user));
+    }
+    CloseHandle(token);
+    return sid;
+}
+
+// Whether the object's access-control list lets only this user, SYSTEM and
+// the Administrators write, delete or re-permit it: Windows has no single
+// owner who alone decides, so a grant to anyone else counts as "another
+// user can write". Deny entries are not weighed against grants.
+bool only_user_writes(const std::string& path)
+{
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                              nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    std::vector<char> user = user_sid();
+    const DWORD writing = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_DELETE_CHILD | DELETE |
+                          WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+    // A missing list grants everyone everything.
+    bool only_user = dacl != nullptr && !user.empty();
+    for (DWORD i = 0; only_user && i < dacl->AceCount; ++i) {
+        ACE_HEADER* header = nullptr;
+        if (!GetAce(dacl, i, reinterpret_cast<void**>(&header)))
+            only_user = false;
+        else if (header->AceType == ACCESS_ALLOWED_ACE_TYPE && (header->AceFlags & INHERIT_ONLY_ACE) == 0) {
+            auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+            PSID sid = &ace->SidStart;
+            if ((ace->Mask & writing) != 0 && !EqualSid(sid, user.data()) && !IsWellKnownSid(sid, WinLocalSystemSid) &&
+                !IsWellKnownSid(sid, WinBuiltinAdministratorsSid))
+                only_user = false;
+        }
+    }
+    LocalFree(descriptor);
+    return only_user;
+}
+
+}  // namespace
+
+bool file_status(const std::string& path, FileStatus& status)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return false;
+    status.is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    status.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    status.modified = ticks(data.ftLastWriteTime);
+    status.private_to_user = only_user_writes(path);
+    return true;
+}
+
+bool make_private_directory(const std::string& dir)
+{
+    // One entry, inherited by everything below: full access for this user.
+    std::vector<char> user = user_sid();
+    if (user.empty())
+        return false;
+    std::vector<char> acl_buffer(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + user.size());
+    PACL acl = reinterpret_cast<PACL>(acl_buffer.data());
+    SECURITY_DESCRIPTOR descriptor;
+    if (!InitializeAcl(acl, static_cast<DWORD>(acl_buffer.size()), ACL_REVISION) ||
+        !AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, FILE_ALL_ACCESS,
+                               user.data()) ||
+        !InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) ||
+        !SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
+        return false;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, &descriptor, FALSE};
+    if (CreateDirectoryA(dir.c_str(), &attributes))
+        return true;
+    return GetLastError() == ERROR_ALREADY_EXISTS && is_directory(dir.c_str());
+}
+
+bool rename_file(const std::string& from, const std::string& to)
+{
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool touch_file(const std::string& path)
+{
+    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const bool set = SetFileTime(file, nullptr, nullptr, &now) != 0;
+    CloseHandle(file);
+    return set;
+}
+
+std::uint64_t free_disk_space(const std::string& dir)
+{
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExA(dir.c_str(), &available, nullptr, nullptr))
+        return 0;
+    return available.QuadPart;
+}
+
+long process_id()
+{
+    return static_cast<long>(GetCurrentProcessId());
 }
 
 void put_env(const std::string& name, const std::string& value)
