@@ -189,10 +189,10 @@ struct FileStatus {
 // The status of `path` (links followed); false when it cannot be had.
 bool file_status(const std::string& path, FileStatus& status);
 
-// Makes `dir` (its last level only) with access for this user alone, or,
-// when it exists, is this user's and is a directory, takes every right of
-// other users from it (POSIX; on Windows an existing one is left as it is).
-// False when it can be neither made nor found.
+// Makes `dir` (its last level only) with access for this user alone. An
+// existing directory of this user that only this user can write is made
+// readable by this user alone (POSIX; Windows leaves it as it is). False
+// when there is no directory at `dir` afterwards.
 bool make_private_directory(const std::string& dir);
 
 // Moves `from` to `to`, replacing a file there in one step; false on failure.

@@ -464,8 +464,10 @@ bool make_private_directory(const std::string& dir)
     if (errno != EEXIST || stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
         return false;
     // What the cache holds tells which tools a user runs: others may not
-    // read it either.
-    if (info.st_uid == geteuid() && (info.st_mode & (S_IRWXG | S_IRWXO)) != 0)
+    // read it either. One that others could write stays as it is: what
+    // they wrote would remain.
+    const mode_t others = S_IRWXG | S_IRWXO, others_write = S_IWGRP | S_IWOTH;
+    if (info.st_uid == geteuid() && (info.st_mode & others) != 0 && (info.st_mode & others_write) == 0)
         chmod(dir.c_str(), S_IRWXU);
     return true;
 }
