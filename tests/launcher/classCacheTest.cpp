@@ -28,16 +28,6 @@ std::string option_value(const std::vector<std::string>& words, const std::strin
     return "(none)";
 }
 
-// The value of an option in the text of a dry run.
-std::string option_in_text(const std::string& text, const std::string& prefix)
-{
-    std::size_t at = text.find(prefix);
-    if (at == std::string::npos)
-        return "(none)";
-    at += prefix.size();
-    return text.substr(at, text.find(' ', at) - at);
-}
-
 // The archive file that a pending one becomes: "DIR/KEY.PID.tmp" -> "DIR/KEY.jsa".
 std::string archive_of(const std::string& pending)
 {
@@ -101,6 +91,16 @@ TEST(ClassCache, OptionsAndArchivesWithAStandInJava)
 }
 
 #ifdef BRUMLET_TEST_JDK_HOME
+
+// The value of an option in the text of a dry run.
+std::string option_in_text(const std::string& text, const std::string& prefix)
+{
+    std::size_t at = text.find(prefix);
+    if (at == std::string::npos)
+        return "(none)";
+    at += prefix.size();
+    return text.substr(at, text.find(' ', at) - at);
+}
 
 // The Java test tool through the launcher with the cache, and through plain
 // java; the tool calls a method reflectively, of which a JVM that writes an
