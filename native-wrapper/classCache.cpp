@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <utility>
 
 #include "osLayer.h"
@@ -17,6 +18,7 @@ const char not_supported_note[] =
 const char no_base_archive_note[] = "Class cache not used: the runtime at '%s' has no class-data archive of its own.";
 const char unusable_dir_note[] = "Class cache not used: the directory '%s' cannot be made or another user can change it.";
 const char no_room_note[] = "Class cache not used: less than 256 MB left on the disk of '%s'.";
+const char own_sharing_note[] = "Class cache not used: the JVM options choose class-data sharing themselves.";
 
 const char use_option[] = "-XX:SharedArchiveFile=";
 const char create_option[] = "-XX:ArchiveClassesAtExit=";
@@ -26,6 +28,9 @@ const char create_option[] = "-XX:ArchiveClassesAtExit=";
 const char silence_option[] = "-Xlog:cds=off,cds+dynamic=off";
 // The variables whose options java gives the JVM besides its command line.
 const char* const option_variables[] = {"JDK_JAVA_OPTIONS", "JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS"};
+// Options that choose class-data sharing, or options from a file: with
+// sharing off, a JVM asked to write an archive ends at once with status 1.
+const char* const sharing_options[] = {"-Xshare", "Shared", "ArchiveClasses", "VMOptionsFile", "-XX:Flags", "@"};
 
 const char archive_suffix[] = ".jsa";
 const char pending_suffix[] = ".tmp";
@@ -112,6 +117,28 @@ void trim(const std::string& dir, std::int64_t now)
         os::delete_file(archives[i].second);
 }
 
+// The JVM options and the variables' values, in one text each.
+std::vector<std::string> all_options(const std::vector<std::string>& jvm_options)
+{
+    std::vector<std::string> all = jvm_options;
+    for (const char* variable : option_variables) {
+        const char* value = std::getenv(variable);
+        all.push_back(std::string(variable) + '=' + (value != nullptr ? value : ""));
+    }
+    return all;
+}
+
+bool chooses_sharing(const std::vector<std::string>& options)
+{
+    for (const std::string& option : options) {
+        for (const char* sharing : sharing_options) {
+            if (option.find(sharing) != std::string::npos)
+                return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 int release_major_version(const std::string& release_text)
@@ -141,12 +168,8 @@ std::string class_cache_key(const std::string& jre_dir, const std::vector<std::s
     for (const std::string& entry : classpath)
         add_file(key, entry);
     key += "options\n";
-    for (const std::string& option : jvm_options)
+    for (const std::string& option : all_options(jvm_options))
         key += option + '\n';
-    for (const char* variable : option_variables) {
-        const char* value = std::getenv(variable);
-        key += std::string(variable) + '=' + (value != nullptr ? value : "") + '\n';
-    }
     return digest(key);
 }
 
@@ -159,6 +182,10 @@ ClassCacheUse plan_class_cache(const std::string& dir, const std::string& jre_di
     if (!os::read_file_start(joined(jre_dir, "release"), release_read_limit, release, error) ||
         release_major_version(release) < first_dynamic_archive_version) {
         use.note = formatted(not_supported_note, jre_dir);
+        return use;
+    }
+    if (chooses_sharing(all_options(jvm_options))) {
+        use.note = own_sharing_note;
         return use;
     }
     // Without its own archive the JVM refuses a dynamic one with a warning

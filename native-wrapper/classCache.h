@@ -36,7 +36,9 @@ std::string class_cache_key(const std::string& jre_dir, const std::vector<std::s
 // archive of its key, or, when there is none, those that make this run
 // write it. No options (and a note) when the runtime is older than 13 or
 // its release file unreadable, when the directory cannot be made or
-// another user could change it, or when the disk has too little room.
+// another user could change it, when the disk has too little room, or when
+// the options (those from java's variables included) choose class-data
+// sharing themselves.
 ClassCacheUse plan_class_cache(const std::string& dir, const std::string& jre_dir,
                                const std::vector<std::string>& classpath, const std::vector<std::string>& jvm_options);
 

@@ -205,22 +205,35 @@ TEST(ClassCacheJdk, ParallelFirstRunsLeaveOneWholeArchive)
     expect_as_plain(plain, run.run({}), "cached run");
 }
 
-// A directory that cannot be made, is a file, or that others can write
-// changes nothing, silently; a verbose run tells why.
-TEST(ClassCacheJdk, UnusableDirectoriesChangeNothing)
+// A directory that cannot be made, is a file, or that others can write, and
+// options that turn class-data sharing off, change nothing, silently; a
+// verbose run tells why.
+TEST(ClassCacheJdk, CacheStaysOutWhereItCannotHelp)
 {
     JdkCacheRun run("3");
-    const RunResult plain = run.plain();
-    const std::string shared = run.scratch / "shared";
+    const std::string usable = run.scratch / "usable", shared = run.scratch / "shared";
     make_dir(shared);
-    std::filesystem::permissions(shared, std::filesystem::perms::all);
+    ASSERT_TRUE(let_everyone_write(shared));
     write_file(run.scratch / "a-file", "");
-    for (const std::string& dir : {run.scratch / "a-file", join(run.scratch / "missing", "cache"), shared}) {
-        SCOPED_TRACE(dir);
-        expect_as_plain(plain, run.run({}, dir), "unusable directory");
-        const std::string text = run.run(dry({}), dir).out;
+    const struct {
+        std::string dir;
+        std::string java_options;
+        std::string note;
+    } cases[] = {
+        {run.scratch / "a-file", "", "the directory '" + run.scratch / "a-file" + "'"},
+        {join(run.scratch / "missing", "cache"), "", "the directory '" + join(run.scratch / "missing", "cache") + "'"},
+        {shared, "", "the directory '" + shared + "'"},
+        {usable, "-Xshare:off", "class-data sharing"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dir + " " + c.java_options);
+        JdkCacheRun with_options("3");
+        with_options.env.push_back({"JDK_JAVA_OPTIONS", c.java_options});
+        expect_as_plain(with_options.plain(), with_options.run({}, c.dir), "cache left out");
+        const std::string text = with_options.run(dry({}), c.dir).out;
         EXPECT_EQ("(none)", option_in_text(text, "-XX:"));
-        EXPECT_NE(std::string::npos, text.find("Class cache not used: the directory '" + dir + "'")) << text;
+        EXPECT_NE(std::string::npos, text.find("Class cache not used: ")) << text;
+        EXPECT_NE(std::string::npos, text.find(c.note)) << text;
     }
     EXPECT_TRUE(list_dir(shared).empty());
 }

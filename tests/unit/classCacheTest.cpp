@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <set>
 #include <string>
 #include <thread>
@@ -106,18 +105,20 @@ TEST(ClassCache, PlansUseOnlyOfPrivateArchivesOfANewEnoughRuntime)
     EXPECT_TRUE(next.pending_archive.empty());
 
     EXPECT_TRUE(plan_class_cache(cache, old_jre, {jar}, {}).jvm_options.empty());
+    EXPECT_TRUE(plan_class_cache(cache, jre, {jar}, {"-Xshare:off"}).jvm_options.empty());
+    {
+        ScopedEnv own_archive("JDK_JAVA_OPTIONS", "-XX:SharedArchiveFile=own.jsa");
+        EXPECT_TRUE(plan_class_cache(cache, jre, {jar}, {}).jvm_options.empty());
+    }
     write_file(dir / "a-file", "");
     EXPECT_TRUE(plan_class_cache(dir / "a-file", jre, {jar}, {}).jvm_options.empty());
     EXPECT_TRUE(plan_class_cache(join(dir / "missing", "cache"), jre, {jar}, {}).jvm_options.empty());
-    if (!on_windows) {
-        namespace fs = std::filesystem;
-        fs::permissions(first.archive, fs::perms::group_write, fs::perm_options::add);
-        EXPECT_FALSE(plan_class_cache(cache, jre, {jar}, {}).pending_archive.empty());
-        fs::permissions(cache, fs::perms::others_write, fs::perm_options::add);
-        const ClassCacheUse shared = plan_class_cache(cache, jre, {jar}, {});
-        EXPECT_TRUE(shared.jvm_options.empty());
-        EXPECT_FALSE(shared.note.empty());
-    }
+    ASSERT_TRUE(let_everyone_write(first.archive));
+    EXPECT_FALSE(plan_class_cache(cache, jre, {jar}, {}).pending_archive.empty());
+    ASSERT_TRUE(let_everyone_write(cache));
+    const ClassCacheUse shared = plan_class_cache(cache, jre, {jar}, {});
+    EXPECT_TRUE(shared.jvm_options.empty());
+    EXPECT_FALSE(shared.note.empty());
 }
 
 // Only an archive the JVM wrote whole is moved into place, and the
