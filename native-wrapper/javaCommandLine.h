@@ -45,8 +45,9 @@ public:
     // otherwise through the Java executable (the base's run), which on
     // POSIX replaces this process and returns only a failure; a run that
     // makes a class-data archive waits for java instead, to move the
-    // archive into place. Either way the java command text is built first and echoed when
-    // verbose, and nothing runs when execution is disabled (status 0).
+    // archive into place. Either way the java command text is built first
+    // and echoed when verbose, and nothing runs when execution is disabled
+    // (status 0).
     // Without a single jar on the class path nothing is echoed, started or
     // loaded: a message names the directories searched and the result is -1,
     // since java would take its classes from CLASSPATH or the current
