@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
 #include "commandText.h"
 #include "envUtils.h"
 #include "osLayer.h"
+#include "vlkConfig.h"
 #include "wrapAssert.h"
 
 namespace {
@@ -154,9 +156,34 @@ int JavaCommandLine::run()
         std::fprintf(err_stream, "Error - no jar files found%s.\n", dirs.c_str());
         return -1;
     }
+    prepare_class_cache();
     if (load_jvm_in_process)
         return run_in_process();
-    return CommandLine::run();
+    if (class_cache.pending_archive.empty())
+        return CommandLine::run();
+    // The run that writes an archive waits for java to end, to move the
+    // archive into place then.
+    process_replacement_allowed = false;
+    const int status = CommandLine::run();
+    finish_class_cache(class_cache);
+    return status;
+}
+
+void JavaCommandLine::prepare_class_cache()
+{
+    const char* dir = std::getenv(class_cache_variable);
+    if (dir == nullptr || dir[0] == '\0')
+        return;
+    // The key holds the options as the JVM gets them and the class path in
+    // its order.
+    apply_heap_sizes();
+    get_classpath();
+    const std::vector<std::string> classpath(classpath_jar_array.begin(),
+                                             classpath_jar_array.begin() + num_of_classpath_jars);
+    class_cache = plan_class_cache(dir, get_jre_dir(), classpath, jvm_options);
+    jvm_options.insert(jvm_options.end(), class_cache.jvm_options.begin(), class_cache.jvm_options.end());
+    if (verbose && !class_cache.note.empty())
+        echo(class_cache.note);
 }
 
 bool JavaCommandLine::is_jar_name(const std::string& text)

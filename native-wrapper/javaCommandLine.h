@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "classCache.h"
 #include "commandLine.h"
 #include "osLayer.h"
 
@@ -42,13 +43,21 @@ public:
     // Runs the tool and returns the exit status: with
     // "--wrapper-load-jvm-in-process" inside this process (run_in_process),
     // otherwise through the Java executable (the base's run), which on
-    // POSIX replaces this process and returns only a failure. Either way the java command text is built first and echoed when
-    // verbose, and nothing runs when execution is disabled (status 0).
+    // POSIX replaces this process and returns only a failure; a run that
+    // makes a class-data archive waits for java instead, to move the
+    // archive into place. Either way the java command text is built first
+    // and echoed when verbose, and nothing runs when execution is disabled
+    // (status 0).
     // Without a single jar on the class path nothing is echoed, started or
     // loaded: a message names the directories searched and the result is -1,
     // since java would take its classes from CLASSPATH or the current
     // directory instead.
     int run() override;
+
+    // With NATIVE_WRAP_CLASS_CACHE set and not empty, adds the class-data
+    // cache's options to the JVM options (see classCache.h), echoing why
+    // there are none when verbose. Nothing is looked at otherwise.
+    void prepare_class_cache();
 
     // Consumes "--wrapper-load-jvm-in-process", "--re-exec-jni-with-env",
     // "--wrapper-add-jar..." (adding the jar after the first "="),
@@ -149,4 +158,5 @@ private:
     bool load_jvm_in_process;
     bool re_exec_jni_with_env;
     InvocationFunctions invocation;
+    ClassCacheUse class_cache;
 };

@@ -177,6 +177,42 @@ bool is_directory(const char* path);
 // directory cannot be listed.
 bool list_directory(const std::string& dir, std::vector<std::string>& names);
 
+// ---- Files of the class-data cache ----
+
+// What the class-data cache asks of a file or directory.
+struct FileStatus {
+    bool is_directory = false;
+    std::uint64_t size = 0;
+    // Last change in 100-nanosecond ticks from an epoch of the port's own:
+    // only compared with other such times.
+    std::int64_t modified = 0;
+    // No other user can change it: this user owns it (POSIX) and neither
+    // group nor others may write it; on Windows no access-control entry for
+    // anyone but this user, SYSTEM or the Administrators grants writing.
+    bool private_to_user = false;
+};
+
+// The status of `path` (links followed); false when it cannot be had.
+bool file_status(const std::string& path, FileStatus& status);
+
+// Makes `dir` (its last level only) with access for this user alone. An
+// existing directory of this user that only this user can write is made
+// readable by this user alone (POSIX; Windows leaves it as it is). False
+// when there is no directory at `dir` afterwards.
+bool make_private_directory(const std::string& dir);
+
+// Moves `from` to `to`, replacing a file there in one step; false on failure.
+bool rename_file(const std::string& from, const std::string& to);
+
+// Sets the last change of `path` to now; false on failure.
+bool touch_file(const std::string& path);
+
+// The bytes this user may still write on the disk of `dir`; 0 when unknown.
+std::uint64_t free_disk_space(const std::string& dir);
+
+// This process's id.
+long process_id();
+
 // Writes a variable into the process environment, for this process and its
 // children; an empty value removes the variable.
 void put_env(const std::string& name, const std::string& value);

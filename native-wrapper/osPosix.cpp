@@ -7,6 +7,7 @@
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -441,6 +442,57 @@ bool list_directory(const std::string& dir, std::vector<std::string>& names)
     }
     close(listing);
     return true;
+}
+
+bool file_status(const std::string& path, FileStatus& status)
+{
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0)
+        return false;
+    status.is_directory = S_ISDIR(info.st_mode);
+    status.size = static_cast<std::uint64_t>(info.st_size);
+    status.modified = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 10000000 + info.st_mtim.tv_nsec / 100;
+    status.private_to_user = info.st_uid == geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    return true;
+}
+
+bool make_private_directory(const std::string& dir)
+{
+    if (mkdir(dir.c_str(), S_IRWXU) == 0)
+        return true;
+    struct stat info;
+    if (errno != EEXIST || stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return false;
+    // What the cache holds tells which tools a user runs: others may not
+    // read it either. One that others could write stays as it is: what
+    // they wrote would remain.
+    const mode_t others = S_IRWXG | S_IRWXO, others_write = S_IWGRP | S_IWOTH;
+    if (info.st_uid == geteuid() && (info.st_mode & others) != 0 && (info.st_mode & others_write) == 0)
+        chmod(dir.c_str(), S_IRWXU);
+    return true;
+}
+
+bool rename_file(const std::string& from, const std::string& to)
+{
+    return rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool touch_file(const std::string& path)
+{
+    return utimensat(AT_FDCWD, path.c_str(), nullptr, 0) == 0;
+}
+
+std::uint64_t free_disk_space(const std::string& dir)
+{
+    struct statvfs info;
+    if (statvfs(dir.c_str(), &info) != 0)
+        return 0;
+    return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+}
+
+long process_id()
+{
+    return static_cast<long>(getpid());
 }
 
 void put_env(const std::string& name, const std::string& value)

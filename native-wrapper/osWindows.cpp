@@ -2,6 +2,7 @@
 // through the manifest); paths go to the wide ("W") calls, which take them
 // at any length, and come back whole.
 #include <windows.h>
+#include <aclapi.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -590,6 +591,199 @@ bool list_directory(const std::string& dir, std::vector<std::string>& names)
     return true;
 }
 
+namespace {
+
+// advapi32 (the registry, the security of the class cache) and user32 (the
+// broadcast) serve only the machine environment's reader and writer and the
+// class cache. Imported, they would be loaded and initialised at every start
+// of the launcher, user32 at about the cost of a whole process start under
+// Wine; bound on first use, only those calls pay. Both come from the system
+// directory, whatever else is on the search path, and stay loaded.
+HMODULE load_system_library(const char* name)
+{
+    return LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+// `module`'s entry `name` as the function type it is called through; null
+// when either is missing.
+template <typename Function>
+void bind_entry(HMODULE module, const char* name, Function& function)
+{
+    function = module != nullptr ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)))
+                                 : nullptr;
+}
+
+
+// The security entries of advapi32 that the class cache needs.
+struct SecurityFunctions {
+    decltype(&OpenProcessToken) open_process_token;
+    decltype(&GetTokenInformation) get_token_information;
+    decltype(&GetLengthSid) get_length_sid;
+    decltype(&GetNamedSecurityInfoW) get_named_security_info;
+    decltype(&GetAce) get_ace;
+    decltype(&EqualSid) equal_sid;
+    decltype(&IsWellKnownSid) is_well_known_sid;
+    decltype(&InitializeAcl) initialize_acl;
+    decltype(&AddAccessAllowedAceEx) add_access_allowed_ace_ex;
+    decltype(&InitializeSecurityDescriptor) initialize_security_descriptor;
+    decltype(&SetSecurityDescriptorDacl) set_security_descriptor_dacl;
+    decltype(&SetSecurityDescriptorControl) set_security_descriptor_control;
+    bool bound() const
+    {
+        return open_process_token && get_token_information && get_length_sid && get_named_security_info && get_ace &&
+               equal_sid && is_well_known_sid && initialize_acl && add_access_allowed_ace_ex &&
+               initialize_security_descriptor && set_security_descriptor_dacl && set_security_descriptor_control;
+    }
+};
+
+const SecurityFunctions& security()
+{
+    static const SecurityFunctions functions = [] {
+        const HMODULE advapi32 = load_system_library("advapi32.dll");
+        SecurityFunctions bound;
+        bind_entry(advapi32, "OpenProcessToken", bound.open_process_token);
+        bind_entry(advapi32, "GetTokenInformation", bound.get_token_information);
+        bind_entry(advapi32, "GetLengthSid", bound.get_length_sid);
+        bind_entry(advapi32, "GetNamedSecurityInfoW", bound.get_named_security_info);
+        bind_entry(advapi32, "GetAce", bound.get_ace);
+        bind_entry(advapi32, "EqualSid", bound.equal_sid);
+        bind_entry(advapi32, "IsWellKnownSid", bound.is_well_known_sid);
+        bind_entry(advapi32, "InitializeAcl", bound.initialize_acl);
+        bind_entry(advapi32, "AddAccessAllowedAceEx", bound.add_access_allowed_ace_ex);
+        bind_entry(advapi32, "InitializeSecurityDescriptor", bound.initialize_security_descriptor);
+        bind_entry(advapi32, "SetSecurityDescriptorDacl", bound.set_security_descriptor_dacl);
+        bind_entry(advapi32, "SetSecurityDescriptorControl", bound.set_security_descriptor_control);
+        return bound;
+    }();
+    return functions;
+}
+
+std::int64_t ticks(const FILETIME& time)
+{
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+}
+
+// The SID of the user this process runs as, in a buffer of its own;
+// empty when the token cannot be read.
+std::vector<char> user_sid()
+{
+    std::vector<char> sid;
+    HANDLE token = nullptr;
+    if (!security().bound() || !security().open_process_token(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return sid;
+    DWORD size = 0;
+    security().get_token_information(token, TokenUser, nullptr, 0, &size);
+    std::vector<char> buffer(size);
+    if (size > 0 && security().get_token_information(token, TokenUser, buffer.data(), size, &size)) {
+        PSID user = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+        sid.assign(static_cast<char*>(user), static_cast<char*>(user) + security().get_length_sid(user));
+    }
+    CloseHandle(token);
+    return sid;
+}
+
+// Whether the object's access-control list lets only this user, SYSTEM and
+// the Administrators write, delete or re-permit it: Windows has no single
+// owner who alone decides, so a grant to anyone else counts as "another
+// user can write". Deny entries are not weighed against grants.
+bool only_user_writes(const std::string& path)
+{
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!security().bound() ||
+        security().get_named_security_info(long_path(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                           nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    std::vector<char> user = user_sid();
+    const DWORD writing = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_DELETE_CHILD | DELETE |
+                          WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+    // A missing list grants everyone everything.
+    bool only_user = dacl != nullptr && !user.empty();
+    for (DWORD i = 0; only_user && i < dacl->AceCount; ++i) {
+        ACE_HEADER* header = nullptr;
+        if (!security().get_ace(dacl, i, reinterpret_cast<void**>(&header)))
+            only_user = false;
+        else if (header->AceType == ACCESS_ALLOWED_ACE_TYPE && (header->AceFlags & INHERIT_ONLY_ACE) == 0) {
+            auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+            PSID sid = &ace->SidStart;
+            const bool trusted = security().equal_sid(sid, user.data()) ||
+                                 security().is_well_known_sid(sid, WinLocalSystemSid) ||
+                                 security().is_well_known_sid(sid, WinBuiltinAdministratorsSid);
+            if ((ace->Mask & writing) != 0 && !trusted)
+                only_user = false;
+        }
+    }
+    LocalFree(descriptor);
+    return only_user;
+}
+
+}  // namespace
+
+bool file_status(const std::string& path, FileStatus& status)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(long_path(path).c_str(), GetFileExInfoStandard, &data))
+        return false;
+    status.is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    status.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    status.modified = ticks(data.ftLastWriteTime);
+    status.private_to_user = only_user_writes(path);
+    return true;
+}
+
+bool make_private_directory(const std::string& dir)
+{
+    // One entry, inherited by everything below: full access for this user.
+    std::vector<char> user = user_sid();
+    if (user.empty())
+        return false;
+    std::vector<char> acl_buffer(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + user.size());
+    PACL acl = reinterpret_cast<PACL>(acl_buffer.data());
+    SECURITY_DESCRIPTOR descriptor;
+    if (!security().initialize_acl(acl, static_cast<DWORD>(acl_buffer.size()), ACL_REVISION) ||
+        !security().add_access_allowed_ace_ex(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, FILE_ALL_ACCESS,
+                               user.data()) ||
+        !security().initialize_security_descriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        !security().set_security_descriptor_dacl(&descriptor, TRUE, acl, FALSE) ||
+        !security().set_security_descriptor_control(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
+        return false;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, &descriptor, FALSE};
+    if (CreateDirectoryW(long_path(dir).c_str(), &attributes))
+        return true;
+    return GetLastError() == ERROR_ALREADY_EXISTS && is_directory(dir.c_str());
+}
+
+bool rename_file(const std::string& from, const std::string& to)
+{
+    return MoveFileExW(long_path(from).c_str(), long_path(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool touch_file(const std::string& path)
+{
+    HANDLE file = CreateFileW(long_path(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const bool set = SetFileTime(file, nullptr, nullptr, &now) != 0;
+    CloseHandle(file);
+    return set;
+}
+
+std::uint64_t free_disk_space(const std::string& dir)
+{
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExW(long_path(dir).c_str(), &available, nullptr, nullptr))
+        return 0;
+    return available.QuadPart;
+}
+
+long process_id()
+{
+    return static_cast<long>(GetCurrentProcessId());
+}
+
 void put_env(const std::string& name, const std::string& value)
 {
     // The C runtime's update also reaches SetEnvironmentVariableA, so
@@ -670,26 +864,6 @@ std::u16string decode_arg(const std::string& text)
 namespace {
 
 const char machine_env_key[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
-
-// advapi32 (the registry) and user32 (the broadcast) serve only the machine
-// environment's reader and writer. Imported, they would be loaded and
-// initialised at every start of the launcher, user32 at about the cost of a
-// whole process start under Wine; bound on first use, only those calls pay.
-// Both come from the system directory, whatever else is on the search path,
-// and stay loaded.
-HMODULE load_system_library(const char* name)
-{
-    return LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
-
-// `module`'s entry `name` as the function type it is called through; null
-// when either is missing.
-template <typename Function>
-void bind_entry(HMODULE module, const char* name, Function& function)
-{
-    function = module != nullptr ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)))
-                                 : nullptr;
-}
 
 struct RegistryFunctions {
     decltype(&RegOpenKeyExA) open_key;

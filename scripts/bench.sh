@@ -14,15 +14,15 @@ cd "$top"
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 if [ $quick -eq 1 ]; then
-    runs=5 jvm_runs=3 warmup=1 rounds=1 jar_counts="10 100" arg_counts="10 1000"
+    runs=5 jvm_runs=3 cache_runs=3 warmup=1 rounds=1 jar_counts="10 100" arg_counts="10 1000"
 else
     # Many short rounds: this machine's speed drifts within seconds, and a
     # round's ratio is only as good as the closeness in time of its two medians.
-    runs=500 jvm_runs=300 warmup=3 rounds=20 jar_counts="10 100 1000 10000" arg_counts="10 1000 100000"
+    runs=500 jvm_runs=300 cache_runs=40 warmup=3 rounds=20 jar_counts="10 100 1000 10000" arg_counts="10 1000 100000"
 fi
 
 ensure_packages cmake make gcc g++ openjdk-17-jdk-headless hyperfine gnuplot-nox time \
-    g++-mingw-w64-x86-64-posix wine64 wine
+    g++-mingw-w64-x86-64-posix wine64 wine checkstyle
 
 # quietly COMMAND...: runs it, showing its output only when it fails.
 quietly() {
@@ -156,6 +156,57 @@ DRAVON_ROOTDIR=$suite bench "$scratch/jdk.csv" "$jvm_runs" \
 add_row "child launch vs. plain \`java\`" child java "$scratch/jdk.csv" 1.02
 add_row "in-process launch vs. plain \`java\`" in-process java "$scratch/jdk.csv" 0.97
 
+echo "== The class-data cache on a real tool (Debian's checkstyle) against plain java"
+# The jars of Debian's own checkstyle command, beside the launcher, and a
+# Brumlet main that calls checkstyle's.
+cs=$scratch/checkstyle
+mkdir -p "$cs/bin64" "$cs/classes"
+for jar in antlr antlr4-runtime commons-lang3 commons-beanutils commons-collections3 guava commons-cli \
+    commons-logging picocli Saxon-HE reflections checkstyle; do
+    cp -L "/usr/share/java/$jar.jar" "$cs/bin64/"
+done
+javac -d "$cs/classes" -cp "$cs/bin64/checkstyle.jar" bench/checkstyle/com/velkor/brumlet/Brumlet.java
+jar cf "$cs/bin64/brumlet.jar" -C "$cs/classes" .
+cp build/bench/brumlet "$cs/bin64/"
+ln -s "$jdk" "$cs/bin64/jre64"
+cs_cp=$(find "$cs/bin64" -name '*.jar' | LC_ALL=C sort | paste -sd:)
+cs_args="-c /sun_checks.xml $top/bench/tool/com/velkor/brumlet/Brumlet.java"
+warm=$scratch/cache-warm first_child=$scratch/cache-first-child first_inside=$scratch/cache-first-inside
+cs_java="env NATIVE_WRAP_CLASS_CACHE= $jdk/bin/java -cp $cs_cp com.velkor.brumlet.Brumlet $cs_args"
+cs_launcher() { echo "env NATIVE_WRAP_CLASS_CACHE=$1 DRAVON_ROOTDIR=$cs $cs/bin64/brumlet $2 $cs_args"; }
+inside=--wrapper-load-jvm-in-process
+# Every run's output and status beside plain java's, the first runs of both
+# modes making the warm cache's archive.
+$cs_java >"$scratch/cs.out" 2>"$scratch/cs.err" && cs_status=0 || cs_status=$?
+for run in "$warm|" "$warm|" "$first_inside|$inside" "$warm|$inside"; do
+    $(cs_launcher "${run%%|*}" "${run#*|}") >"$scratch/run.out" 2>"$scratch/run.err" && status=0 || status=$?
+    if [ $status -ne $cs_status ] || ! cmp -s "$scratch/cs.out" "$scratch/run.out" ||
+        ! cmp -s "$scratch/cs.err" "$scratch/run.err"; then
+        echo "The run '$(cs_launcher "${run%%|*}" "${run#*|}")' differs from plain java's" >&2
+        exit 1
+    fi
+done
+[ "$(ls "$warm")" ] || { echo "No archive in $warm" >&2; exit 1; }
+# The first runs start with an empty cache each time (the emptying is not
+# timed); rounds as in bench, each starting one command further on.
+cs_names=(java cached-child cached-in-process first-child first-in-process)
+cs_commands=("$cs_java" "$(cs_launcher "$warm" "")" "$(cs_launcher "$warm" "$inside")"
+    "$(cs_launcher "$first_child" "")" "$(cs_launcher "$first_inside" "$inside")")
+cs_prepares=(true true true "rm -rf $first_child" "rm -rf $first_inside")
+for ((round = 1; round <= rounds; round++)); do
+    named=()
+    for ((k = 0; k < 5; k++)); do
+        i=$(((k + round) % 5))
+        named+=(--prepare "${cs_prepares[i]}" -n "${cs_names[i]}" "${cs_commands[i]}")
+    done
+    hyperfine -N -i --style none --warmup 1 --runs $((cache_runs / rounds > 0 ? cache_runs / rounds : 1)) \
+        --export-csv "$scratch/cache.csv.$round" "${named[@]}" >/dev/null 2>>"$scratch/hyperfine.log"
+done
+add_row "checkstyle, child launch with an archive in the cache vs. plain \`java\`" cached-child java "$scratch/cache.csv" 0.85
+add_row "checkstyle, in-process launch with an archive in the cache vs. plain \`java\`" cached-in-process java "$scratch/cache.csv" 0.85
+add_row "checkstyle, child launch that makes the archive vs. plain \`java\`" first-child java "$scratch/cache.csv" 1.7
+add_row "checkstyle, in-process launch that makes the archive vs. plain \`java\`" first-in-process java "$scratch/cache.csv" 1.7
+
 echo "== Dry run with 1,000 jars and 10,000 arguments"
 make_suite "$scratch/suite-1000" 1000
 args=$(seq -f 'a%g' 10000 | tr '\n' ' ')
@@ -215,7 +266,7 @@ machine="$(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $(nproc) cores
     echo "# Benchmarks"
     echo
     echo "Written by \`scripts/bench.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC')."
-    echo "Machine: $machine. Medians of hyperfine \`-N\` runs ($runs per case; $jvm_runs with a JVM or Wine), all in one run, in $rounds rounds that take launcher and floor in turn, each round starting with the next command; a ratio is the median of the rounds' ratios."
+    echo "Machine: $machine. Medians of hyperfine \`-N\` runs ($runs per case; $jvm_runs with a JVM or Wine; $cache_runs of checkstyle), all in one run, in $rounds rounds that take launcher and floor in turn, each round starting with the next command; a ratio is the median of the rounds' ratios."
     echo
     echo "| Case | launcher (ms) | floor (ms) | ratio | goal | |"
     echo "|---|---|---|---|---|---|"

@@ -71,7 +71,7 @@ std::vector<EnvVar> clean_launcher_env()
                              "TEST_CHILD_STDOUT_HEX", "TEST_CHILD_STDOUT_REPEAT", "TEST_TOOL_ACTION",
                              "TEST_TOOL_SLEEP_MS", "BRUMLET_TEST_PROFILE", "RUNTIME_DOUBLE_LOG", "JVM_DOUBLE_MODE",
                              "TEST_CHILD_HOOK", "TEST_CHILD_READY", "TEST_CHILD_SLEEP_MS", "TEST_CHILD_DETACHED",
-                             "TEST_CHILD_LATE_WRITE"})
+                             "TEST_CHILD_LATE_WRITE", "NATIVE_WRAP_CLASS_CACHE"})
         env.push_back(unset(name));
     return env;
 }

@@ -128,6 +128,9 @@ void copy_file(const std::string& from, const std::string& to);  // keeps it exe
 std::vector<std::string> list_dir(const std::string& dir);  // without "." and ".."
 // A symbolic link at `link` to `target`; false where it cannot be made.
 bool make_symlink(const std::string& target, const std::string& link);
+// Lets every user write `path` (POSIX: the group and others write bits;
+// Windows: an access entry that grants Everyone writing); false on failure.
+bool let_everyone_write(const std::string& path);
 
 // Changes a variable and restores the old state when the object dies.
 class ScopedEnv {

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -193,6 +194,12 @@ RunResult run_with_output_reader_gone(const std::vector<std::string>& argv, cons
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.err = read_file(outputs / "err");
     return result;
+}
+
+bool let_everyone_write(const std::string& path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && chmod(path.c_str(), info.st_mode | S_IWGRP | S_IWOTH) == 0;
 }
 
 }  // namespace testing_support

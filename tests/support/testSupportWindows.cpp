@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <aclapi.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -300,6 +301,30 @@ RunResult run_with_output_reader_gone(const std::vector<std::string>& argv, cons
     result.exit_code = static_cast<int>(code);
     result.err = read_file(outputs / "err");
     return result;
+}
+
+bool let_everyone_write(const std::string& path)
+{
+    PACL old_dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &old_dacl,
+                              nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    char everyone[] = "EVERYONE";
+    EXPLICIT_ACCESSA access = {};
+    access.grfAccessPermissions = GENERIC_WRITE;
+    access.grfAccessMode = GRANT_ACCESS;
+    access.grfInheritance = NO_INHERITANCE;
+    access.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
+    access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    access.Trustee.ptstrName = everyone;
+    PACL new_dacl = nullptr;
+    bool done = SetEntriesInAclA(1, &access, old_dacl, &new_dacl) == ERROR_SUCCESS &&
+                SetNamedSecurityInfoA(const_cast<char*>(path.c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                      nullptr, nullptr, new_dacl, nullptr) == ERROR_SUCCESS;
+    LocalFree(new_dacl);
+    LocalFree(descriptor);
+    return done;
 }
 
 }  // namespace testing_support
