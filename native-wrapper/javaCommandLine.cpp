@@ -175,12 +175,10 @@ void JavaCommandLine::prepare_class_cache()
     if (dir == nullptr || dir[0] == '\0')
         return;
     // The key holds the options as the JVM gets them and the class path in
-    // its order.
+    // its order (get_classpath sorts the entries).
     apply_heap_sizes();
     get_classpath();
-    const std::vector<std::string> classpath(classpath_jar_array.begin(),
-                                             classpath_jar_array.begin() + num_of_classpath_jars);
-    class_cache = plan_class_cache(dir, get_jre_dir(), classpath, jvm_options);
+    class_cache = plan_class_cache(dir, get_jre_dir(), classpath_jar_array, jvm_options);
     jvm_options.insert(jvm_options.end(), class_cache.jvm_options.begin(), class_cache.jvm_options.end());
     if (verbose && !class_cache.note.empty())
         echo(class_cache.note);

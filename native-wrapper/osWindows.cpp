@@ -154,13 +154,13 @@ std::wstring long_path(const std::string& path)
 
 // A path that the system gave with the "\\?\" prefix in the form users
 // write, which the launcher's normalisation of paths can take.
-std::string without_long_prefix(const std::wstring& path)
+std::wstring without_long_prefix(const std::wstring& path)
 {
     if (starts_with(path, long_unc_prefix))
-        return "\\\\" + narrow(path.substr(std::wcslen(long_unc_prefix)));
+        return L"\\\\" + path.substr(std::wcslen(long_unc_prefix));
     if (starts_with(path, long_prefix))
-        return narrow(path.substr(std::wcslen(long_prefix)));
-    return narrow(path);
+        return path.substr(std::wcslen(long_prefix));
+    return path;
 }
 
 // The short (8.3) form of `path`, which is of any length; `path` itself in
@@ -172,11 +172,7 @@ std::wstring short_path(const std::string& path)
     if (!read_whole([&](wchar_t* buffer, DWORD size) { return GetShortPathNameW(long_form.c_str(), buffer, size); },
                     short_form))
         return long_form;
-    if (starts_with(short_form, long_unc_prefix))
-        return L"\\\\" + short_form.substr(std::wcslen(long_unc_prefix));
-    if (starts_with(short_form, long_prefix))
-        return short_form.substr(std::wcslen(long_prefix));
-    return short_form;
+    return without_long_prefix(short_form);
 }
 
 // The temporary directory where GetTempPath cannot give it, as it gives at
@@ -557,7 +553,7 @@ bool get_executable_path(std::string& path, Failure& failure)
         failure = {"GetModuleFileName", last_error()};
         return false;
     }
-    path = without_long_prefix(wide);
+    path = narrow(without_long_prefix(wide));
     return true;
 }
 
@@ -568,7 +564,7 @@ bool get_current_directory(std::string& dir, Failure& failure)
         failure = {"GetCurrentDirectory", last_error()};
         return false;
     }
-    dir = without_long_prefix(wide);
+    dir = narrow(without_long_prefix(wide));
     return true;
 }
 

@@ -17,14 +17,6 @@ namespace {
 using namespace launcher_testing;
 using namespace testing_support;
 
-std::string first_line(const std::string& text)
-{
-    std::string line = text.substr(0, text.find('\n'));
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-    return line;
-}
-
 // The native test child takes any bytes on POSIX; on Windows, where the
 // launcher and the tests run in the UTF-8 code page, any text.
 std::vector<std::string> awkward_byte_args()

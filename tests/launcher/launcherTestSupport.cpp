@@ -27,6 +27,14 @@ std::string plain_newlines(const std::string& text)
     return out;
 }
 
+std::string first_line(const std::string& text)
+{
+    std::string line = text.substr(0, text.find('\n'));
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return line;
+}
+
 std::string java_below(const std::string& jre_dir)
 {
     return join(join(jre_dir, "bin"), std::string("java") + exe_suffix);

@@ -20,6 +20,9 @@ std::vector<std::string> dry(std::vector<std::string> args);
 // a line feed on Windows.
 std::string plain_newlines(const std::string& text);
 
+// The text up to its first line break, without a "\r" before it.
+std::string first_line(const std::string& text);
+
 // bin/java(.exe) below a Java runtime directory.
 std::string java_below(const std::string& jre_dir);
 

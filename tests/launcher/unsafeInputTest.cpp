@@ -15,11 +15,6 @@ using namespace testing_support;
 
 const char in_process[] = "--wrapper-load-jvm-in-process";
 
-std::string first_line(const std::string& text)
-{
-    return plain_newlines(text).substr(0, plain_newlines(text).find('\n'));
-}
-
 // A heap value with a space, a quote or a whole command line in it is one
 // word for the JVM, which refuses it as a size: the tool never runs.
 TEST(UnsafeInput, HeapValueIsOneJvmOptionWord)
