@@ -1,5 +1,5 @@
 // Pieces of the in-process launch: the splash option's image name, loaded
-// libraries, and arguments decoded for Java.
+// libraries.
 #include <gtest/gtest.h>
 
 #include "javaCommandLine.h"
@@ -45,31 +45,6 @@ TEST(Library, LoadsFindsAndKeepsTheReasonOfAFailure)
     os::Library moved = std::move(system);
     EXPECT_FALSE(system.loaded());
     EXPECT_TRUE(moved.loaded());
-}
-
-TEST(ArgumentDecoding, Utf8BecomesUtf16WithEachBrokenPartReplaced)
-{
-    if (on_windows)
-        GTEST_SKIP() << "Windows decodes the ANSI code page (tested through the JVM double)";
-    const std::u16string r = u"\xFFFD";
-    const struct {
-        const char* bytes;
-        std::u16string text;
-    } cases[] = {
-        {"", u""},
-        {"caf\xc3\xa9", u"caf\u00e9"},
-        {"\xf0\x9f\x98\x80", u"\U0001F600"},
-        {"\xff", r},
-        {"a\x80z", u"a" + r + u"z"},
-        {"\xe2\x82z", r + u"z"},               // a cut sequence is one replacement
-        {"\xe2\x82", r},
-        {"\xc0\xaf", r + r},                   // overlong: no valid start
-        {"\xe0\x80\x80", r + r + r},
-        {"\xed\xa0\x80", r},                   // an encoded surrogate, as java reads it
-        {"\xf4\x90\x80\x80", r + r + r + r},   // beyond U+10FFFF
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.text, os::decode_arg(c.bytes)) << testing_support::to_hex(c.bytes);
 }
 
 }  // namespace
