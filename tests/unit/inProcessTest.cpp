@@ -1,8 +1,9 @@
 // Pieces of the in-process launch: the splash option's image name, loaded
-// libraries.
+// libraries, argument files and sizes as java reads them.
 #include <gtest/gtest.h>
 
 #include "javaCommandLine.h"
+#include "launcherOptions.h"
 #include "osLayer.h"
 #include "testSupport.h"
 
@@ -45,6 +46,30 @@ TEST(Library, LoadsFindsAndKeepsTheReasonOfAFailure)
     os::Library moved = std::move(system);
     EXPECT_FALSE(system.loaded());
     EXPECT_TRUE(moved.loaded());
+}
+
+TEST(JavaLauncherOptions, ArgumentFileWordsAndSizesAsJavaReadsThem)
+{
+    using Words = std::vector<std::string>;
+    const struct {
+        const char* content;
+        Words words;
+    } files[] = {
+        {" a\tb\n\nc", {"a", "b", "c"}},
+        {"'a b'\"c 'd\" e\\f", {"a bc 'd", "e\\f"}},        // a backslash escapes only inside quotes
+        {"\"a\\n\\\\\\\"\" \"b\\\n   c\"", {"a\n\\\"", "bc"}},  // escapes; a continued line
+        {"a#b\n\"c\"d#e\nf # g", {"cf"}},  // as java: a comment takes what the word read since its last quote
+        {"\"\" \"open", {"", "open"}},
+    };
+    for (const auto& c : files)
+        EXPECT_EQ(c.words, argument_file_words(c.content)) << c.content;
+
+    std::uint64_t size = 0;
+    EXPECT_TRUE(parse_java_size("512k", size) && size == 512 * 1024);
+    EXPECT_TRUE(parse_java_size("2G", size) && size == 2ull << 30);
+    EXPECT_TRUE(parse_java_size("100", size) && size == 100);
+    for (const char* bad : {"", "k", "1kb", "1x", " 1", "-1"})
+        EXPECT_FALSE(parse_java_size(bad, size)) << bad;
 }
 
 }  // namespace
