@@ -129,16 +129,12 @@ int JavaCommandLine::run_in_process()
     std::fflush(err_stream);
 
     JvmLaunchOptions launch;
-    std::vector<std::string> profile_splash_images;
-    if (!prepare_jvm_options(launch, profile_splash_images))
+    if (!prepare_jvm_options(launch))
         return 1;  // refused as java refuses it
-    launch.splash_images.insert(launch.splash_images.begin(), profile_splash_images.begin(),
-                                profile_splash_images.end());
     const std::string jre_dir = get_jre_dir();
-    if (!os::facts.splash_lib_needs_jvm_lib) {
-        for (const std::string& image : launch.splash_images)
-            show_splash_screen(image, jre_dir);
-    }
+    const bool splash = !launch.splash_image.empty();
+    if (splash && !os::facts.splash_lib_needs_jvm_lib)
+        show_splash_screen(launch.splash_image, jre_dir);
     const std::string jvm_path = below_jre(jre_dir, os::facts.jvm_lib_below_jre);
     os::Library jvm_library = load_library(jvm_path, jre_dir);
     if (!jvm_library.loaded()) {
@@ -152,15 +148,13 @@ int JavaCommandLine::run_in_process()
                      create_jvm_entry, jvm_path.c_str());
         return -1;
     }
-    if (os::facts.splash_lib_needs_jvm_lib) {
-        for (const std::string& image : launch.splash_images)
-            show_splash_screen(image, jre_dir);
-    }
+    if (splash && os::facts.splash_lib_needs_jvm_lib)
+        show_splash_screen(launch.splash_image, jre_dir);
     return os::run_on_new_thread(main_thread_stack_size(launch),
                                  [&] { return run_jvm(launch, jvm_library); });
 }
 
-bool JavaCommandLine::prepare_jvm_options(JvmLaunchOptions& launch, std::vector<std::string>& profile_splash_images)
+bool JavaCommandLine::prepare_jvm_options(JvmLaunchOptions& launch)
 {
     // As java does: the environment's options first, so that the command
     // line's own win, and a note that says where they came from.
@@ -174,20 +168,24 @@ bool JavaCommandLine::prepare_jvm_options(JvmLaunchOptions& launch, std::vector<
             return false;
         }
     }
+    // A splash option of the JVM options is the launcher's own form; as
+    // java's, it comes after the environment's, and the last one decides.
+    bool profile_splash = false;
+    std::string profile_image;
     for (const std::string& word : jvm_options) {
         if (word.compare(0, std::strlen(splash_option_prefix), splash_option_prefix) != 0) {
             words.push_back(word);
             continue;
         }
-        // A splash option is the launcher's; one without an image shows nothing.
-        std::string image = splash_image_name(word);
-        if (!image.empty())
-            profile_splash_images.push_back(image);
+        profile_splash = true;
+        profile_image = splash_image_name(word);
     }
     if (!translate_launcher_options(words, launch, error)) {
         std::fprintf(err_stream, "%s\n", error.c_str());
         return false;
     }
+    if (profile_splash)
+        launch.splash_image = profile_image;
     for (const std::string& warning : launch.warnings)
         std::fprintf(err_stream, "%s\n", warning.c_str());
     std::fflush(err_stream);
@@ -241,7 +239,7 @@ int JavaCommandLine::run_jvm(const JvmLaunchOptions& launch, os::Library& jvm_li
     jthrowable escaped = env->ExceptionOccurred();
     if (escaped != nullptr)
         env->DeleteLocalRef(escaped);
-    // As java does, the main thread leaves the JVM with its exception still
+    // As java does, main's thread leaves the JVM with its exception still
     // pending: the JVM hands it to the uncaught-exception handler, the
     // tool's own if it set one.
     vm->DetachCurrentThread();

@@ -122,10 +122,10 @@ public:
     int run_in_process();
     // Prints java's note of JDK_JAVA_OPTIONS and turns its words and the
     // JVM options into `launch` as java's launcher does, ending with the
-    // launch's own properties and the class path; the images of the JVM
-    // options' splash options go to `profile_splash_images`. False after
-    // java's message where java refuses the options.
-    bool prepare_jvm_options(JvmLaunchOptions& launch, std::vector<std::string>& profile_splash_images);
+    // launch's own properties and the class path; the last splash option
+    // (the JVM options' own form, or java's in JDK_JAVA_OPTIONS) names the
+    // image. False after java's message where java refuses the options.
+    bool prepare_jvm_options(JvmLaunchOptions& launch);
     // The stack java gives main: the last -Xss, else the JVM's default
     // (0, the system's, when the JVM library does not tell).
     std::uint64_t main_thread_stack_size(const JvmLaunchOptions& launch);

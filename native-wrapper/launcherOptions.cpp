@@ -310,8 +310,7 @@ bool translate_launcher_options(const std::vector<std::string>& words, JvmLaunch
         } else if (starts_with(word, "--describe-module=")) {
             launch.describe_module = word.substr(word.find('=') + 1);
         } else if (starts_with(word, "-splash:")) {
-            if (word.size() > std::strlen("-splash:"))
-                launch.splash_images.push_back(word.substr(std::strlen("-splash:")));
+            launch.splash_image = word.substr(std::strlen("-splash:"));
         } else if (word == "-showversion" || word == "--show-version") {
             launch.show_version = word == "-showversion" ? 1 : 2;
         } else if (word == "-Xdiag") {

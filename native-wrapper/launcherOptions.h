@@ -14,7 +14,7 @@
 // launcher does itself around the JVM.
 struct JvmLaunchOptions {
     std::vector<std::string> options;        // for the JVM, in order
-    std::vector<std::string> splash_images;  // from "-splash:IMAGE"
+    std::string splash_image;                // of the last "-splash:IMAGE"; empty: none
     std::vector<std::string> warnings;       // java's lines for options it ignores
     std::uint64_t stack_size = 0;            // of the last "-Xss" java can read; 0: none
     std::uint64_t initial_heap_size = 0;     // of the last "-Xms"; 0: none
