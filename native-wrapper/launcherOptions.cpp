@@ -64,6 +64,20 @@ bool is_value_option(const std::string& word)
     return is_one_of(word, module_options) || is_one_of(word, launcher_value_options);
 }
 
+// What java says an option lacks when no value follows it.
+const char* missing_value(const std::string& option)
+{
+    if (is_one_of(option, class_path_options))
+        return "class path specification";
+    if (option == "-p" || option == "--module-path" || option == "--upgrade-module-path")
+        return "module path specification";
+    if (option == "--describe-module" || option == "-d" || option == "--module" || option == "-m")
+        return "module name";
+    if (option == "--source")
+        return "source version";
+    return "modules to be specified";
+}
+
 // java's check of each word it takes from the variable, after the word
 // that names the main class: a word without "-" that is no option's value.
 class MainClassCheck {
@@ -291,13 +305,7 @@ bool translate_launcher_options(const std::vector<std::string>& words, JvmLaunch
         std::string option;
         if (is_value_option(word)) {
             if (i + 1 == words.size() || starts_with(words[i + 1], "-")) {
-                const char* needs = is_one_of(word, class_path_options)          ? "class path specification"
-                                    : word == "-p" || starts_with(word, "--module-path") ||
-                                            word == "--upgrade-module-path"     ? "module path specification"
-                                    : word == "--describe-module" || word == "-d" ? "module name"
-                                    : word == "--source"                         ? "source version"
-                                                                                 : "modules to be specified";
-                error = "Error: " + word + " requires " + needs;
+                error = "Error: " + word + " requires " + missing_value(word);
                 return false;
             }
             const std::string& value = words[++i];

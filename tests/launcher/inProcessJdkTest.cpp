@@ -219,6 +219,7 @@ TEST(InProcessJdk, BehavesAsPlainJava)
         {"properties and JDK_JAVA_OPTIONS", {properties, {"JDK_JAVA_OPTIONS", "-Dx=\"a b\" '-Dy=1'\t-Xss1m\v-Dz"}}},
         {"the tool's uncaught-exception handler", {{"TEST_TOOL_ACTION", "handled-throw"}}},
         {"an unknown option", {{"JDK_JAVA_OPTIONS", "-Xfoo"}}, false},
+        {"an empty JDK_JAVA_OPTIONS, noted", {{"JDK_JAVA_OPTIONS", ""}}},
         {"launcher options",
          {properties,
           {"JDK_JAVA_OPTIONS", "--add-opens java.base/java.lang=ALL-UNNAMED --add-modules java.sql --add-exports "
