@@ -226,13 +226,13 @@ TEST(InProcessJdk, BehavesAsPlainJava)
                                "java.base/sun.nio.ch=ALL-UNNAMED --add-reads java.sql=ALL-UNNAMED --patch-module "
                                "java.sql=/none -p /none --upgrade-module-path /none -cp /none -server -client -Xdiag "
                                "-splash:/none.png"}}},
-        {"-showversion", {{"JDK_JAVA_OPTIONS", "-showversion"}}},
-        {"--show-version", {{"JDK_JAVA_OPTIONS", "--show-version"}}},
+        {"-showversion", {properties, {"JDK_JAVA_OPTIONS", "-showversion"}}},
+        {"--show-version", {properties, {"JDK_JAVA_OPTIONS", "--show-version"}}},
         {"old spellings", {{"JDK_JAVA_OPTIONS", "-noclassgc -verify -ss512k -mx64m -cs"}}},
         {"-XshowSettings", {{"JDK_JAVA_OPTIONS", "-XshowSettings:vm -Xmx64m"}}},
-        {"--list-modules", {{"JDK_JAVA_OPTIONS", "--list-modules"}}},
-        {"--describe-module", {{"JDK_JAVA_OPTIONS", "--describe-module java.logging"}}},
-        {"--validate-modules", {{"JDK_JAVA_OPTIONS", "--validate-modules"}}},
+        {"--list-modules", {properties, {"JDK_JAVA_OPTIONS", "--list-modules"}}},
+        {"--describe-module", {properties, {"JDK_JAVA_OPTIONS", "--describe-module java.logging"}}},
+        {"--validate-modules", {properties, {"JDK_JAVA_OPTIONS", "--validate-modules"}}},
         {"an option that ends java's options", {{"JDK_JAVA_OPTIONS", "-Dy=1 -version"}}},
         {"an option without its value", {{"JDK_JAVA_OPTIONS", "--add-opens -Dy=1"}}},
         {"a main class", {{"JDK_JAVA_OPTIONS", "-Dy=1 Main"}}},
@@ -260,7 +260,8 @@ TEST(InProcessJdk, BehavesAsPlainJava)
                 << "java " << depth << ", in-process " << inside_depth;
             continue;
         }
-        EXPECT_EQ(plain.out, inside.out.substr(0, plain.out.size()));
+        // The launcher adds its line for a JVM it cannot create.
+        EXPECT_EQ(plain.out, c.same_status ? inside.out : inside.out.substr(0, plain.out.size()));
         // The JVM's own words, before those of java's launcher.
         const std::string plain_err = plain.err.substr(0, plain.err.find("Error: Could not create"));
         EXPECT_EQ(plain_err, inside.err.substr(0, plain_err.size()));
