@@ -221,24 +221,23 @@ int JavaCommandLine::run_jvm(const JvmLaunchOptions& launch, os::Library& jvm_li
     // The running JVM holds its library by its own references.
     free_library(jvm_library);
     check_java_exception(env);
+    // java's own steps may end the launch before main, with their status.
     int status = 0;
-    if (run_launcher_steps(env, launch, status)) {
-        vm->DetachCurrentThread();
-        vm->DestroyJavaVM();
-        return status;
+    if (!run_launcher_steps(env, launch, status)) {
+        if (call_main(env) != 0) {
+            // The failed lookup's exception; the splash screen stays and the
+            // JVM is left as it is, since the launcher ends right here.
+            check_java_exception(env);
+            return -1;
+        }
+        if (splash_close != nullptr)
+            splash_close();
+        // An exception that escaped main fails the run as it does under java.
+        jthrowable escaped = env->ExceptionOccurred();
+        if (escaped != nullptr)
+            env->DeleteLocalRef(escaped);
+        status = escaped != nullptr ? 1 : 0;
     }
-    if (call_main(env) != 0) {
-        // The failed lookup's exception; the splash screen stays and the
-        // JVM is left as it is, since the launcher ends right here.
-        check_java_exception(env);
-        return -1;
-    }
-    if (splash_close != nullptr)
-        splash_close();
-    // An exception that escaped main fails the run as it does under java.
-    jthrowable escaped = env->ExceptionOccurred();
-    if (escaped != nullptr)
-        env->DeleteLocalRef(escaped);
     // As java does, main's thread leaves the JVM with its exception still
     // pending: the JVM hands it to the uncaught-exception handler, the
     // tool's own if it set one.
@@ -247,7 +246,7 @@ int JavaCommandLine::run_jvm(const JvmLaunchOptions& launch, os::Library& jvm_li
     vm->DestroyJavaVM();
     // The JVM wrote the archive while it was destroyed.
     finish_class_cache(class_cache);
-    return escaped != nullptr ? 1 : 0;
+    return status;
 }
 
 int JavaCommandLine::create_jvm(const JvmLaunchOptions& launch, JavaVM** vm, JNIEnv** env)
