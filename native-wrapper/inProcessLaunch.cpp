@@ -1,8 +1,10 @@
-// The in-process launch of JavaCommandLine: the runtime's JVM library is
-// loaded, a JVM is created on the main thread through the Invocation API
-// with the launch's JVM options and class path, and the main class's static
-// main runs there; a "-splash" option is shown through the runtime's splash
-// library meanwhile.
+// The in-process launch of JavaCommandLine, as java's own launcher does it:
+// the runtime's JVM library is loaded, and on a thread of the launcher's
+// making, with the stack java would give it, a JVM is created through the
+// Invocation API with the launch's JVM options and class path and the main
+// class's static main runs; a "-splash" option is shown through the
+// runtime's splash library meanwhile.
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "javaCommandLine.h"
+#include "launcherOptions.h"
 #include "vlkConfig.h"
 
 void (*splash_close)() = nullptr;
@@ -17,6 +20,7 @@ void (*splash_close)() = nullptr;
 namespace {
 
 const char create_jvm_entry[] = "JNI_CreateJavaVM";
+const char default_args_entry[] = "JNI_GetDefaultJavaVMInitArgs";
 const char classpath_option_prefix[] = "-Djava.class.path=";
 // What java's own launcher tells the JVM about the launch, for jps, jcmd
 // and the tool itself.
@@ -27,42 +31,70 @@ const char java_options_variable[] = "JDK_JAVA_OPTIONS";
 const char splash_option_prefix[] = "-splash";
 const char main_method[] = "main";
 const char string_class[] = "java/lang/String";
+const char helper_class[] = "sun/launcher/LauncherHelper";
+
+// What JNI_GetDefaultJavaVMInitArgs fills for version 1.1: HotSpot still
+// answers its default stack size there, which java asks for.
+struct JDK1_1InitArgs {
+    jint version;
+    char** properties;
+    jint checkSource;
+    jint nativeStackSize;
+    jint javaStackSize;
+    jint minHeapSize;
+    jint maxHeapSize;
+    jint verifyMode;
+    char* classpath;
+    jint(JNICALL* vfprintf)(FILE* fp, const char* format, va_list args);
+    void(JNICALL* exit)(jint code);
+    void(JNICALL* abort)();
+    jint enableClassGC;
+    jint enableVerboseGC;
+    jint disableAsyncGC;
+    jint verbose;
+    jboolean debugging;
+    jint debugPort;
+};
+
+// Java strings of the tool's arguments, made as java makes them: where the
+// platform leaves the decoding to the JVM, by the runtime's own helper.
+class ArgumentStrings {
+public:
+    explicit ArgumentStrings(JNIEnv* env) : env_(env) {}
+
+    jstring make(const std::string& arg)
+    {
+        std::u16string text;
+        // NewString takes UTF-16; NewStringUTF would read the bytes as
+        // modified UTF-8, which a command line does not hold.
+        if (os::decode_arg(arg, text))
+            return env_->NewString(reinterpret_cast<const jchar*>(text.data()), static_cast<jsize>(text.size()));
+        if (make_ == nullptr) {
+            helper_ = env_->FindClass(helper_class);
+            make_ = helper_ != nullptr ? env_->GetStaticMethodID(helper_, "makePlatformString", "(Z[B)Ljava/lang/String;")
+                                       : nullptr;
+            if (make_ == nullptr)
+                return nullptr;
+        }
+        const jsize size = static_cast<jsize>(arg.size());
+        jbyteArray bytes = env_->NewByteArray(size);
+        env_->SetByteArrayRegion(bytes, 0, size, reinterpret_cast<const jbyte*>(arg.data()));
+        jstring made = static_cast<jstring>(env_->CallStaticObjectMethod(helper_, make_, JNI_TRUE, bytes));
+        // A failure (out of memory) stays pending for main's call to meet.
+        env_->ExceptionCheck();
+        env_->DeleteLocalRef(bytes);
+        return made;
+    }
+
+private:
+    JNIEnv* env_;
+    jclass helper_ = nullptr;
+    jmethodID make_ = nullptr;
+};
 
 std::string below_jre(const std::string& jre_dir, const char* relative)
 {
     return jre_dir + os::facts.path_separator + relative;
-}
-
-// The words of JDK_JAVA_OPTIONS as java reads them: separated by white
-// space, where single or double quotes hold a part with spaces together.
-std::vector<std::string> java_options_words(const std::string& text)
-{
-    std::vector<std::string> words;
-    std::string word;
-    bool in_word = false;
-    char quote = '\0';
-    for (char c : text) {
-        if (quote != '\0') {
-            if (c == quote)
-                quote = '\0';
-            else
-                word += c;
-        } else if (c == '"' || c == '\'') {
-            quote = c;
-            in_word = true;
-        } else if (std::strchr(" \t\n\r\f", c) != nullptr) {
-            if (in_word)
-                words.push_back(word);
-            word.clear();
-            in_word = false;
-        } else {
-            word += c;
-            in_word = true;
-        }
-    }
-    if (in_word)
-        words.push_back(word);
-    return words;
 }
 
 // The cache whose archive the JVM writes at its exit, for the exit hook.
@@ -96,24 +128,117 @@ int JavaCommandLine::run_in_process()
     std::fflush(out_stream);
     std::fflush(err_stream);
 
-    JavaVM* vm = nullptr;
-    JNIEnv* env = nullptr;
-    if (create_jvm(&vm, &env) != 0)
-        return -1;
-    check_java_exception(env);
-    if (call_main(env) != 0) {
-        // The failed lookup's exception; the splash screen stays and the
-        // JVM is left as it is, since the launcher ends right here.
-        check_java_exception(env);
+    JvmLaunchOptions launch;
+    if (!prepare_jvm_options(launch))
+        return 1;  // refused as java refuses it
+    const std::string jre_dir = get_jre_dir();
+    const bool splash = !launch.splash_image.empty();
+    if (splash && !os::facts.splash_lib_needs_jvm_lib)
+        show_splash_screen(launch.splash_image, jre_dir);
+    const std::string jvm_path = below_jre(jre_dir, os::facts.jvm_lib_below_jre);
+    os::Library jvm_library = load_library(jvm_path, jre_dir);
+    if (!jvm_library.loaded()) {
+        std::fprintf(err_stream, "Cannot load library: '%s'\n%s\n", jvm_path.c_str(), jvm_library.error().c_str());
         return -1;
     }
-    if (splash_close != nullptr)
-        splash_close();
-    // An exception that escaped main fails the run as it does under java.
-    jthrowable escaped = env->ExceptionOccurred();
-    if (escaped != nullptr)
-        env->DeleteLocalRef(escaped);
-    // As java does, the main thread leaves the JVM with its exception still
+    find_entry(invocation.CreateJavaVM, find_symbol(jvm_library, create_jvm_entry));
+    find_entry(invocation.GetDefaultJavaVMInitArgs, find_symbol(jvm_library, default_args_entry));
+    if (invocation.CreateJavaVM == nullptr) {
+        std::fprintf(err_stream, "Cannot load symbol/function: '%s'\nThe library '%s' does not export it.\n",
+                     create_jvm_entry, jvm_path.c_str());
+        return -1;
+    }
+    if (splash && os::facts.splash_lib_needs_jvm_lib)
+        show_splash_screen(launch.splash_image, jre_dir);
+    return os::run_on_new_thread(main_thread_stack_size(launch),
+                                 [&] { return run_jvm(launch, jvm_library); });
+}
+
+bool JavaCommandLine::prepare_jvm_options(JvmLaunchOptions& launch)
+{
+    // As java does: the environment's options first, so that the command
+    // line's own win, and a note that says where they came from.
+    std::vector<std::string> words;
+    std::string error;
+    const char* java_options = std::getenv(java_options_variable);
+    if (java_options != nullptr) {
+        std::fprintf(err_stream, "NOTE: Picked up %s: %s\n", java_options_variable, java_options);
+        if (!read_java_options_variable(java_options_variable, java_options, words, error)) {
+            std::fprintf(err_stream, "%s\n", error.c_str());
+            return false;
+        }
+    }
+    // A splash option of the JVM options is the launcher's own form; as
+    // java's, it comes after the environment's, and the last one decides.
+    bool profile_splash = false;
+    std::string profile_image;
+    for (const std::string& word : jvm_options) {
+        if (word.compare(0, std::strlen(splash_option_prefix), splash_option_prefix) != 0) {
+            words.push_back(word);
+            continue;
+        }
+        profile_splash = true;
+        profile_image = splash_image_name(word);
+    }
+    if (!translate_launcher_options(words, launch, error)) {
+        std::fprintf(err_stream, "%s\n", error.c_str());
+        return false;
+    }
+    if (profile_splash)
+        launch.splash_image = profile_image;
+    for (const std::string& warning : launch.warnings)
+        std::fprintf(err_stream, "%s\n", warning.c_str());
+    std::fflush(err_stream);
+
+    std::string command = command_option_prefix + program;
+    for (const std::string& arg : arg_array) {
+        command += ' ';
+        command += arg;
+    }
+    launch.options.push_back(std::move(command));
+    launch.options.push_back(launcher_option);
+    launch.options.push_back(classpath_option_prefix + get_classpath());
+    return true;
+}
+
+std::uint64_t JavaCommandLine::main_thread_stack_size(const JvmLaunchOptions& launch)
+{
+    if (launch.stack_size != 0 || invocation.GetDefaultJavaVMInitArgs == nullptr)
+        return launch.stack_size;
+    // The JVM's default, as java asks for it; 0 leaves it to the system.
+    JDK1_1InitArgs defaults = {};
+    defaults.version = JNI_VERSION_1_1;
+    invocation.GetDefaultJavaVMInitArgs(&defaults);
+    return defaults.javaStackSize > 0 ? static_cast<std::uint64_t>(defaults.javaStackSize) : 0;
+}
+
+int JavaCommandLine::run_jvm(const JvmLaunchOptions& launch, os::Library& jvm_library)
+{
+    JavaVM* vm = nullptr;
+    JNIEnv* env = nullptr;
+    if (create_jvm(launch, &vm, &env) != 0)
+        return -1;
+    // The running JVM holds its library by its own references.
+    free_library(jvm_library);
+    check_java_exception(env);
+    // java's own steps may end the launch before main, with their status.
+    int status = 0;
+    if (!run_launcher_steps(env, launch, status)) {
+        if (call_main(env) != 0) {
+            // The failed lookup's exception; the splash screen stays and the
+            // JVM is left as it is, since the launcher ends right here.
+            check_java_exception(env);
+            return -1;
+        }
+        if (splash_close != nullptr)
+            splash_close();
+        // An exception that escaped main fails the run as it does under java.
+        jthrowable escaped = env->ExceptionOccurred();
+        if (escaped != nullptr)
+            env->DeleteLocalRef(escaped);
+        status = escaped != nullptr ? 1 : 0;
+    }
+    // As java does, main's thread leaves the JVM with its exception still
     // pending: the JVM hands it to the uncaught-exception handler, the
     // tool's own if it set one.
     vm->DetachCurrentThread();
@@ -121,47 +246,12 @@ int JavaCommandLine::run_in_process()
     vm->DestroyJavaVM();
     // The JVM wrote the archive while it was destroyed.
     finish_class_cache(class_cache);
-    return escaped != nullptr ? 1 : 0;
+    return status;
 }
 
-int JavaCommandLine::create_jvm(JavaVM** vm, JNIEnv** env)
+int JavaCommandLine::create_jvm(const JvmLaunchOptions& launch, JavaVM** vm, JNIEnv** env)
 {
-    const std::string jre_dir = get_jre_dir();
-    const std::string jvm_path = below_jre(jre_dir, os::facts.jvm_lib_below_jre);
-
-    // As java does: the environment's options first, so that the command
-    // line's own win, and a note that says where they came from.
-    std::vector<std::string> kept;
-    const char* java_options = std::getenv(java_options_variable);
-    if (java_options != nullptr && java_options[0] != '\0') {
-        std::fprintf(err_stream, "NOTE: Picked up %s: %s\n", java_options_variable, java_options);
-        std::fflush(err_stream);
-        kept = java_options_words(java_options);
-    }
-    std::vector<std::string> splash_images;
-    for (const std::string& word : jvm_options) {
-        if (word.compare(0, std::strlen(splash_option_prefix), splash_option_prefix) != 0) {
-            kept.push_back(word);
-            continue;
-        }
-        // A splash option is the launcher's; one without an image shows nothing.
-        std::string image = splash_image_name(word);
-        if (image.empty())
-            continue;
-        if (os::facts.splash_lib_needs_jvm_lib)
-            splash_images.push_back(image);
-        else
-            show_splash_screen(image, jre_dir);
-    }
-    std::string command = command_option_prefix + program;
-    for (const std::string& arg : arg_array) {
-        command += ' ';
-        command += arg;
-    }
-    kept.push_back(std::move(command));
-    kept.push_back(launcher_option);
-    kept.push_back(classpath_option_prefix + get_classpath());
-
+    std::vector<std::string> kept = launch.options;
     std::vector<JavaVMOption> options(kept.size());
     for (std::size_t i = 0; i < kept.size(); ++i) {
         options[i].optionString = &kept[i][0];
@@ -176,27 +266,56 @@ int JavaCommandLine::create_jvm(JavaVM** vm, JNIEnv** env)
     init_args.nOptions = static_cast<jint>(options.size());
     init_args.options = options.data();
     init_args.ignoreUnrecognized = JNI_FALSE;
-
-    os::Library jvm_library = load_library(jvm_path, jre_dir);
-    if (!jvm_library.loaded()) {
-        std::fprintf(err_stream, "Cannot load library: '%s'\n%s\n", jvm_path.c_str(), jvm_library.error().c_str());
-        return -1;
-    }
-    find_entry(invocation.CreateJavaVM, find_symbol(jvm_library, create_jvm_entry));
-    if (invocation.CreateJavaVM == nullptr) {
-        std::fprintf(err_stream, "Cannot load symbol/function: '%s'\nThe library '%s' does not export it.\n",
-                     create_jvm_entry, jvm_path.c_str());
-        return -1;
-    }
-    for (const std::string& image : splash_images)
-        show_splash_screen(image, jre_dir);
     if (invocation.CreateJavaVM(vm, reinterpret_cast<void**>(env), &init_args) != JNI_OK) {
         std::fprintf(out_stream, "\nJavaCommandLine: Unable to Launch JVM with JNI\n");
+        std::fflush(out_stream);
         return -1;
     }
-    // The running JVM holds its library by its own references.
-    free_library(jvm_library);
     return 0;
+}
+
+bool JavaCommandLine::run_launcher_steps(JNIEnv* env, const JvmLaunchOptions& launch, int& status)
+{
+    // In java's order; a step that throws ends the launch with 1.
+    status = 1;
+    if (!launch.show_settings.empty()) {
+        jstring flag = env->NewStringUTF(launch.show_settings.c_str());
+        if (!call_runtime(env, helper_class, "showSettings", "(ZLjava/lang/String;JJJ)V", JNI_TRUE, flag,
+                          static_cast<jlong>(launch.initial_heap_size), static_cast<jlong>(launch.max_heap_size),
+                          static_cast<jlong>(launch.stack_size)))
+            return true;
+        env->DeleteLocalRef(flag);
+    }
+    if (launch.show_resolved_modules && !call_runtime(env, helper_class, "showResolvedModules", "()V"))
+        return true;
+    if (launch.list_modules) {
+        status = call_runtime(env, helper_class, "listModules", "()V") ? 0 : 1;
+        return true;
+    }
+    if (!launch.describe_module.empty()) {
+        jstring name = env->NewStringUTF(launch.describe_module.c_str());
+        status = call_runtime(env, helper_class, "describeModule", "(Ljava/lang/String;)V", name) ? 0 : 1;
+        return true;
+    }
+    status = 0;
+    if (launch.show_version != 0 &&
+        !call_runtime(env, "java/lang/VersionProps", "print", "(Z)V", launch.show_version == 1 ? JNI_TRUE : JNI_FALSE))
+        return true;
+    // The JVM checked the modules as it started.
+    return launch.validate_modules;
+}
+
+bool JavaCommandLine::call_runtime(JNIEnv* env, const char* class_name, const char* method, const char* signature, ...)
+{
+    jclass type = env->FindClass(class_name);
+    jmethodID id = type != nullptr ? env->GetStaticMethodID(type, method, signature) : nullptr;
+    if (id != nullptr) {
+        va_list args;
+        va_start(args, signature);
+        env->CallStaticVoidMethodV(type, id, args);
+        va_end(args);
+    }
+    return !check_java_exception(env);
 }
 
 int JavaCommandLine::call_main(JNIEnv* env)
@@ -213,11 +332,9 @@ int JavaCommandLine::call_main(JNIEnv* env)
     }
     jclass string_type = env->FindClass(string_class);
     jobjectArray args = env->NewObjectArray(num_of_args, string_type, nullptr);
+    ArgumentStrings strings(env);
     for (int i = 0; i < num_of_args; ++i) {
-        // NewString takes UTF-16; NewStringUTF would read the bytes as
-        // modified UTF-8, which a command line does not hold.
-        std::u16string text = os::decode_arg(arg_array[i]);
-        jstring arg = env->NewString(reinterpret_cast<const jchar*>(text.data()), static_cast<jsize>(text.size()));
+        jstring arg = strings.make(arg_array[i]);
         env->SetObjectArrayElement(args, i, arg);
         env->DeleteLocalRef(arg);
     }

@@ -14,6 +14,7 @@
 
 #include "classCache.h"
 #include "commandLine.h"
+#include "launcherOptions.h"
 #include "osLayer.h"
 
 // The entry points of the Java runtime's libraries that the in-process launch
@@ -24,6 +25,8 @@
 // screen's close entry, which is kept process-wide in splash_close.
 struct InvocationFunctions {
     jint(JNICALL* CreateJavaVM)(JavaVM** vm, void** env, void* args) = nullptr;
+    // Optional: a runtime without it gets the system's default stack.
+    jint(JNICALL* GetDefaultJavaVMInitArgs)(void* args) = nullptr;
     void (*SplashInit)() = nullptr;
     int (*SplashLoadFile)(const char* file_name) = nullptr;
     void (*SplashSetFileJarName)(const char* file_name, const char* jar_name) = nullptr;
@@ -108,17 +111,37 @@ public:
 
     // ---- In-process launch ----
 
-    // Builds and echoes the command text, creates a JVM on this thread and
-    // calls the main class's main. Returns 0 when main returned, 1 when an
-    // exception escaped it (described on the JVM's error channel), -1 when
-    // the JVM, the class or main cannot be had (reported first); a
+    // Builds and echoes the command text, loads the JVM library, and on a
+    // new thread with the stack java would give main (the last -Xss, else
+    // the JVM's default) creates a JVM and calls the main class's main,
+    // waiting for that thread. Returns 0 when main returned, 1 when an
+    // exception escaped it (described on the JVM's error channel) or when
+    // the options are refused as java refuses them (java's message), -1
+    // when the JVM, the class or main cannot be had (reported first); a
     // System.exit in the tool ends the process with its status.
     int run_in_process();
-    // Loads the runtime's JVM library and creates the JVM with the JVM
-    // options (splash options taken out and shown instead) and the class
-    // path as the last option. Returns 0 and fills `vm` and `env`, or -1
-    // after a message.
-    int create_jvm(JavaVM** vm, JNIEnv** env);
+    // Prints java's note of JDK_JAVA_OPTIONS and turns its words and the
+    // JVM options into `launch` as java's launcher does, ending with the
+    // launch's own properties and the class path; the last splash option
+    // (the JVM options' own form, or java's in JDK_JAVA_OPTIONS) names the
+    // image. False after java's message where java refuses the options.
+    bool prepare_jvm_options(JvmLaunchOptions& launch);
+    // The stack java gives main: the last -Xss, else the JVM's default
+    // (0, the system's, when the JVM library does not tell).
+    std::uint64_t main_thread_stack_size(const JvmLaunchOptions& launch);
+    // On the thread of main: creates the JVM, runs java's own steps and
+    // main, and destroys the JVM; returns the status run_in_process gives.
+    int run_jvm(const JvmLaunchOptions& launch, os::Library& jvm_library);
+    // Creates the JVM with the options of `launch`. Returns 0 and fills `vm`
+    // and `env`, or -1 after a message.
+    int create_jvm(const JvmLaunchOptions& launch, JavaVM** vm, JNIEnv** env);
+    // What java's launcher does between creating the JVM and loading the
+    // main class (settings, module listings, the version line). True when
+    // the launch ends there, with `status`.
+    bool run_launcher_steps(JNIEnv* env, const JvmLaunchOptions& launch, int& status);
+    // Calls a static void method of the runtime's classes with the variadic
+    // arguments; false when it (or the lookup) threw, described.
+    bool call_runtime(JNIEnv* env, const char* class_name, const char* method, const char* signature, ...);
     // Calls the static main(String[]) of the main class with the tool's
     // arguments, or main() when there is none. Returns 0 once it returned,
     // -1 after a message when the class or both methods are missing (the

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -278,11 +279,18 @@ private:
 // for java.exe replaces it; on POSIX `text` unchanged.
 std::string to_argument_file_encoding(const std::string& text);
 
-// An argument as the platform's narrow text (Windows: the ANSI code page;
-// POSIX: the character set of the user's locale, as java reads it) decoded
-// to UTF-16, the form Java strings take. Bytes that are not valid in that
-// encoding become U+FFFD, as java's own launcher decodes its arguments.
-std::u16string decode_arg(const std::string& text);
+// An argument as the platform's narrow text decoded to UTF-16, the form Java
+// strings take, into `text16`: on Windows from the launcher's code page.
+// Returns false where the platform's java leaves that to the JVM, which
+// decodes by the character set of the user's locale (POSIX): the launcher
+// then asks the JVM as java does.
+bool decode_arg(const std::string& text, std::u16string& text16);
+
+// Runs `body` on a new thread whose stack is `stack_size` bytes (0: the
+// platform's default for a new thread), waits for it to end and returns
+// what `body` returned; java runs the JVM and main so. When no thread can
+// be made, runs `body` on the calling thread, as java then does.
+int run_on_new_thread(std::uint64_t stack_size, const std::function<int()>& body);
 
 // The machine-wide environment: on Windows the values of the registry key
 // HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Session Manager\Environment.

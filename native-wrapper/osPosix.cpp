@@ -2,7 +2,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <langinfo.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
@@ -12,8 +12,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <clocale>
-#include <cwchar>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -532,158 +530,52 @@ void Library::unload()
     handle_ = nullptr;
 }
 
-namespace {
-
-void append_utf16(std::u16string& out, char32_t code_point)
-{
-    if (code_point < 0x10000) {
-        out += static_cast<char16_t>(code_point);
-    } else {
-        code_point -= 0x10000;
-        out += static_cast<char16_t>(0xD800 + (code_point >> 10));
-        out += static_cast<char16_t>(0xDC00 + (code_point & 0x3FF));
-    }
-}
-
-}  // namespace
-
 std::string to_argument_file_encoding(const std::string& text)
 {
     return text;
 }
 
-namespace {
-
-// The character set of the user's locale, as java reads it at its start.
-enum class Charset { utf8, ascii, latin1, other };
-
-Charset locale_charset()
+bool decode_arg(const std::string&, std::u16string&)
 {
-    static const Charset charset = [] {
-        std::setlocale(LC_CTYPE, "");
-        const std::string codeset = nl_langinfo(CODESET);
-        if (codeset == "UTF-8" || codeset == "utf8")
-            return Charset::utf8;
-        if (codeset == "ANSI_X3.4-1968" || codeset == "ASCII" || codeset == "US-ASCII")
-            return Charset::ascii;
-        if (codeset == "ISO-8859-1")
-            return Charset::latin1;
-        return Charset::other;
-    }();
-    return charset;
-}
-
-std::u16string decode_utf8(const std::string& text);
-
-// Any other character set through the C library's decoder, one U+FFFD
-// for each byte it cannot read.
-std::u16string decode_multibyte(const std::string& text)
-{
-    std::u16string out;
-    std::mbstate_t state{};
-    std::size_t i = 0;
-    while (i < text.size()) {
-        wchar_t wide = 0;
-        std::size_t used = std::mbrtowc(&wide, text.data() + i, text.size() - i, &state);
-        if (used == static_cast<std::size_t>(-1) || used == static_cast<std::size_t>(-2)) {
-            out += static_cast<char16_t>(0xFFFD);
-            state = std::mbstate_t{};
-            ++i;
-            continue;
-        }
-        append_utf16(out, static_cast<char32_t>(wide));
-        i += used == 0 ? 1 : used;
-    }
-    return out;
-}
-
-}  // namespace
-
-std::u16string decode_arg(const std::string& text)
-{
-    switch (locale_charset()) {
-    case Charset::utf8:
-        return decode_utf8(text);
-    case Charset::latin1: {
-        std::u16string out;
-        for (unsigned char c : text)
-            out += static_cast<char16_t>(c);
-        return out;
-    }
-    case Charset::ascii: {
-        // US-ASCII, as java has it for the C locale: a byte past 127 is no
-        // character of it.
-        std::u16string out;
-        for (unsigned char c : text)
-            out += c < 0x80 ? static_cast<char16_t>(c) : static_cast<char16_t>(0xFFFD);
-        return out;
-    }
-    case Charset::other:
-        break;
-    }
-    return decode_multibyte(text);
+    return false;
 }
 
 namespace {
 
-std::u16string decode_utf8(const std::string& text)
+struct ThreadCall {
+    const std::function<int()>* body;
+    int result;
+};
+
+void* call_on_thread(void* call)
 {
-    // UTF-8 as java decodes its arguments under a UTF-8 locale: the longest
-    // start of a valid sequence that breaks off becomes one U+FFFD, and so
-    // does each byte that cannot start a sequence. Like java, an encoded
-    // surrogate (ED A0..BF xx) becomes one U+FFFD for its three bytes.
-    const char16_t replacement = 0xFFFD;
-    std::u16string out;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        unsigned char lead = static_cast<unsigned char>(text[i]);
-        std::size_t more;
-        char32_t code_point;
-        unsigned char low = 0x80, high = 0xBF;  // the range of the next byte
-        if (lead < 0x80) {
-            out += static_cast<char16_t>(lead);
-            ++i;
-            continue;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            more = 1;
-            code_point = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            more = 2;
-            code_point = lead & 0x0F;
-            if (lead == 0xE0)
-                low = 0xA0;  // no overlong forms
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            more = 3;
-            code_point = lead & 0x07;
-            if (lead == 0xF0)
-                low = 0x90;
-            if (lead == 0xF4)
-                high = 0x8F;  // nothing beyond U+10FFFF
-        } else {
-            out += replacement;
-            ++i;
-            continue;
-        }
-        std::size_t next = i + 1;
-        std::size_t taken = 0;
-        for (; taken < more && next < text.size(); ++taken, ++next) {
-            unsigned char byte = static_cast<unsigned char>(text[next]);
-            if (byte < low || byte > high)
-                break;
-            code_point = (code_point << 6) | (byte & 0x3F);
-            low = 0x80;
-            high = 0xBF;
-        }
-        if (taken < more || (code_point >= 0xD800 && code_point <= 0xDFFF))
-            out += replacement;
-        else
-            append_utf16(out, code_point);
-        i = next;
-    }
-    return out;
+    ThreadCall* thread_call = static_cast<ThreadCall*>(call);
+    thread_call->result = (*thread_call->body)();
+    return nullptr;
 }
 
 }  // namespace
+
+int run_on_new_thread(std::uint64_t stack_size, const std::function<int()>& body)
+{
+    ThreadCall call{&body, 0};
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    if (stack_size > 0 && pthread_attr_setstacksize(&attributes, stack_size) == EINVAL) {
+        // Some systems take only whole pages.
+        const std::uint64_t page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+        pthread_attr_setstacksize(&attributes, (stack_size + page - 1) / page * page);
+    }
+    // The JVM puts its own guard pages on the stacks of its threads.
+    pthread_attr_setguardsize(&attributes, 0);
+    pthread_t thread;
+    if (pthread_create(&thread, &attributes, call_on_thread, &call) == 0)
+        pthread_join(thread, nullptr);
+    else
+        call.result = body();
+    pthread_attr_destroy(&attributes);
+    return call.result;
+}
 
 bool read_machine_env(const std::string&, std::string&)
 {

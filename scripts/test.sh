@@ -9,7 +9,15 @@ cd "$top"
 
 # openjdk-17-jre brings libsplashscreen.so, xvfb the display it shows on.
 ensure_packages cmake make g++ googletest openjdk-17-jdk-headless openjdk-17-jre xvfb g++-mingw-w64-x86-64-posix \
-    wine64 wine
+    wine64 wine locales
+
+# A locale whose character set is neither UTF-8 nor Latin-1, for the tests
+# that decode arguments as java does.
+if ! locale -a | grep -qix 'ja_JP.eucjp'; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    $sudo localedef -i ja_JP -f EUC-JP ja_JP.EUC-JP
+fi
 
 echo "== Linux: build"
 cmake -S . -B build/linux >/dev/null

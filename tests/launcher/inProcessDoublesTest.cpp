@@ -87,7 +87,9 @@ TEST(InProcessDoubles, CallsOptionsArgumentsAndSplashInOrder)
         "SplashInit",
         "SplashLoadFile " + runtime.image,
         "SplashSetFileJarName " + runtime.image + " (null)",
-        "JNI_CreateJavaVM version=0x10006 nOptions=8 ignoreUnrecognized=0 dlldir= dependency=found",
+        // main's thread has the JVM's default stack, asked for as java asks
+        "JNI_GetDefaultJavaVMInitArgs version=65537",
+        "JNI_CreateJavaVM version=0x10006 nOptions=8 ignoreUnrecognized=0 dlldir= dependency=found stack=3145728",
         "option -Da=1",  // the environment's options first, as java puts them
         "option -Db=2 3",
         "option -Xcheck:jni",
@@ -123,6 +125,19 @@ TEST(InProcessDoubles, CallsOptionsArgumentsAndSplashInOrder)
 bool called(const std::vector<std::string>& calls, const std::string& call)
 {
     return std::find(calls.begin(), calls.end(), call) != calls.end();
+}
+
+TEST(InProcessDoubles, MainThreadHasTheStackOfTheLastXss)
+{
+    DoubleRuntime runtime;
+    RunResult result = runtime.run({}, "", {{"JDK_JAVA_OPTIONS", "-Xss1m -Xss5m"}});
+    EXPECT_EQ(0, result.exit_code) << result.err;
+    const std::vector<std::string> calls = runtime.calls();
+    auto created = std::find_if(calls.begin(), calls.end(),
+                                [](const std::string& call) { return call.rfind("JNI_CreateJavaVM", 0) == 0; });
+    ASSERT_NE(calls.end(), created);
+    EXPECT_EQ(" stack=5242880", created->substr(created->rfind(' ')));
+    EXPECT_FALSE(called(calls, "JNI_GetDefaultJavaVMInitArgs version=65537"));
 }
 
 TEST(InProcessDoubles, EachOutcomeWithItsMessageStreamAndStatus)

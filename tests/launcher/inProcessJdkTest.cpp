@@ -3,8 +3,11 @@
 // test tool inside its own process.
 #include <gtest/gtest.h>
 
+#include <locale.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "launcherTestSupport.h"
 
@@ -63,8 +66,19 @@ TEST(InProcessJdk, ArgumentsReachMainAsInTheChildLaunch)
         std::vector<std::string> args;
         const char* locale;  // java decodes by its character set: under C each byte past ASCII is U+FFFD
     };
-    const Case cases[] = {{{}, "C.UTF-8"}, {text, "C.UTF-8"}, {invalid, "C.UTF-8"}, {text, "C"}};
+    // Bytes that are not EUC-JP, or cut, among some that are.
+    const std::vector<std::string> euc_jp = {"a\x80z", "\x80", "\xa4\xa2", "\xa4z", "\x8e\xb1", "\x8ez", "\xff\xff"};
+    const Case cases[] = {{{}, "C.UTF-8"}, {text, "C.UTF-8"}, {invalid, "C.UTF-8"}, {text, "C"},
+                          {euc_jp, "ja_JP.EUC-JP"}};
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.locale);
+        // scripts/test.sh makes the locale where it is missing.
+        locale_t known = newlocale(LC_CTYPE_MASK, c.locale, locale_t{});
+        if (known == locale_t{}) {
+            std::printf("skipped: no locale %s\n", c.locale);
+            continue;
+        }
+        freelocale(known);
         const std::vector<std::string>& args = c.args;
         const std::vector<EnvVar> env = {{"LC_ALL", c.locale}};
         RunResult child = jdk.run(args, env, false);
@@ -174,24 +188,62 @@ TEST(InProcessJdk, RuntimeWithoutSplashLibraryStillRunsTheTool)
     EXPECT_TRUE(read_child_report(jdk.report).found);
 }
 
+// The depth the test tool's recursion reached, from its "depth:N" line.
+long recursion_depth(const std::string& out)
+{
+    std::size_t at = out.find("depth:");
+    return at == std::string::npos ? 0 : std::atol(out.c_str() + at + 6);
+}
+
 // What java itself does beyond the options it is given, side by side with
-// plain java: the environment's options first (and a note of them), the
-// launch's own properties, an escaping exception handed to the tool's
-// handler, and an option the JVM does not know refused rather than ignored.
+// plain java: the environment's options first (and a note of them), java's
+// own launcher options and argument files there and what it refuses there,
+// the launch's own properties, the stack of main's thread, an escaping
+// exception handed to the tool's handler, and an option the JVM does not
+// know refused rather than ignored.
 TEST(InProcessJdk, BehavesAsPlainJava)
 {
     JdkRun jdk;
     const std::string jar = join(jdk.installation.bin_dir(), tool_jar);
+    const std::string args_file = jdk.scratch / "args", refused_file = jdk.scratch / "refused";
+    write_file(args_file, "-Dx=\"a\\tb\\\\c \\\n   d\"#e\n-Dy=1 # note\n");
+    write_file(refused_file, "-version\n");
+    const EnvVar properties = {"TEST_TOOL_ACTION", "properties"};
     struct Case {
         const char* what;
         std::vector<EnvVar> env;
-        bool same_status;  // a JVM that cannot be created: java says 1, the launcher -1
+        bool same_status = true;  // a JVM that cannot be created: java says 1, the launcher -1
+        bool by_depth = false;    // compares only the recursion's depth, within a factor of two
     };
     const Case cases[] = {
-        {"properties and JDK_JAVA_OPTIONS",
-         {{"TEST_TOOL_ACTION", "properties"}, {"JDK_JAVA_OPTIONS", "-Dx=\"a b\" '-Dy=1'\t-Xss1m"}}, true},
-        {"the tool's uncaught-exception handler", {{"TEST_TOOL_ACTION", "handled-throw"}}, true},
+        {"properties and JDK_JAVA_OPTIONS", {properties, {"JDK_JAVA_OPTIONS", "-Dx=\"a b\" '-Dy=1'\t-Xss1m\v-Dz"}}},
+        {"the tool's uncaught-exception handler", {{"TEST_TOOL_ACTION", "handled-throw"}}},
         {"an unknown option", {{"JDK_JAVA_OPTIONS", "-Xfoo"}}, false},
+        {"an empty JDK_JAVA_OPTIONS, noted", {{"JDK_JAVA_OPTIONS", ""}}},
+        {"launcher options",
+         {properties,
+          {"JDK_JAVA_OPTIONS", "--add-opens java.base/java.lang=ALL-UNNAMED --add-modules java.sql --add-exports "
+                               "java.base/sun.nio.ch=ALL-UNNAMED --add-reads java.sql=ALL-UNNAMED --patch-module "
+                               "java.sql=/none -p /none --upgrade-module-path /none -cp /none -server -client -Xdiag "
+                               "-splash:/none.png"}}},
+        {"-showversion", {properties, {"JDK_JAVA_OPTIONS", "-showversion"}}},
+        {"--show-version", {properties, {"JDK_JAVA_OPTIONS", "--show-version"}}},
+        {"old spellings", {{"JDK_JAVA_OPTIONS", "-noclassgc -verify -ss512k -mx64m -cs"}}},
+        {"-XshowSettings", {{"JDK_JAVA_OPTIONS", "-XshowSettings:vm -Xmx64m"}}},
+        {"--list-modules", {properties, {"JDK_JAVA_OPTIONS", "--list-modules"}}},
+        {"--describe-module", {properties, {"JDK_JAVA_OPTIONS", "--describe-module java.logging"}}},
+        {"--validate-modules", {properties, {"JDK_JAVA_OPTIONS", "--validate-modules"}}},
+        {"an option that ends java's options", {{"JDK_JAVA_OPTIONS", "-Dy=1 -version"}}},
+        {"an option without its value", {{"JDK_JAVA_OPTIONS", "--add-opens -Dy=1"}}},
+        {"a main class", {{"JDK_JAVA_OPTIONS", "-Dy=1 Main"}}},
+        {"an unmatched quote", {{"JDK_JAVA_OPTIONS", "\"-Dx=a"}}},
+        {"an argument file", {properties, {"JDK_JAVA_OPTIONS", "@" + args_file}}},
+        {"an argument file that is missing", {{"JDK_JAVA_OPTIONS", "@" + args_file + "-none"}}},
+        {"an argument file that is a directory", {{"JDK_JAVA_OPTIONS", "@" + jdk.scratch.path()}}},
+        {"an argument file with a refused option", {{"JDK_JAVA_OPTIONS", "@" + refused_file}}},
+        // The interpreter's frames keep the depth steady from run to run.
+        {"a small stack", {{"TEST_TOOL_ACTION", "recurse"}, {"JDK_JAVA_OPTIONS", "-Xint -Xss512k"}}, true, true},
+        {"a large stack", {{"TEST_TOOL_ACTION", "recurse"}, {"JDK_JAVA_OPTIONS", "-Xint -Xss64m"}}, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -202,7 +254,14 @@ TEST(InProcessJdk, BehavesAsPlainJava)
                                       env);
         RunResult inside = jdk.run({"a", "b c"}, env);
         EXPECT_EQ(c.same_status ? plain.exit_code : failure_exit_status(), inside.exit_code) << inside.err;
-        EXPECT_EQ(plain.out, inside.out.substr(0, plain.out.size()));
+        if (c.by_depth) {
+            const long depth = recursion_depth(plain.out), inside_depth = recursion_depth(inside.out);
+            EXPECT_TRUE(depth > 0 && inside_depth > depth / 2 && inside_depth < depth * 2)
+                << "java " << depth << ", in-process " << inside_depth;
+            continue;
+        }
+        // The launcher adds its line for a JVM it cannot create.
+        EXPECT_EQ(plain.out, c.same_status ? inside.out : inside.out.substr(0, plain.out.size()));
         // The JVM's own words, before those of java's launcher.
         const std::string plain_err = plain.err.substr(0, plain.err.find("Error: Could not create"));
         EXPECT_EQ(plain_err, inside.err.substr(0, plain_err.size()));

@@ -1,8 +1,9 @@
 // Pieces of the in-process launch: the splash option's image name, loaded
-// libraries, and arguments decoded for Java.
+// libraries, argument files and sizes as java reads them.
 #include <gtest/gtest.h>
 
 #include "javaCommandLine.h"
+#include "launcherOptions.h"
 #include "osLayer.h"
 #include "testSupport.h"
 
@@ -47,29 +48,28 @@ TEST(Library, LoadsFindsAndKeepsTheReasonOfAFailure)
     EXPECT_TRUE(moved.loaded());
 }
 
-TEST(ArgumentDecoding, Utf8BecomesUtf16WithEachBrokenPartReplaced)
+TEST(JavaLauncherOptions, ArgumentFileWordsAndSizesAsJavaReadsThem)
 {
-    if (on_windows)
-        GTEST_SKIP() << "Windows decodes the ANSI code page (tested through the JVM double)";
-    const std::u16string r = u"\xFFFD";
+    using Words = std::vector<std::string>;
     const struct {
-        const char* bytes;
-        std::u16string text;
-    } cases[] = {
-        {"", u""},
-        {"caf\xc3\xa9", u"caf\u00e9"},
-        {"\xf0\x9f\x98\x80", u"\U0001F600"},
-        {"\xff", r},
-        {"a\x80z", u"a" + r + u"z"},
-        {"\xe2\x82z", r + u"z"},               // a cut sequence is one replacement
-        {"\xe2\x82", r},
-        {"\xc0\xaf", r + r},                   // overlong: no valid start
-        {"\xe0\x80\x80", r + r + r},
-        {"\xed\xa0\x80", r},                   // an encoded surrogate, as java reads it
-        {"\xf4\x90\x80\x80", r + r + r + r},   // beyond U+10FFFF
+        const char* content;
+        Words words;
+    } files[] = {
+        {" a\tb\n\nc", {"a", "b", "c"}},
+        {"'a b'\"c 'd\" e\\f", {"a bc 'd", "e\\f"}},        // a backslash escapes only inside quotes
+        {"\"a\\n\\\\\\\"\" \"b\\\n   c\"", {"a\n\\\"", "bc"}},  // escapes; a continued line
+        {"a#b\n\"c\"d#e\nf # g", {"cf"}},  // as java: a comment takes what the word read since its last quote
+        {"\"\" \"open", {"", "open"}},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.text, os::decode_arg(c.bytes)) << testing_support::to_hex(c.bytes);
+    for (const auto& c : files)
+        EXPECT_EQ(c.words, argument_file_words(c.content)) << c.content;
+
+    std::uint64_t size = 0;
+    EXPECT_TRUE(parse_java_size("512k", size) && size == 512 * 1024);
+    EXPECT_TRUE(parse_java_size("2G", size) && size == 2ull << 30);
+    EXPECT_TRUE(parse_java_size("100", size) && size == 100);
+    for (const char* bad : {"", "k", "1kb", "1x", " 1", "-1"})
+        EXPECT_FALSE(parse_java_size(bad, size)) << bad;
 }
 
 }  // namespace
