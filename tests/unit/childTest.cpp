@@ -13,8 +13,7 @@ namespace {
 TEST(Child, FailedStartKeepsTheOsError)
 {
     os::Child child;
-    std::string text = "\"" + unit_helpers::program_beside_tests("no-such-program") + "\" \"a\"";
-    EXPECT_FALSE(child.start(text, os::ChildLaunch()));
+    EXPECT_FALSE(child.start(os::Command{{unit_helpers::program_beside_tests("no-such-program"), "a"}}, os::ChildLaunch()));
     EXPECT_EQ(2, child.error());  // ENOENT and ERROR_FILE_NOT_FOUND alike
     EXPECT_FALSE(child.too_long());
     int exit_code = 0;
@@ -48,9 +47,8 @@ TEST(Child, CtrlCAfterTheWaitLeavesTheLauncherRunning)
     const auto run_and_interrupt_late = [] {
         testing_support::ScopedEnv exit_code_of_child("TEST_CHILD_EXIT", "7");
         os::Child child;
-        std::string text = "\"" + unit_helpers::program_beside_tests("test_child") + "\"";
         int exit_code = 0;
-        if (!child.start(text, os::ChildLaunch()) || !child.wait(exit_code))
+        if (!child.start(os::Command{{unit_helpers::program_beside_tests("test_child")}}, os::ChildLaunch()) || !child.wait(exit_code))
             std::exit(2);
         testing_support::interrupt_this_process();
         std::exit(exit_code);
