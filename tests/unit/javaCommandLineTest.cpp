@@ -88,6 +88,7 @@ TEST(JavaCommandLineHeap, UserSizesReplaceOrJoinTheOptionsOnceAsWholeWords)
         {{"--jvm-init-heap-size=1m\t-Dx=\"a b\"\\"}, {}, {"-Xms1m\t-Dx=\"a b\"\\"},
          "\"-Xms1m\t-Dx=\\\"a b\\\"\\\\\" "},
         {{}, {""}, {""}, "\"\" "},
+        {{"--jvm-max-heap-size=64m\t-Dinjected=1"}, {}, {"-Xmx64m\t-Dinjected=1"}, "\"-Xmx64m\t-Dinjected=1\" "},
     };
     for (const HeapCase& c : cases) {
         std::unique_ptr<JavaCommandLine> java = make_java(c.given);
@@ -142,6 +143,25 @@ TEST(JavaCommandLineLaunch, RunsTheJavaPathWithTheRenderedArguments)
 }
 
 }  // namespace
+
+// A path that java.exe cannot open in its code page, even by a short name,
+// ends the launch before anything is echoed or started.
+TEST(JavaCommandLineLaunch, PathThatJavaCannotOpenEndsTheLaunch)
+{
+    if (!testing_support::on_windows)
+        GTEST_SKIP() << "java opens any path on POSIX";
+    testing_support::TempDir dir;
+    const std::string jar = dir / "\xc5\x82.jar";
+    std::unique_ptr<JavaCommandLine> java = make_java({"--wrapper-verbose", "--wrapper-add-jar=" + jar});
+    java->set_java_path(program_beside_tests("test_child").c_str());
+    ScratchStream out, err;
+    java->set_streams(out.get(), err.get());
+    EXPECT_EQ(-1, java->run());
+    EXPECT_EQ("", out.text());
+    // Written to a file, the message is in the code page too.
+    EXPECT_EQ("Error - java cannot open '" + (dir / "?.jar") + "': the path holds characters outside the system's code page, "
+              "and the volume gives it no short name.\n", err.text());
+}
 
 // Without a jar java would choose the classes itself: nothing is echoed or
 // started, also in a dry run, and the message names what was searched.
