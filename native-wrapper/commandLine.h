@@ -1,9 +1,10 @@
 // CommandLine: one command to be run as a child process. It holds a program
 // and an ordered list of arguments, recognises the wrapper options common to
 // all launchers ("--wrapper-verbose", "--wrapper-disable-exec") wherever they
-// stand, renders the command as one text with every token in double quotes,
-// starts that text as a child, waits for it and returns its exit code. On
-// request it captures the child's standard output.
+// stand, hands the command to the OS as a list of words (which the Windows
+// port renders into its command line), echoes the text the child reads,
+// waits for the child and returns its exit code. On request it captures the
+// child's standard output.
 #pragma once
 
 #include <cstdio>

@@ -1,8 +1,8 @@
 // JavaCommandLine: one launch of a Java program. The main class is the base's
 // program and the tool's arguments are the base's arguments; on top of them
 // this class holds the Java executable, the JVM options (heap sizes among
-// them) and the class path, recognises the Java launch options, renders
-// the complete java command text, and runs it through the Java executable
+// them) and the class path, recognises the Java launch options, builds
+// the complete java command as words, and runs it through the Java executable
 // (in place of this process on POSIX, as a child on Windows) or inside this
 // process through the Invocation API (inProcessLaunch.cpp).
 #pragma once
