@@ -137,16 +137,18 @@ int CommandLine::run()
     os::Command command = build_command();
     if (!make_paths_openable(command))
         return -1;
-    if (show_command(os::command_text(command)))
-        return execute(command);
-    return 0;
+    // The text only for the echo: the OS renders what it needs itself.
+    if (verbose)
+        echo(os::command_text(command));
+    return exec_enabled ? execute(command) : 0;
 }
 
 namespace {
 
-// A Java argument file holding the words of a command after the program, deleted when the object dies unless kept. For a program that
-// replaces this process it is a file without a name, which stays open for
-// that program and is closed when the object dies (the replacement failed).
+// A Java argument file holding the words of a command after the program,
+// deleted when the object dies unless kept. For a program that replaces
+// this process it is a file without a name, which stays open for that
+// program and is closed when the object dies (the replacement failed).
 class ArgumentFile {
 public:
     ArgumentFile() = default;
