@@ -144,6 +144,30 @@ TEST(JavaCommandLineLaunch, RunsTheJavaPathWithTheRenderedArguments)
 
 }  // namespace
 
+// The words that name paths java.exe opens go by short names where the code
+// page lacks a character of theirs; other words show '?' for it.
+TEST(JavaCommandLineLaunch, PathsThatJavaOpensGoByShortNames)
+{
+    if (!testing_support::on_windows)
+        GTEST_SKIP() << "java opens any path on POSIX";
+    testing_support::TempDir dir;
+    const std::string odd = dir / "\xc5\x81\xc3\xb3" "d\xc5\xba";
+    testing_support::make_dir(odd);
+    testing_support::write_file(testing_support::join(odd, "l.jar"), "");
+    std::string short_dir = odd;
+    ASSERT_TRUE(os::path_for_child(short_dir));
+    std::unique_ptr<JavaCommandLine> java = make_java(
+        {"--wrapper-verbose", "--wrapper-disable-exec", "--wrapper-add-jar=" + odd + "\\l.jar", "\xc5\x82"});
+    java->set_java_path((odd + "\\java.exe").c_str());
+    java->set_jvm_options({"-splash:" + odd + "\\s.png", "-XX:SharedArchiveFile=" + odd + "\\a.jsa", "-Dx=\xc5\x82"});
+    ScratchStream out, err;
+    java->set_streams(out.get(), err.get());
+    EXPECT_EQ(0, java->run());
+    EXPECT_EQ("\"" + short_dir + "\\java.exe\" -splash:" + short_dir + "\\s.png -XX:SharedArchiveFile=" + short_dir +
+                  "\\a.jsa -Dx=? -cp \"" + short_dir + "\\l.jar\" \"" + main_class + "\" \"?\" \n",
+              out.text());
+}
+
 // A path that java.exe cannot open in its code page, even by a short name,
 // ends the launch before anything is echoed or started.
 TEST(JavaCommandLineLaunch, PathThatJavaCannotOpenEndsTheLaunch)
