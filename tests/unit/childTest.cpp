@@ -1,6 +1,6 @@
 // The OS layer's child process: a failed start keeps the OS's reason, a
 // Ctrl-C that reaches the launcher only after the wait does not end it, and
-// a Windows child gets only text and paths that its code page holds.
+// a Windows child gets only text that its code page holds.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -70,27 +70,6 @@ TEST(CommandText, IsWhatTheChildReads)
                                           : render_command_text(command),
               os::command_text(command));
     EXPECT_EQ(testing_support::on_windows ? "?\xe9" : "\xc5\x82\xc3\xa9", os::to_child_encoding("\xc5\x82\xc3\xa9"));
-}
-
-// A path java.exe must open goes by its short name where the code page lacks
-// one of its characters; a new file there by its directory's short name.
-TEST(PathForChild, ShortNameWhereTheCodePageLacksACharacter)
-{
-    testing_support::TempDir dir;
-    const std::string odd = dir / "\xc5\x81\xc3\xb3" "d\xc5\xba", plain = dir / "plain";
-    testing_support::make_dir(odd);
-    std::string odd_dir = odd, new_file = testing_support::join(odd, "new.jsa"), unchanged = plain;
-    std::string odd_new_file = testing_support::join(odd, "\xc5\x82.jsa");
-    EXPECT_TRUE(os::path_for_child(odd_dir));
-    EXPECT_TRUE(os::path_for_child(new_file));
-    EXPECT_TRUE(os::path_for_child(unchanged));
-    EXPECT_EQ(plain, unchanged);
-    EXPECT_EQ(!testing_support::on_windows, os::path_for_child(odd_new_file));
-    if (testing_support::on_windows) {
-        EXPECT_NE(odd, odd_dir);
-        EXPECT_TRUE(os::is_directory(odd_dir.c_str())) << odd_dir;
-        EXPECT_EQ(testing_support::join(odd_dir, "new.jsa"), new_file);
-    }
 }
 
 }  // namespace
