@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "commandText.h"
+#include "message.h"
 #include "wrapAssert.h"
 
 CommandLine::CommandLine()
@@ -93,26 +94,29 @@ void CommandLine::set_arg(int arg_num, const char* value)
     arg_array[arg_num] = value;
 }
 
-std::string CommandLine::build_command_text()
+os::Command CommandLine::build_command()
 {
-    std::string text;
-    append_command_text(text);
-    return text;
+    os::Command command;
+    append_words(command);
+    return command;
 }
 
-void CommandLine::append_command_text(std::string& text) const
+std::string CommandLine::build_command_text()
 {
-    // One allocation for the usual text: every token, its quotes and a space.
-    std::size_t length = text.size() + program.size() + 3;
-    for (int i = 0; i < num_of_args; ++i)
-        length += arg_array[i].size() + 3;
-    text.reserve(length);
-    append_quoted_program(text, program);
-    text += ' ';
-    for (int i = 0; i < num_of_args; ++i) {
-        append_quoted_arg(text, arg_array[i]);
-        text += ' ';
-    }
+    return render_command_text(build_command());
+}
+
+void CommandLine::append_words(os::Command& command) const
+{
+    // Room for the whole list at once, as for the arguments.
+    command.words.reserve(command.words.size() + 1 + num_of_args);
+    command.words.push_back(program);
+    command.words.insert(command.words.end(), arg_array.begin(), arg_array.begin() + num_of_args);
+}
+
+bool CommandLine::make_paths_openable(os::Command&)
+{
+    return true;
 }
 
 bool CommandLine::show_command(const std::string& command_text)
@@ -125,24 +129,26 @@ bool CommandLine::show_command(const std::string& command_text)
 void CommandLine::echo(const std::string& line)
 {
     os::BrokenPipesFail guard;
-    std::fprintf(out_stream, "%s\n", line.c_str());
-    std::fflush(out_stream);
+    os::write_text(out_stream, line + "\n");
 }
 
 int CommandLine::run()
 {
-    std::string text = build_command_text();
-    if (show_command(text))
-        return execute(std::move(text));
-    return 0;
+    os::Command command = build_command();
+    if (!make_paths_openable(command))
+        return -1;
+    // The text only for the echo: the OS renders what it needs itself.
+    if (verbose)
+        echo(os::command_text(command));
+    return exec_enabled ? execute(command) : 0;
 }
 
 namespace {
 
-// A Java argument file holding the words of a command text after the
-// program, deleted when the object dies unless kept. For a program that
-// replaces this process it is a file without a name, which stays open for
-// that program and is closed when the object dies (the replacement failed).
+// A Java argument file holding the words of a command after the program,
+// deleted when the object dies unless kept. For a program that replaces
+// this process it is a file without a name, which stays open for that
+// program and is closed when the object dies (the replacement failed).
 class ArgumentFile {
 public:
     ArgumentFile() = default;
@@ -157,36 +163,41 @@ public:
     ArgumentFile& operator=(const ArgumentFile&) = delete;
 
     // Writes the file (`inherited`: one without a name, for a program that
-    // replaces this process) and gives the short text that starts the same
-    // program with it. Returns false, with a message on `err`, when the
-    // file cannot be made.
-    bool write(const std::string& command_text, std::string& short_text, FILE* err, bool inherited = false)
+    // replaces this process) and gives the short command that starts the
+    // same program with it. Returns false, with a message on `err`, when
+    // the file cannot be made.
+    bool write(const os::Command& command, os::Command& short_command, FILE* err, bool inherited = false)
     {
-        std::vector<std::string> words = split_command_text(command_text);
+        // Each word in the encoding java reads the file in, escaped byte by
+        // byte there, as java's reader takes the file byte by byte.
         std::string content;
-        for (std::size_t i = 1; i < words.size(); ++i)
-            append_argument_file_word(content, words[i]);
+        for (std::size_t i = 1; i < command.words.size(); ++i)
+            append_argument_file_word(content, os::to_child_encoding(command.words[i]));
         os::FileHandle file = os::invalid_file;
         os::Failure failure;
         if (!(inherited ? os::create_inherited_file(name_, file, failure)
                         : os::create_temp_file(name_, file, failure))) {
-            std::fprintf(err, "%s failed with error %d.\n", failure.call, failure.error);
+            print_message(err, "%s failed with error %d.\n", failure.call, failure.error);
             return false;
         }
         int error = 0;
-        bool written = os::write_file(file, os::to_argument_file_encoding(content), error);
+        bool written = os::write_file(file, content, error);
         if (inherited)
             inherited_ = file;
         else
             os::close_file(file);
         if (!written) {
-            std::fprintf(err, "Writing the argument file %s failed with error %d.\n", name_.c_str(), error);
+            print_message(err, "Writing the argument file %s failed with error %d.\n", name_.c_str(), error);
             return false;
         }
-        short_text.clear();
-        append_quoted_program(short_text, words[0]);
-        short_text += ' ';
-        append_quoted_arg(short_text, "@" + name_);
+        // java opens the file by the name it is given, in its code page.
+        std::string openable = name_;
+        if (!os::path_for_child(openable)) {
+            print_unopenable_path(err, name_);
+            return false;
+        }
+        short_command.words = {command.words[0], "@" + openable};
+        short_command.option_words = 0;
         return true;
     }
 
@@ -204,45 +215,43 @@ const char argument_file_note[] = "The command text is too long for the system; 
 
 }  // namespace
 
-void CommandLine::report_launch_failure(const std::string& command_text, int error)
+void CommandLine::report_launch_failure(const os::Command& command, int error)
 {
     if (!report_launch_errors)
         return;
-    std::fprintf(err_stream, "Error - failed to launch '%s'.\n", command_text.c_str());
-    if (error != 0) {
-        const std::string program = split_command_text(command_text)[0];
-        std::fprintf(err_stream, "%s\n", os::error_text(error, program).c_str());
-    }
+    print_message(err_stream, "Error - failed to launch '%s'.\n", os::command_text(command).c_str());
+    if (error != 0)
+        print_message(err_stream, "%s\n", os::error_text(error, command.words[0]).c_str());
 }
 
-int CommandLine::replace_process(const std::string& command_text)
+int CommandLine::replace_process(const os::Command& command)
 {
     // Whatever stdio still holds would be lost with this process, and the
     // echo must come before the program's own output.
     std::fflush(nullptr);
     int error = 0;
     bool too_long = false;
-    os::replace_process(command_text, error, too_long);
+    os::replace_process(command, error, too_long);
     ArgumentFile argument_file;
     if (too_long && argument_file_allowed) {
-        std::string short_text;
-        if (argument_file.write(command_text, short_text, err_stream, true)) {
+        os::Command short_command;
+        if (argument_file.write(command, short_command, err_stream, true)) {
             if (verbose)
                 echo(argument_file_note + argument_file.name());
             std::fflush(nullptr);
-            os::replace_process(short_text, error, too_long);
+            os::replace_process(short_command, error, too_long);
         }
     }
-    report_launch_failure(command_text, error);
+    report_launch_failure(command, error);
     return -1;
 }
 
-int CommandLine::execute(std::string command_text)
+int CommandLine::execute(const os::Command& command)
 {
     // Nothing remains to do once the program has ended, so where the OS
     // allows it, it takes this process over.
     if (process_replacement_allowed && os::facts.replaces_process && wait_for_exit && !capture_output)
-        return replace_process(command_text);
+        return replace_process(command);
 
     os::ChildLaunch launch;
     launch.hide_window = hide_window;
@@ -263,20 +272,20 @@ int CommandLine::execute(std::string command_text)
 
     os::Child child;
     ArgumentFile argument_file;
-    bool started = child.start(command_text, launch);
+    bool started = child.start(command, launch);
     if (!started && child.too_long() && argument_file_allowed) {
-        std::string short_text;
-        if (argument_file.write(command_text, short_text, err_stream)) {
+        os::Command short_command;
+        if (argument_file.write(command, short_command, err_stream)) {
             if (verbose)
                 echo(argument_file_note + argument_file.name());
-            started = child.start(short_text, launch);
+            started = child.start(short_command, launch);
         }
     }
     int exit_code = 0;
     bool ended = started && wait_for_exit && child.wait(exit_code);
 
     if (!started || (wait_for_exit && !ended)) {
-        report_launch_failure(command_text, child.error());
+        report_launch_failure(command, child.error());
         if (capture_file != os::invalid_file) {
             os::close_file(capture_file);
             delete_tmp_file();
@@ -299,7 +308,7 @@ int CommandLine::create_tmp_file(os::FileHandle* handle_out)
 {
     os::Failure failure;
     if (!os::create_temp_file(tmp_file_name, *handle_out, failure)) {
-        std::fprintf(err_stream, "%s failed with error %d.\n", failure.call, failure.error);
+        print_message(err_stream, "%s failed with error %d.\n", failure.call, failure.error);
         return -1;
     }
     tmp_file_exists = true;
@@ -320,7 +329,7 @@ int CommandLine::read_tmp_file()
     std::string text;
     int error = 0;
     if (!os::read_file_start(tmp_file_name, max_captured_bytes, text, error)) {
-        std::fprintf(err_stream, "Could not open tmp file %s (error %d)\n", tmp_file_name.c_str(), error);
+        print_message(err_stream, "Could not open tmp file %s (error %d)\n", tmp_file_name.c_str(), error);
         return 0;
     }
     if (!text.empty() && text.back() == '\n')

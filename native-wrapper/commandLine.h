@@ -1,9 +1,10 @@
 // CommandLine: one command to be run as a child process. It holds a program
 // and an ordered list of arguments, recognises the wrapper options common to
 // all launchers ("--wrapper-verbose", "--wrapper-disable-exec") wherever they
-// stand, renders the command as one text with every token in double quotes,
-// starts that text as a child, waits for it and returns its exit code. On
-// request it captures the child's standard output.
+// stand, hands the command to the OS as a list of words (which the Windows
+// port renders into its command line), echoes the text the child reads,
+// waits for the child and returns its exit code. On request it captures the
+// child's standard output.
 #pragma once
 
 #include <cstdio>
@@ -22,18 +23,23 @@ public:
     CommandLine(const CommandLine&) = delete;
     CommandLine& operator=(const CommandLine&) = delete;
 
-    // Builds the command text, echoes it when verbose and, unless execution
-    // is disabled, executes it. Returns the child's exit code, -1 when the
-    // child cannot be started or waited for, 0 when execution is disabled.
+    // Builds the command, echoes its text when verbose and, unless
+    // execution is disabled, executes it. Returns the child's exit code, -1
+    // when the child cannot be started or waited for (or a path cannot be
+    // handed to it), 0 when execution is disabled.
     virtual int run();
 
     // Takes one argument: a wrapper option is consumed, anything else is
     // appended to the arguments in order.
     virtual void process_arg(const char* arg);
 
-    // The whole command as one text: the quoted program, then each argument
-    // quoted, each token followed by one space.
-    virtual std::string build_command_text();
+    // The command as a list of words: the program, then each argument.
+    virtual os::Command build_command();
+
+    // The command rendered as one text, byte for byte as the words are:
+    // the quoted program, then each argument quoted, each token followed by
+    // one space (render_command_text).
+    std::string build_command_text();
 
     void set_program(const char* program);
     // Sets the program, then sends argv[0] .. argv[argc-1] through the
@@ -54,12 +60,13 @@ public:
 
     // Starts the child and returns its exit code, or -1 when it cannot be
     // started or waited for (with "Error - failed to launch '...'." on
-    // err_stream unless launch-error reports are off). While it waits, a
+    // err_stream, the text as os::command_text gives it, unless
+    // launch-error reports are off). While it waits, a
     // console interrupt is left to the child, and the child ends with the
     // launcher. With process replacement on a port that has it, the program
     // replaces this process instead, and execute returns only the -1 of a
     // failure.
-    int execute(std::string command_text);
+    int execute(const os::Command& command);
 
     // For a launch after which nothing remains to do: where the OS can
     // (POSIX), execute runs the program in this process (execve) instead
@@ -99,14 +106,20 @@ protected:
     // of them, skip the comparisons.
     static bool may_be_option(const char* arg) { return arg[0] == '-' && arg[1] == '-'; }
 
-    // Appends what build_command_text returns to text, in place: a subclass
-    // that writes its own tokens first copies no long text.
-    void append_command_text(std::string& text) const;
+    // Appends the program and the arguments to `command`'s words: a
+    // subclass that has words of its own before them copies no long list.
+    void append_words(os::Command& command) const;
 
-    // Execs the command text in place of this process; returns -1 after
-    // the launch error when that fails.
-    int replace_process(const std::string& command_text);
-    void report_launch_failure(const std::string& command_text, int error);
+    // Makes the paths among the words ones that the started program can
+    // open (os::path_for_child); false after a message on err_stream when
+    // one cannot be. The base knows of no path but the program, which the
+    // OS finds by any name.
+    virtual bool make_paths_openable(os::Command& command);
+
+    // Execs the command in place of this process; returns -1 after the
+    // launch error when that fails.
+    int replace_process(const os::Command& command);
+    void report_launch_failure(const os::Command& command, int error);
 
     int create_tmp_file(os::FileHandle* handle_out);
     int delete_tmp_file();

@@ -59,6 +59,26 @@ void append_quoted_program(std::string& text, const std::string& program)
     text += '"';
 }
 
+std::string render_command_text(const os::Command& command)
+{
+    // One allocation for the usual text: every token, its quotes and a space.
+    std::size_t length = 0;
+    for (const std::string& word : command.words)
+        length += word.size() + 3;
+    std::string text;
+    text.reserve(length);
+    for (std::size_t i = 0; i < command.words.size(); ++i) {
+        if (i == 0)
+            append_quoted_program(text, command.words[0]);
+        else if (i <= command.option_words)
+            append_option_word(text, command.words[i]);
+        else
+            append_quoted_arg(text, command.words[i]);
+        text += ' ';
+    }
+    return text;
+}
+
 std::vector<std::string> split_command_text(const std::string& text)
 {
     std::vector<std::string> argv;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "osLayer.h"
+
 // Appends `arg` to `text` as one token in double quotes, escaped so that the
 // C runtime gives back exactly `arg`. A text without double quotes and without
 // trailing backslashes is written byte for byte between the quotes.
@@ -26,6 +28,11 @@ void append_option_word(std::string& text, const std::string& word);
 // doubled. On POSIX, where a path may hold a double quote, the token is
 // escaped like an argument (os::facts.program_token_escaped).
 void append_quoted_program(std::string& text, const std::string& program);
+
+// The command as one text: the program token, the option words, then every
+// other word quoted, each token followed by one space. Byte for byte: the
+// Windows port converts the words to its code page first.
+std::string render_command_text(const os::Command& command);
 
 // Splits a command text into argv the way the Microsoft C runtime does,
 // argv[0] by the program-name rules and the rest by the argument rules; on

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "commandLine.h"
+#include "message.h"
 #include "osLayer.h"
 #include "vlkConfig.h"
 #include "wrapAssert.h"
@@ -50,7 +51,7 @@ bool read_env(const char* name, std::string& value)
 
 [[noreturn]] void exit_with_error(const char* format, const char* detail)
 {
-    std::fprintf(stderr, format, detail);
+    print_message(stderr, format, detail);
     std::exit(-1);
 }
 

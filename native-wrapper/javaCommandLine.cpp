@@ -8,6 +8,7 @@
 
 #include "commandText.h"
 #include "envUtils.h"
+#include "message.h"
 #include "osLayer.h"
 #include "vlkConfig.h"
 #include "wrapAssert.h"
@@ -20,6 +21,9 @@ const char max_heap_option[] = "-Xmx";
 const char init_heap_arg[] = "--jvm-init-heap-size=";
 const char max_heap_arg[] = "--jvm-max-heap-size=";
 const char add_jar_arg[] = "--wrapper-add-jar";
+
+// The JVM options whose value after the prefix is a path that java opens.
+const char* const path_option_prefixes[] = {"-splash:", "-XX:SharedArchiveFile=", "-XX:ArchiveClassesAtExit="};
 
 // A user-given jar path is offered to path conversion in a buffer of this size.
 const std::size_t jar_path_buffer_size = 260;
@@ -127,22 +131,64 @@ const char* JavaCommandLine::get_classpath_jar(int jar_num) const
     return classpath_jar_array[jar_num].c_str();
 }
 
-std::string JavaCommandLine::build_command_text()
+os::Command JavaCommandLine::build_command()
 {
     apply_heap_sizes();
-    std::string text;
-    append_quoted_program(text, java_path);
-    for (const std::string& option : jvm_options) {
-        text += ' ';
-        append_option_word(text, option);
-    }
+    os::Command command;
+    command.words.reserve(jvm_options.size() + 4 + get_num_of_args());
+    command.words.push_back(java_path);
+    command.words.insert(command.words.end(), jvm_options.begin(), jvm_options.end());
+    command.option_words = jvm_options.size();
     if (num_of_classpath_jars > 0) {
-        text += " -cp ";
-        append_quoted_arg(text, get_classpath());
+        command.words.push_back("-cp");
+        ++command.option_words;
+        command.words.push_back(get_classpath());
     }
-    text += ' ';
-    append_command_text(text);
-    return text;
+    append_words(command);
+    return command;
+}
+
+bool JavaCommandLine::make_paths_openable(os::Command& command)
+{
+    // Only the words that name paths change; a path that java.exe cannot
+    // open by any name ends the launch before it starts.
+    const auto openable = [this](std::string& path) {
+        if (os::path_for_child(path))
+            return true;
+        print_unopenable_path(err_stream, path);
+        return false;
+    };
+    if (!openable(command.words[0]))
+        return false;
+    const std::size_t options_end = num_of_classpath_jars > 0 ? command.option_words - 1 : command.option_words;
+    for (std::size_t i = 1; i <= options_end; ++i) {
+        std::string& word = command.words[i];
+        for (const char* prefix : path_option_prefixes) {
+            if (!starts_with(word.c_str(), prefix))
+                continue;
+            // A splash image may stand in double quotes, which stay.
+            const std::size_t start = std::strlen(prefix);
+            const bool quoted = word.size() >= start + 2 && word[start] == '"' && word.back() == '"';
+            std::string path = word.substr(start + quoted, word.size() - start - 2 * quoted);
+            if (!openable(path))
+                return false;
+            word.replace(start + quoted, word.size() - start - 2 * quoted, path);
+        }
+    }
+    if (num_of_classpath_jars == 0)
+        return true;
+    // build_command sorted the entries.
+    std::string classpath;
+    for (int i = 0; i < num_of_classpath_jars; ++i) {
+        std::string entry = classpath_jar_array[i];
+        if (!openable(entry))
+            return false;
+        if (i > 0)
+            classpath += classpath_separator;
+        classpath += entry;
+    }
+    command.words[command.option_words + 1] = std::move(classpath);
+    return true;
 }
 
 int JavaCommandLine::run()
@@ -153,7 +199,7 @@ int JavaCommandLine::run()
             dirs += (dirs.empty() ? " in '" : "', '") + dir;
         if (!dirs.empty())
             dirs += '\'';
-        std::fprintf(err_stream, "Error - no jar files found%s.\n", dirs.c_str());
+        print_message(err_stream, "Error - no jar files found%s.\n", dirs.c_str());
         return -1;
     }
     prepare_class_cache();

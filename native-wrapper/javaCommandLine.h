@@ -1,8 +1,8 @@
 // JavaCommandLine: one launch of a Java program. The main class is the base's
 // program and the tool's arguments are the base's arguments; on top of them
 // this class holds the Java executable, the JVM options (heap sizes among
-// them) and the class path, recognises the Java launch options, renders
-// the complete java command text, and runs it through the Java executable
+// them) and the class path, recognises the Java launch options, builds
+// the complete java command as words, and runs it through the Java executable
 // (in place of this process on POSIX, as a child on Windows) or inside this
 // process through the Invocation API (inProcessLaunch.cpp).
 #pragma once
@@ -68,11 +68,11 @@ public:
     // else to the base's handler.
     void process_arg(const char* arg) override;
 
-    // The quoted Java executable, the JVM options (heap sizes merged in;
-    // quoted only where a word needs it), "-cp" and the quoted class path
-    // when there are jars, then the base's text: the quoted main class and
+    // The Java executable, the JVM options (heap sizes merged in; option
+    // words, quoted only where a word needs it), "-cp" and the class path
+    // when there are jars, then the base's words: the main class and the
     // arguments.
-    std::string build_command_text() override;
+    os::Command build_command() override;
 
     void set_java_path(const char* path) { java_path = path; }
     // The JVM options, one word each: a word never splits into two options
@@ -164,6 +164,11 @@ public:
     void* find_symbol(const os::Library& library, std::string name);
     // Gives up the launcher's reference on `library`.
     void free_library(os::Library& library);
+
+protected:
+    // The Java executable, every class-path entry and the paths in JVM
+    // options that java opens (the splash image, the class-data archive).
+    bool make_paths_openable(os::Command& command) override;
 
 private:
     void grow_classpath_jar_array();

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -32,7 +33,7 @@ struct PlatformFacts {
     // read back by the argument rules: POSIX paths may hold '"'. Windows
     // paths cannot, and CreateProcessA reads the token up to the next '"'.
     bool program_token_escaped;
-    std::size_t max_command_text;       // longest child command text: 32,766 / 0 for no fixed limit
+    std::size_t max_command_text;       // longest command line handed over, in UTF-16 units: 32,766 / 0 for no fixed limit
     bool replaces_process;              // a launch may become its program (execve): false / true
 };
 
@@ -90,6 +91,46 @@ private:
     std::unique_ptr<Saved> saved_;
 };
 
+// A command to run: the program and its arguments, one word each, as the
+// tool profile and the user gave them. The words stay words up to the OS:
+// POSIX hands them to execve as they are; Windows, where a child gets one
+// command line, renders them into a text at the start.
+struct Command {
+    std::vector<std::string> words;  // words[0]: the program
+    // words[1] .. words[option_words] are JVM option words, which a command
+    // text writes bare where they need no quotes; the words after them are
+    // always quoted.
+    std::size_t option_words = 0;
+};
+
+// The command line as the started program reads it, as the launcher's text
+// (for the echo and the messages). Windows: each word converted to the
+// system's ANSI code page without best fit (a character the page lacks
+// becomes '?', never a look-alike), then quoted, and decoded back; exactly
+// this text is what Child::start hands over. POSIX: the words quoted the
+// same way, for display only.
+std::string command_text(const Command& command);
+
+// `text` (the launcher's own) in the encoding in which a started program
+// reads its command line and java its argument files: on Windows the
+// system's ANSI code page, each character that page lacks as '?'; on POSIX
+// `text` unchanged.
+std::string to_child_encoding(const std::string& text);
+
+// Makes `path` one that a started program can open by its narrow text.
+// Windows: a path with characters outside the ANSI code page becomes its
+// short (8.3) form, which is ASCII (for a path that does not exist yet, the
+// short form of its directory and its own name). False, with `path`
+// unchanged, where no such form exists (a volume without short names).
+// POSIX: always true, `path` unchanged.
+bool path_for_child(std::string& path);
+
+// Writes a message of the launcher to `stream` and flushes it. Windows: to
+// a console as UTF-16 (WriteConsoleW), so that any text reads right;
+// elsewhere in the ANSI code page, the encoding of java's own output there,
+// so that one file holds one encoding. POSIX: the bytes as they are.
+void write_text(std::FILE* stream, const std::string& text);
+
 // How a child is started.
 struct ChildLaunch {
     bool hide_window = true;
@@ -120,13 +161,12 @@ public:
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
-    // Starts the command text. On Windows the text goes to CreateProcess
-    // as it is (its program path of any length); on POSIX it is split by the
-    // Windows C runtime rules and the words become the child's argv, so both
-    // ports hand the child the same arguments. Returns false when the child cannot be started; error()
-    // then tells the OS error and too_long() whether the command text or its
-    // argument list is longer than the OS accepts.
-    bool start(std::string& command_text, const ChildLaunch& launch);
+    // Starts the command. On Windows the child gets command_text(command)
+    // (its program path of any length); on POSIX the words are its argv.
+    // Returns false when the child cannot be started; error() then tells
+    // the OS error and too_long() whether the command line or the argument
+    // list is longer than the OS accepts.
+    bool start(const Command& command, const ChildLaunch& launch);
 
     // Waits without a time-out for the started child to end and gives its
     // exit code: the 32-bit code as int on Windows; on POSIX the exit
@@ -148,12 +188,12 @@ private:
     bool too_long_;
 };
 
-// Replaces this process with the program of `command_text`, split and
-// looked up as Child::start does, with this process's environment. Returns
+// Replaces this process with the program of `command`, looked up as
+// Child::start does, with this process's environment. Returns
 // only when that fails: `error` then tells the OS error and `too_long`
 // whether the argument list is longer than the OS accepts. Windows has no
 // such call: there it always fails.
-void replace_process(const std::string& command_text, int& error, bool& too_long);
+void replace_process(const Command& command, int& error, bool& too_long);
 
 // Creates a new, empty file that has no name in any directory, so that
 // nothing is left of it whatever way the process ends, opened for reading
@@ -272,12 +312,6 @@ private:
     bool kept_ = false;
     std::string error_;
 };
-
-// `text` (the launcher's own narrow text) in the encoding in which java
-// reads an argument file: on Windows the system's ANSI code page, with what
-// that cannot hold replaced as the system's conversion of a command line
-// for java.exe replaces it; on POSIX `text` unchanged.
-std::string to_argument_file_encoding(const std::string& text);
 
 // An argument as the platform's narrow text decoded to UTF-16, the form Java
 // strings take, into `text16`: on Windows from the launcher's code page.

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -229,23 +230,23 @@ int exec_first(const std::vector<const char*>& candidates, char* const* argv)
     return error;
 }
 
-// A command text made ready for execve: its words, their argv and the
-// paths to try for its program. Built before any vfork, which may not
-// allocate.
+// A command made ready for execve: the argv of its words and the paths to
+// try for its program. Built before any vfork, which may not allocate; it
+// points into the command, which outlives it.
 struct ProgramCall {
-    explicit ProgramCall(const std::string& command_text) : words(split_command_text(command_text))
+    explicit ProgramCall(const Command& command)
     {
-        for (std::string& word : words)
-            argv.push_back(&word[0]);
+        argv.reserve(command.words.size() + 1);
+        for (const std::string& word : command.words)
+            argv.push_back(const_cast<char*>(word.c_str()));
         argv.push_back(nullptr);
-        paths = program_candidates(words[0]);
+        paths = program_candidates(command.words[0]);
         for (const std::string& path : paths)
             candidates.push_back(path.c_str());
     }
     ProgramCall(const ProgramCall&) = delete;
     ProgramCall& operator=(const ProgramCall&) = delete;
 
-    std::vector<std::string> words;
     std::vector<char*> argv;
     std::vector<std::string> paths;
     std::vector<const char*> candidates;
@@ -292,11 +293,11 @@ Child::Child() : process_(0), job_(0), error_(0), too_long_(false) {}
 // whoever inherits it when the launcher ends.
 Child::~Child() = default;
 
-bool Child::start(std::string& command_text, const ChildLaunch& launch)
+bool Child::start(const Command& command, const ChildLaunch& launch)
 {
     error_ = 0;
     too_long_ = false;
-    ProgramCall call(command_text);
+    ProgramCall call(command);
 
     const pid_t launcher = getpid();
     // vfork, as posix_spawn does: no copy of the launcher's address space,
@@ -355,13 +356,13 @@ bool Child::wait(int& exit_code)
     return true;
 }
 
-void replace_process(const std::string& command_text, int& error, bool& too_long)
+void replace_process(const Command& command, int& error, bool& too_long)
 {
     // No interrupt guard, no forwarding, no parent-death tie: from here on
     // this process is the program, so signals, pid and exit status are its
     // own. It inherits the signal dispositions as they were at this
     // launcher's start, which changes none of them.
-    ProgramCall call(command_text);
+    ProgramCall call(command);
     error = exec_first(call.candidates, call.argv.data());
     too_long = error == E2BIG;
 }
@@ -530,9 +531,26 @@ void Library::unload()
     handle_ = nullptr;
 }
 
-std::string to_argument_file_encoding(const std::string& text)
+std::string command_text(const Command& command)
+{
+    return render_command_text(command);
+}
+
+std::string to_child_encoding(const std::string& text)
 {
     return text;
+}
+
+bool path_for_child(std::string&)
+{
+    // java takes any bytes for a path.
+    return true;
+}
+
+void write_text(std::FILE* stream, const std::string& text)
+{
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fflush(stream);
 }
 
 bool decode_arg(const std::string&, std::u16string&)

@@ -3,6 +3,7 @@
 // at any length, and come back whole.
 #include <windows.h>
 #include <aclapi.h>
+#include <io.h>
 #include <process.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "commandText.h"
 #include "osLayer.h"
 
 namespace os {
@@ -176,6 +178,46 @@ std::wstring short_path(const std::string& path)
     return without_long_prefix(short_form);
 }
 
+// The system's ANSI code page, in which a program without a UTF-8 manifest,
+// java.exe among them, reads its command line and java its argument files;
+// the launcher's own CP_ACP is UTF-8 through its manifest.
+UINT child_code_page()
+{
+    static const UINT code_page = [] {
+        DWORD page = CP_ACP;
+        GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+                       reinterpret_cast<wchar_t*>(&page), sizeof(page) / sizeof(wchar_t));
+        return static_cast<UINT>(page);
+    }();
+    return code_page;
+}
+
+// `wide` in the child's code page without best fit: a character that the
+// page lacks becomes '?', where the default conversion would give a
+// look-alike ('l' for U+0142, '"' for U+FF02, a backslash for U+00A5 in
+// code page 932) that reads as another text or as quoting.
+std::string to_child_bytes(const std::wstring& wide)
+{
+    const UINT code_page = child_code_page();
+    if (wide.empty() || code_page == CP_UTF8)
+        return narrow(wide, CP_UTF8);  // the system's code page holds every character
+    const int size = static_cast<int>(wide.size());
+    BOOL ignored = FALSE;
+    std::string bytes(static_cast<std::size_t>(WideCharToMultiByte(code_page, WC_NO_BEST_FIT_CHARS, wide.data(), size,
+                                                                   nullptr, 0, "?", &ignored)),
+                      '\0');
+    WideCharToMultiByte(code_page, WC_NO_BEST_FIT_CHARS, wide.data(), size, &bytes[0], static_cast<int>(bytes.size()),
+                        "?", &ignored);
+    return bytes;
+}
+
+// `text` as the child reads it, decoded back into the launcher's text: the
+// same characters where the child's code page holds them, '?' elsewhere.
+std::string as_child_reads(const std::string& text)
+{
+    return narrow(widen(to_child_bytes(widen(text)), child_code_page()), CP_UTF8);
+}
+
 // The temporary directory where GetTempPath cannot give it, as it gives at
 // most MAX_PATH characters: the first of TMP, TEMP and USERPROFILE that is
 // set, made a full path that ends in a backslash, as GetTempPath does.
@@ -197,6 +239,61 @@ bool long_temp_dir(std::wstring& dir)
 }
 
 }  // namespace
+
+std::string command_text(const Command& command)
+{
+    // Each word as java.exe reads it, quoted there: the quotes and
+    // backslashes that the quoting counts are the ones java.exe sees. The
+    // quoting works on characters, as java.exe splits its command line by
+    // characters of its code page (a trail byte 0x5C of code page 932 is
+    // no backslash).
+    Command readable = command;
+    for (std::string& word : readable.words)
+        word = as_child_reads(word);
+    return render_command_text(readable);
+}
+
+std::string to_child_encoding(const std::string& text)
+{
+    return to_child_bytes(widen(text));
+}
+
+bool path_for_child(std::string& path)
+{
+    if (as_child_reads(path) == path)
+        return true;
+    // The short form of a path that does not exist yet is its directory's,
+    // with its own name, which must then fit the code page itself.
+    std::wstring wide = widen(path);
+    std::wstring name;
+    DWORD attributes = GetFileAttributesW(long_path(wide).c_str());
+    const std::size_t slash = wide.find_last_of(L"\\/");
+    if (attributes == INVALID_FILE_ATTRIBUTES && slash != std::wstring::npos) {
+        name = wide.substr(slash);
+        wide.erase(slash);
+    }
+    const std::string short_form = narrow(short_path(narrow(wide)) + name);
+    if (as_child_reads(short_form) != short_form)
+        return false;
+    path = short_form;
+    return true;
+}
+
+void write_text(std::FILE* stream, const std::string& text)
+{
+    std::fflush(stream);
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
+        const std::wstring wide = widen(text);
+        DWORD written = 0;
+        WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+        return;
+    }
+    const std::string bytes = to_child_encoding(text);
+    std::fwrite(bytes.data(), 1, bytes.size(), stream);
+    std::fflush(stream);
+}
 
 bool create_temp_file(std::string& name, FileHandle& handle, Failure& failure)
 {
@@ -378,15 +475,6 @@ HANDLE create_kill_on_close_job()
     return job;
 }
 
-// The program token at the start of a command text: up to the closing
-// quote, or to the first blank when it is not quoted.
-std::string program_token(const std::string& command_text)
-{
-    if (!command_text.empty() && command_text[0] == '"')
-        return command_text.substr(1, command_text.find('"', 1) - 1);
-    return command_text.substr(0, command_text.find_first_of(" \t"));
-}
-
 }  // namespace
 
 // A handler of the launcher's own, which a child does not inherit (unlike
@@ -440,12 +528,15 @@ Child::~Child()
         CloseHandle(reinterpret_cast<HANDLE>(job_));
 }
 
-bool Child::start(std::string& command_text, const ChildLaunch& launch)
+bool Child::start(const Command& command, const ChildLaunch& launch)
 {
     error_ = 0;
     too_long_ = false;
+    // java.exe's GetCommandLineA is this text in its code page, byte for
+    // byte: every character of it is one that the page holds.
+    std::wstring text = widen(command_text(command));
     // Longer texts are refused by Windows, or cut by Wine without a word.
-    if (command_text.size() > facts.max_command_text) {
+    if (text.size() > facts.max_command_text) {
         error_ = ERROR_FILENAME_EXCED_RANGE;
         too_long_ = true;
         return false;
@@ -478,7 +569,7 @@ bool Child::start(std::string& command_text, const ChildLaunch& launch)
     // expands it to the long form in a MAX_PATH buffer and fails or
     // crashes.) The child still starts in the launcher's own directory.
     // A short path is not named apart, as a bare name must still be searched.
-    const std::string program = program_token(command_text);
+    const std::string& program = command.words[0];
     std::wstring application, own_dir;
     if (program.size() >= MAX_PATH - 12) {
         const std::wstring short_form = short_path(program);
@@ -490,7 +581,6 @@ bool Child::start(std::string& command_text, const ChildLaunch& launch)
         else
             application = short_form;
     }
-    std::wstring text = widen(command_text);
     const BOOL started =
         CreateProcessW(application.empty() ? nullptr : application.c_str(), &text[0], nullptr, nullptr, TRUE, flags,
                        nullptr, own_dir.empty() ? nullptr : own_dir.c_str(), &startup, &process);
@@ -535,7 +625,7 @@ bool Child::wait(int& exit_code)
 
 // Windows cannot run another program in this process: the launcher starts
 // java as a child and waits (facts.replaces_process is false).
-void replace_process(const std::string&, int& error, bool& too_long)
+void replace_process(const Command&, int& error, bool& too_long)
 {
     error = ERROR_CALL_NOT_IMPLEMENTED;
     too_long = false;
@@ -839,17 +929,6 @@ void Library::unload()
     if (handle_ != nullptr)
         FreeLibrary(static_cast<HMODULE>(handle_));
     handle_ = nullptr;
-}
-
-std::string to_argument_file_encoding(const std::string& text)
-{
-    // java.exe has no UTF-8 manifest: the system hands it a command line in
-    // the system's ANSI code page, and it reads an argument file in that
-    // code page too, whatever the launcher's own is.
-    DWORD code_page = CP_ACP;
-    GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
-                   reinterpret_cast<wchar_t*>(&code_page), sizeof(code_page) / sizeof(wchar_t));
-    return narrow(widen(text), code_page);
 }
 
 bool decode_arg(const std::string& text, std::u16string& text16)

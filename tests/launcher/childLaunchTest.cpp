@@ -58,30 +58,87 @@ TEST(ChildLaunch, ArgumentsReachTheChildUnchanged)
     EXPECT_EQ(args, std::vector<std::string>(report.args.begin() + 3, report.args.end()));
 }
 
-// On Windows the launcher's UTF-8 code page carries text of any script; a
-// launcher in a legacy code page would pass '?' for most of these.
+// Wine takes the system's code page from the locale its process starts in:
+// 1252 by default, 932 in the runs of tests under LC_ALL=ja_JP.UTF-8.
+bool in_code_page_932()
+{
+    std::string locale;
+    return on_windows && get_env("LC_ALL", locale) && locale == "ja_JP.UTF-8";
+}
+
+bool is_ascii(const std::string& text)
+{
+    for (unsigned char c : text) {
+        if (c >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+// On Linux every argument reaches the tool as it is. On Windows java.exe
+// reads its command line in the system's ANSI code page: a character the
+// page lacks arrives as '?', never as a look-alike that reads as a quote or
+// a backslash or names another file, and every argument arrives whole. The
+// paths that java.exe opens (itself, the jars) hold no such character: an
+// installation below one goes by its short name.
 TEST(ChildLaunch, TextInSeveralScriptsInArgumentsAndInstallationPath)
 {
-    const std::string latin = "caf\xc3\xa9", cyrillic = "\xd0\x96\xd0\xb8\xd0\xb2", cjk = "\xe4\xb8\xad\xe6\x96\x87",
-                      emoji = "\xf0\x9f\x98\x80";
-    const std::vector<std::string> args = {latin, cyrillic, cjk, emoji, latin + " " + cyrillic + " " + cjk};
+    struct Case {
+        std::string arg;
+        std::string in_1252;  // what the tool gets in code page 1252
+        std::string in_932;
+    };
+    const std::string latin = "caf\xc3\xa9", cyrillic = "\xd0\x96\xd0\xb8\xd0\xb2", cjk = "\xe4\xb8\xad\xe6\x96\x87";
+    const std::string full_width_quote = "\xef\xbc\x82", full_width_backslash = "\xef\xbc\xbc";
+    const Case cases[] = {
+        {latin, latin, "caf?"},
+        {cyrillic, "???", cyrillic},
+        {cjk, "??", cjk},
+        {latin + " " + cyrillic + " " + cjk, latin + " ??? ??", "caf? " + cyrillic + " " + cjk},
+        // a full-width quote: best fit made it '"', which opened an option
+        {"in" + full_width_quote + " --force " + full_width_quote + "put.v", "in? --force ?put.v",
+         "in" + full_width_quote + " --force " + full_width_quote + "put.v"},
+        // a full-width backslash: best fit made it '\\', which swallowed the next arguments
+        {"out" + full_width_backslash, "out?", "out" + full_width_backslash},
+        {"\xc2\xa5", "\xc2\xa5", "?"},  // '\xc2\xa5' is a backslash by best fit in code page 932
+        {"\xc5\x82\xc3\xb3" "d\xc5\xba", "?\xc3\xb3" "d?", "??d?"},  // best fit: "lodz", another name
+        {"--safe", "--safe", "--safe"},
+    };
+    std::vector<std::string> args = {"--wrapper-verbose"}, expected;
+    for (const Case& c : cases) {
+        args.push_back(c.arg);
+        expected.push_back(!on_windows ? c.arg : in_code_page_932() ? c.in_932 : c.in_1252);
+    }
     TempDir parent;
-    // No emoji in the path: JDK 17 cannot load a class path with characters
-    // beyond the Basic Multilingual Plane.
-    Installation installation({tool_jar}, parent / (latin + " " + cyrillic + cjk));
+    // The run in code page 932 has a locale that this machine lacks
+    // (ja_JP.UTF-8), where Wine cannot name a file outside ASCII: the paths
+    // are tried in the run in 1252.
+    const bool odd_paths = !in_code_page_932();
+    Installation installation({tool_jar, odd_paths ? "\xc5\xbc\xc3\xb3\xc5\x82w.jar" : "zolw.jar"},
+                              parent / (odd_paths ? "\xc5\x81\xc3\xb3" "d\xc5\xba" : "Suite"));
     const std::string report = parent / "report";
-    std::vector<std::string> verbose_args = args;
-    verbose_args.insert(verbose_args.begin(), "--wrapper-verbose");
-    RunResult result = installation.run(verbose_args, {{"TEST_CHILD_REPORT", report}, {"LC_ALL", "C.UTF-8"}});
+    RunResult result = installation.run(args, {{"TEST_CHILD_REPORT", report}, {"LC_ALL", "C.UTF-8"}});
     EXPECT_EQ(0, result.exit_code) << result.err;
     // The java of the installation ran, with the jars of its directory.
     ChildReport tool = read_child_report(report);
     ASSERT_TRUE(tool.found) << result.out << result.err;
-    ASSERT_GE(tool.args.size(), args.size());
-    EXPECT_EQ(args, std::vector<std::string>(tool.args.end() - args.size(), tool.args.end()));
-    if (on_windows) {
-        EXPECT_EQ(first_line(result.out), tool.command_line);
-    }
+    ASSERT_GE(tool.args.size(), expected.size());
+    EXPECT_EQ(expected, std::vector<std::string>(tool.args.end() - expected.size(), tool.args.end()));
+    if (!on_windows)
+        return;
+    // The echo is what java.exe read, in the same code page.
+    EXPECT_EQ(first_line(result.out), tool.command_line);
+    // Wine names a program by its long path (GetModuleFileNameA) even when
+    // it was started by its short one; Windows keeps the name it was started
+    // by, which is the first word of its command line.
+    const std::string java = split_command_text(tool.command_line)[0];
+    EXPECT_TRUE(is_ascii(java) && file_exists(java)) << java;
+    ASSERT_EQ("-cp", tool.args[tool.args.size() - expected.size() - 3]);
+    std::istringstream classpath(tool.args[tool.args.size() - expected.size() - 2]);
+    int jars = 0;
+    for (std::string jar; std::getline(classpath, jar, ';'); ++jars)
+        EXPECT_TRUE(is_ascii(jar) && file_exists(jar)) << jar;
+    EXPECT_EQ(2, jars);
 }
 
 // The echo is the text that runs, and it is out before the tool starts: in
@@ -267,10 +324,8 @@ TEST(ChildLaunch, EndedLauncherLeavesNoToolBehind)
 // Windows command line's 32,766 characters and the 128 KiB of one Linux
 // argument; on Linux the launcher takes 100,000 arguments besides, which a
 // Windows command line cannot hand it. On Windows java.exe reads the
-// argument file in the system's ANSI code page, as it gets a short command
-// text: an argument in the launcher's UTF-8 reaches it the same either way.
-// Wine takes that code page from the locale its process starts in: 1252 by
-// default, 932 in the run of this test under LC_ALL=ja_JP.UTF-8.
+// argument file in the system's ANSI code page, as it reads its command
+// line: an argument in the launcher's UTF-8 reaches it the same either way.
 TEST(ChildLaunch, OverlongCommandTextGoesThroughAnArgumentFile)
 {
     std::vector<std::string> jars;
@@ -279,12 +334,14 @@ TEST(ChildLaunch, OverlongCommandTextGoesThroughAnArgumentFile)
     Installation installation(jars);
     if (!install_tool(installation))
         GTEST_SKIP() << "no JDK";
-    // U+00E9 is in code page 1252, U+4E2D is not: the system gives '?' for
-    // it. Code page 932 holds U+4E2D U+6587.
-    std::string locale;
-    const bool in_932 = get_env("LC_ALL", locale) && locale == "ja_JP.UTF-8";
-    std::vector<std::string> args = {"a b", in_932 ? "\xe4\xb8\xad\xe6\x96\x87" : "caf\xc3\xa9 \xe4\xb8\xad"};
-    const std::string last_arg_in_file = in_932 ? "\"\x92\x86\x95\xb6\"\n" : "\"caf\xe9 ?\"\n";
+    // U+00E9 is in code page 1252, U+4E2D is not: it arrives as '?'. Code
+    // page 932 holds U+4E2D U+6587 and the full-width quote and backslash
+    // (0xFA57, 0x815F), but neither U+0142 nor U+00A5, whose best fit is a
+    // backslash there. Each word is escaped on the bytes java reads.
+    const bool in_932 = in_code_page_932();
+    const std::string full_width = "\xef\xbc\x82\xef\xbc\xbc \xc5\x82\xc2\xa5";
+    std::vector<std::string> args = {"a b", (in_932 ? "\xe4\xb8\xad\xe6\x96\x87 " : "caf\xc3\xa9 \xe4\xb8\xad ") + full_width};
+    const std::string last_arg_in_file = in_932 ? "\"\x92\x86\x95\xb6 \xfa\x57\x81\x5f ??\"\n" : "\"caf\xe9 ? ?? ?\xa5\"\n";
     if (!on_windows) {
         args = awkward_text_args;
         for (int i = 0; args.size() < 100000; ++i)

@@ -73,6 +73,12 @@ TEST(ClassCache, OptionsAndArchivesWithAStandInJava)
     EXPECT_NE(archive, archive_name(option_in(run_text(cache), create_option)));
     EXPECT_EQ(2u, list_dir(cache).size());
 
+    // A cache directory whose name the system's code page lacks reaches
+    // java.exe by its short name, where it writes the archive.
+    const std::string odd_cache = scratch / "\xc5\x81\xc3\xb3" "d\xc5\xba";
+    EXPECT_EQ(on_windows, option_in(run_text(odd_cache), create_option).find(odd_cache) == std::string::npos);
+    EXPECT_EQ(1u, list_dir(odd_cache).size());
+
     const std::string plain = run_text("");
     EXPECT_EQ("(none)", option_in(plain, "-X"));
     write_file(join(jre, "release"), "JAVA_VERSION=\"1.8.0_392\"\n");

@@ -57,7 +57,8 @@ std::string built_launcher()
 
 std::string built_test_child()
 {
-    return join(own_dir(), std::string("test_child") + exe_suffix);
+    // On Windows the build that reads its command line as java.exe does.
+    return join(own_dir(), std::string(on_windows ? "test_java" : "test_child") + exe_suffix);
 }
 
 std::string built_test_launcher()

@@ -34,7 +34,8 @@ std::string as_substituted(std::string path);
 // The main class as it stands in every java command text.
 extern const std::string main_class_token;
 
-// The launcher and the test child as built, beside the test program.
+// The launcher and the test child as built, beside the test program (on
+// Windows the child built as a stand-in java.exe, without a UTF-8 manifest).
 std::string built_launcher();
 std::string built_test_child();
 // The launcher with test profiles (BRUMLET_TEST_PROFILE, -Xcheck:jni).

@@ -25,7 +25,7 @@ TEST(UnsafeInput, HeapValueIsOneJvmOptionWord)
     const std::string jar = join(installation.bin_dir(), tool_jar);
     const std::vector<std::string> values = {
         "64m -Dx=y", "64m -cp " + jar + " com.velkor.brumlet.Brumlet args INJECTED", "64m\"", "64m -Dx=\"a b\"",
-        "64m -javaagent:" + jar};
+        "64m -javaagent:" + jar, "64m\t-Dinjected=1"};
     for (const std::string& value : values) {
         SCOPED_TRACE(value);
         const std::string heap = "--jvm-max-heap-size=" + value;

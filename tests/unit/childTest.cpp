@@ -1,9 +1,11 @@
-// The OS layer's child process: a failed start keeps the OS's reason, and
-// a Ctrl-C that reaches the launcher only after the wait does not end it.
+// The OS layer's child process: a failed start keeps the OS's reason, a
+// Ctrl-C that reaches the launcher only after the wait does not end it, and
+// a Windows child gets only text that its code page holds.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
+#include "commandText.h"
 #include "osLayer.h"
 #include "testSupport.h"
 #include "unitHelpers.h"
@@ -13,8 +15,7 @@ namespace {
 TEST(Child, FailedStartKeepsTheOsError)
 {
     os::Child child;
-    std::string text = "\"" + unit_helpers::program_beside_tests("no-such-program") + "\" \"a\"";
-    EXPECT_FALSE(child.start(text, os::ChildLaunch()));
+    EXPECT_FALSE(child.start(os::Command{{unit_helpers::program_beside_tests("no-such-program"), "a"}}, os::ChildLaunch()));
     EXPECT_EQ(2, child.error());  // ENOENT and ERROR_FILE_NOT_FOUND alike
     EXPECT_FALSE(child.too_long());
     int exit_code = 0;
@@ -48,14 +49,27 @@ TEST(Child, CtrlCAfterTheWaitLeavesTheLauncherRunning)
     const auto run_and_interrupt_late = [] {
         testing_support::ScopedEnv exit_code_of_child("TEST_CHILD_EXIT", "7");
         os::Child child;
-        std::string text = "\"" + unit_helpers::program_beside_tests("test_child") + "\"";
         int exit_code = 0;
-        if (!child.start(text, os::ChildLaunch()) || !child.wait(exit_code))
+        if (!child.start(os::Command{{unit_helpers::program_beside_tests("test_child")}}, os::ChildLaunch()) || !child.wait(exit_code))
             std::exit(2);
         testing_support::interrupt_this_process();
         std::exit(exit_code);
     };
     EXPECT_EXIT(run_and_interrupt_late(), testing::ExitedWithCode(7), "");
+}
+
+// java.exe reads its command line in the system's ANSI code page (1252 in
+// the unit tests' runs under Wine): a character the page lacks is '?' there,
+// never a look-alike quote or backslash, and the quoting counts what java
+// reads. On POSIX the words are shown as they are.
+TEST(CommandText, IsWhatTheChildReads)
+{
+    const std::string quote = "\xef\xbc\x82", backslash = "\xef\xbc\xbc";
+    const os::Command command{{"C:\\j\\java.exe", "-Dx=" + quote, "a" + quote + " b", "c" + backslash, "\xc5\x82\xc3\xa9"}, 1};
+    EXPECT_EQ(testing_support::on_windows ? "\"C:\\j\\java.exe\" -Dx=? \"a? b\" \"c?\" \"?\xc3\xa9\" "
+                                          : render_command_text(command),
+              os::command_text(command));
+    EXPECT_EQ(testing_support::on_windows ? "?\xe9" : "\xc5\x82\xc3\xa9", os::to_child_encoding("\xc5\x82\xc3\xa9"));
 }
 
 }  // namespace

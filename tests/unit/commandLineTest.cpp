@@ -173,7 +173,7 @@ TEST(CommandLineLaunch, MissingProgramIsReportedUnlessReportsAreOff)
         ASSERT_TRUE(out.get() != nullptr && err.get() != nullptr);
         cmd.set_streams(out.get(), err.get());
         const std::string text = cmd.build_command_text();
-        EXPECT_EQ(-1, cmd.execute(text));
+        EXPECT_EQ(-1, cmd.execute(cmd.build_command()));
         cmd.set_streams(stdout, stderr);
         EXPECT_EQ(reports ? launch_failure(text) : "", err.text());
         EXPECT_EQ("", out.text());

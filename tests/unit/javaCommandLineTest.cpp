@@ -88,6 +88,7 @@ TEST(JavaCommandLineHeap, UserSizesReplaceOrJoinTheOptionsOnceAsWholeWords)
         {{"--jvm-init-heap-size=1m\t-Dx=\"a b\"\\"}, {}, {"-Xms1m\t-Dx=\"a b\"\\"},
          "\"-Xms1m\t-Dx=\\\"a b\\\"\\\\\" "},
         {{}, {""}, {""}, "\"\" "},
+        {{"--jvm-max-heap-size=64m\t-Dinjected=1"}, {}, {"-Xmx64m\t-Dinjected=1"}, "\"-Xmx64m\t-Dinjected=1\" "},
     };
     for (const HeapCase& c : cases) {
         std::unique_ptr<JavaCommandLine> java = make_java(c.given);
@@ -142,6 +143,44 @@ TEST(JavaCommandLineLaunch, RunsTheJavaPathWithTheRenderedArguments)
 }
 
 }  // namespace
+
+// The words that name paths java.exe opens go by short names where the code
+// page lacks a character of theirs (a new file: its directory's short name
+// and its own); other words show '?' for it. A path without such a name
+// ends the launch before anything is echoed or started.
+TEST(JavaCommandLineLaunch, PathsThatJavaOpensGoByShortNames)
+{
+    if (!testing_support::on_windows)
+        GTEST_SKIP() << "java opens any path on POSIX";
+    testing_support::TempDir dir;
+    const std::string odd = dir / "\xc5\x81\xc3\xb3" "d\xc5\xba";
+    testing_support::make_dir(odd);
+    testing_support::write_file(testing_support::join(odd, "l.jar"), "");
+    std::string short_dir = odd;
+    ASSERT_TRUE(os::path_for_child(short_dir));
+    ASSERT_TRUE(short_dir != odd && os::is_directory(short_dir.c_str())) << short_dir;
+    for (const std::string jar : {"l.jar", "\xc5\x82.jar"}) {
+        std::unique_ptr<JavaCommandLine> java = make_java(
+            {"--wrapper-verbose", "--wrapper-disable-exec", "--wrapper-add-jar=" + odd + "\\" + jar, "\xc5\x82"});
+        java->set_java_path((odd + "\\java.exe").c_str());
+        java->set_jvm_options({"-splash:" + odd + "\\s.png", "-XX:SharedArchiveFile=" + odd + "\\a.jsa", "-Dx=\xc5\x82"});
+        ScratchStream out, err;
+        java->set_streams(out.get(), err.get());
+        if (jar == "l.jar") {
+            EXPECT_EQ(0, java->run());
+            EXPECT_EQ("\"" + short_dir + "\\java.exe\" -splash:" + short_dir + "\\s.png -XX:SharedArchiveFile=" +
+                          short_dir + "\\a.jsa -Dx=? -cp \"" + short_dir + "\\l.jar\" \"" + main_class + "\" \"?\" \n",
+                      out.text());
+            continue;
+        }
+        EXPECT_EQ(-1, java->run());
+        EXPECT_EQ("", out.text());
+        // Written to a file, the message is in the code page too.
+        EXPECT_EQ("Error - java cannot open '" + dir.path() + "\\?\xf3" "d?\\?.jar': the path holds characters outside "
+                  "the system's code page, and the volume gives it no short name.\n",
+                  err.text());
+    }
+}
 
 // Without a jar java would choose the classes itself: nothing is echoed or
 // started, also in a dry run, and the message names what was searched.
