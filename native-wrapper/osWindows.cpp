@@ -795,10 +795,10 @@ private:
 bool make_private_directory(const std::string& dir)
 {
     // Inherited by everything below.
-    UserOnlySecurity security(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
-    if (security.attributes() == nullptr)
+    UserOnlySecurity user_only(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+    if (user_only.attributes() == nullptr)
         return false;
-    if (CreateDirectoryW(long_path(dir).c_str(), security.attributes()))
+    if (CreateDirectoryW(long_path(dir).c_str(), user_only.attributes()))
         return true;
     return GetLastError() == ERROR_ALREADY_EXISTS && is_directory(dir.c_str());
 }
@@ -823,8 +823,8 @@ bool create_argument_file(std::string& name, FileHandle& handle, Failure& failur
     }
     // java.exe opens it for reading, sharing reading and writing; where the
     // user-only descriptor cannot be made it gets the directory's.
-    UserOnlySecurity security;
-    HANDLE file = create_new_file(dir, argument_file_prefix, FILE_SHARE_READ, security.attributes(), name);
+    UserOnlySecurity user_only;
+    HANDLE file = create_new_file(dir, argument_file_prefix, FILE_SHARE_READ, user_only.attributes(), name);
     if (file == INVALID_HANDLE_VALUE) {
         failure = {"GetTempFileName", last_error()};
         return false;
