@@ -145,18 +145,25 @@ int CommandLine::run()
 
 namespace {
 
+// The OS's text for `error`, on the line after a message that gives its number.
+void print_reason(FILE* err, int error)
+{
+    print_message(err, "%s\n", os::error_text(error).c_str());
+}
+
 // A Java argument file holding the words of a command after the program,
-// deleted when the object dies unless kept. For a program that replaces
-// this process it is a file without a name, which stays open for that
-// program and is closed when the object dies (the replacement failed).
+// open while the object lives (so that no other launcher takes it for a
+// killed one's) and deleted when it dies unless kept. For a program that
+// replaces this process it is a file without a name, which stays open for
+// that program (the object dies only when the replacement failed).
 class ArgumentFile {
 public:
     ArgumentFile() = default;
     ~ArgumentFile()
     {
-        if (inherited_ != os::invalid_file)
-            os::close_file(inherited_);
-        else if (!name_.empty() && !kept_)
+        if (file_ != os::invalid_file)
+            os::close_file(file_);
+        if (!inherited_ && !name_.empty() && !kept_)
             os::delete_file(name_);
     }
     ArgumentFile(const ArgumentFile&) = delete;
@@ -173,21 +180,18 @@ public:
         std::string content;
         for (std::size_t i = 1; i < command.words.size(); ++i)
             append_argument_file_word(content, os::to_child_encoding(command.words[i]));
-        os::FileHandle file = os::invalid_file;
         os::Failure failure;
-        if (!(inherited ? os::create_inherited_file(name_, file, failure)
-                        : os::create_temp_file(name_, file, failure))) {
+        inherited_ = inherited;
+        if (!(inherited ? os::create_inherited_file(name_, file_, failure)
+                        : os::create_argument_file(name_, file_, failure))) {
             print_message(err, "%s failed with error %d.\n", failure.call, failure.error);
+            print_reason(err, failure.error);
             return false;
         }
         int error = 0;
-        bool written = os::write_file(file, content, error);
-        if (inherited)
-            inherited_ = file;
-        else
-            os::close_file(file);
-        if (!written) {
+        if (!os::write_file(file_, content, error)) {
             print_message(err, "Writing the argument file %s failed with error %d.\n", name_.c_str(), error);
+            print_reason(err, error);
             return false;
         }
         // java opens the file by the name it is given, in its code page.
@@ -208,7 +212,8 @@ public:
 private:
     std::string name_;
     bool kept_ = false;
-    os::FileHandle inherited_ = os::invalid_file;
+    os::FileHandle file_ = os::invalid_file;
+    bool inherited_ = false;
 };
 
 const char argument_file_note[] = "The command text is too long for the system; an argument file carries it: ";
@@ -309,6 +314,7 @@ int CommandLine::create_tmp_file(os::FileHandle* handle_out)
     os::Failure failure;
     if (!os::create_temp_file(tmp_file_name, *handle_out, failure)) {
         print_message(err_stream, "%s failed with error %d.\n", failure.call, failure.error);
+        print_reason(err_stream, failure.error);
         return -1;
     }
     tmp_file_exists = true;
@@ -330,6 +336,7 @@ int CommandLine::read_tmp_file()
     int error = 0;
     if (!os::read_file_start(tmp_file_name, max_captured_bytes, text, error)) {
         print_message(err_stream, "Could not open tmp file %s (error %d)\n", tmp_file_name.c_str(), error);
+        print_reason(err_stream, error);
         return 0;
     }
     if (!text.empty() && text.back() == '\n')

@@ -200,6 +200,9 @@ int JavaCommandLine::run()
         if (!dirs.empty())
             dirs += '\'';
         print_message(err_stream, "Error - no jar files found%s.\n", dirs.c_str());
+        // Not one jar because the directory could not be read: why.
+        if (jar_dir_error != 0)
+            print_message(err_stream, "%s\n", os::error_text(jar_dir_error).c_str());
         return -1;
     }
     prepare_class_cache();
@@ -256,8 +259,12 @@ void JavaCommandLine::add_classpath_jars_from_dir(const char* dir)
 {
     searched_jar_dirs.emplace_back(dir);
     std::vector<std::string> names;
-    if (!os::list_directory(dir, names))
+    int error = 0;
+    if (!os::list_directory(dir, names, &error)) {
+        if (jar_dir_error == 0)
+            jar_dir_error = error;
         return;
+    }
     // Room for every entry at once, as for the arguments.
     const int room = num_of_classpath_jars + static_cast<int>(names.size());
     if (room > size_of_classpath_jar_array) {

@@ -181,6 +181,7 @@ private:
     int size_of_classpath_jar_array;
     std::vector<std::string> classpath_jar_array;
     std::vector<std::string> searched_jar_dirs;
+    int jar_dir_error = 0;  // the OS error of the first jar directory that could not be listed; 0: none
     std::string jvm_init_heap_size;
     std::string jvm_max_heap_size;
     bool load_jvm_in_process;

@@ -57,6 +57,16 @@ struct Failure {
 // Returns false and fills `failure` when any step fails.
 bool create_temp_file(std::string& name, FileHandle& handle, Failure& failure);
 
+// Creates a new, empty file for a Java argument file in the user's
+// temporary directory, opened for reading and writing, that only this user
+// may read; the handle is not inherited. Windows: named "brumlet-args-*.tmp"
+// and, while `handle` is open, readable by others (java) but not deletable:
+// before making it, the call deletes the files of that name that no live
+// launcher holds, left by launchers that were killed. POSIX: as
+// create_temp_file (mode 0600). Returns false and fills `failure` when it
+// cannot be made.
+bool create_argument_file(std::string& name, FileHandle& handle, Failure& failure);
+
 void close_file(FileHandle handle);
 
 // The OS's own text for error number `error` (strerror on POSIX,
@@ -215,8 +225,8 @@ bool is_directory(const char* path);
 
 // The names of the entries of `dir`, in the order the file system lists
 // them ("." and ".." included where the OS lists them). False when the
-// directory cannot be listed.
-bool list_directory(const std::string& dir, std::vector<std::string>& names);
+// directory cannot be listed, with the OS error in `*error` when given.
+bool list_directory(const std::string& dir, std::vector<std::string>& names, int* error = nullptr);
 
 // ---- Files of the class-data cache ----
 

@@ -75,6 +75,11 @@ bool create_temp_file(std::string& name, FileHandle& handle, Failure& failure)
     return true;
 }
 
+bool create_argument_file(std::string& name, FileHandle& handle, Failure& failure)
+{
+    return create_temp_file(name, handle, failure);
+}
+
 void close_file(FileHandle handle)
 {
     close(static_cast<int>(handle));
@@ -423,13 +428,16 @@ bool is_directory(const char* path)
     return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-bool list_directory(const std::string& dir, std::vector<std::string>& names)
+bool list_directory(const std::string& dir, std::vector<std::string>& names, int* error)
 {
     // The directory's records read straight into a buffer on the stack:
     // opendir would add an fstat and an allocation to every start.
     const int listing = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listing < 0)
+    if (listing < 0) {
+        if (error != nullptr)
+            *error = errno;
         return false;
+    }
     alignas(struct dirent64) char records[32768];
     ssize_t size;
     while ((size = getdents64(listing, records, sizeof records)) > 0) {

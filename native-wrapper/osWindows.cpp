@@ -238,6 +238,40 @@ bool long_temp_dir(std::wstring& dir)
     return false;
 }
 
+// What the names of the launcher's argument files start with.
+const wchar_t argument_file_prefix[] = L"brumlet-args-";
+
+// The user's temporary directory, ending in a backslash, also where it is
+// longer than GetTempPath can give.
+bool temp_dir(std::wstring& dir)
+{
+    return read_whole([](wchar_t* buffer, DWORD size) { return GetTempPathW(size, buffer); }, dir) ||
+           (GetLastError() == ERROR_FILENAME_EXCED_RANGE && long_temp_dir(dir));
+}
+
+// Makes a new file in `dir` for reading and writing, named as
+// GetTempFileName names it, which takes a directory of at most MAX_PATH - 14
+// characters: `prefix`, four hex digits from a counter that starts at the
+// tick count, ".tmp", and the file only made when the name is new.
+// INVALID_HANDLE_VALUE when that fails.
+HANDLE create_new_file(const std::wstring& dir, const wchar_t* prefix, DWORD share, SECURITY_ATTRIBUTES* attributes,
+                       std::string& name)
+{
+    DWORD unique = GetTickCount();
+    for (int attempt = 0; attempt < 0x10000; ++attempt, ++unique) {
+        const std::wstring candidate = dir + prefix + hex_digits((unique & 0xFFFF) != 0 ? unique & 0xFFFF : 1) + L".tmp";
+        HANDLE file = CreateFileW(long_path(candidate).c_str(), GENERIC_READ | GENERIC_WRITE, share, attributes,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            name = narrow(candidate);
+            return file;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
 }  // namespace
 
 std::string command_text(const Command& command)
@@ -303,31 +337,18 @@ bool create_temp_file(std::string& name, FileHandle& handle, Failure& failure)
     inheritable.bInheritHandle = TRUE;
 
     std::wstring dir;
-    if (!read_whole([](wchar_t* buffer, DWORD size) { return GetTempPathW(size, buffer); }, dir) &&
-        !(GetLastError() == ERROR_FILENAME_EXCED_RANGE && long_temp_dir(dir))) {
+    if (!temp_dir(dir)) {
         failure = {"GetTempPath", last_error()};
         return false;
     }
-    // GetTempFileName takes a directory of at most MAX_PATH - 14 characters.
-    // Its way, done here for a directory of any length: "tmp", four hex
-    // digits from a counter that starts at the tick count, ".tmp", and the
-    // file only made when the name is new. Its failures keep its name in
-    // the message.
-    DWORD unique = GetTickCount();
-    for (int attempt = 0; attempt < 0x10000; ++attempt, ++unique) {
-        const std::wstring candidate = dir + L"tmp" + hex_digits((unique & 0xFFFF) != 0 ? unique & 0xFFFF : 1) + L".tmp";
-        HANDLE file = CreateFileW(long_path(candidate).c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inheritable,
-                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            name = narrow(candidate);
-            handle = reinterpret_cast<FileHandle>(file);
-            return true;
-        }
-        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
-            break;
+    // Its failures keep GetTempFileName's name in the message.
+    HANDLE file = create_new_file(dir, L"tmp", 0, &inheritable, name);
+    if (file == INVALID_HANDLE_VALUE) {
+        failure = {"GetTempFileName", last_error()};
+        return false;
     }
-    failure = {"GetTempFileName", last_error()};
-    return false;
+    handle = reinterpret_cast<FileHandle>(file);
+    return true;
 }
 
 void close_file(FileHandle handle)
@@ -665,12 +686,15 @@ bool is_directory(const char* path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool list_directory(const std::string& dir, std::vector<std::string>& names)
+bool list_directory(const std::string& dir, std::vector<std::string>& names, int* error)
 {
     WIN32_FIND_DATAW entry;
     HANDLE listing = FindFirstFileW(long_path(dir + "\\*").c_str(), &entry);
-    if (listing == INVALID_HANDLE_VALUE)
+    if (listing == INVALID_HANDLE_VALUE) {
+        if (error != nullptr)
+            *error = last_error();
         return false;
+    }
     do {
         names.push_back(narrow(entry.cFileName));
     } while (FindNextFileW(listing, &entry));
@@ -818,26 +842,86 @@ bool file_status(const std::string& path, FileStatus& status)
     return true;
 }
 
+namespace {
+
+// A security descriptor of one entry, full access for this user, with
+// nothing inherited from the parent: for a new file or directory that only
+// this user may read or change.
+class UserOnlySecurity {
+public:
+    // `inherit`: the entry's inheritance flags, for a directory.
+    explicit UserOnlySecurity(DWORD inherit = 0)
+    {
+        std::vector<char> user = user_sid();
+        if (user.empty())
+            return;
+        acl_.resize(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + user.size());
+        PACL acl = reinterpret_cast<PACL>(acl_.data());
+        made_ = security().initialize_acl(acl, static_cast<DWORD>(acl_.size()), ACL_REVISION) &&
+                security().add_access_allowed_ace_ex(acl, ACL_REVISION, inherit, FILE_ALL_ACCESS,
+                                                     user.data()) &&
+                security().initialize_security_descriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
+                security().set_security_descriptor_dacl(&descriptor_, TRUE, acl, FALSE) &&
+                security().set_security_descriptor_control(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+    }
+    UserOnlySecurity(const UserOnlySecurity&) = delete;
+    UserOnlySecurity& operator=(const UserOnlySecurity&) = delete;
+
+    // Null when it could not be made.
+    SECURITY_ATTRIBUTES* attributes()
+    {
+        attributes_ = {sizeof attributes_, &descriptor_, FALSE};
+        return made_ ? &attributes_ : nullptr;
+    }
+
+private:
+    std::vector<char> acl_;
+    SECURITY_DESCRIPTOR descriptor_ = {};
+    SECURITY_ATTRIBUTES attributes_ = {};
+    bool made_ = false;
+};
+
+}  // namespace
+
 bool make_private_directory(const std::string& dir)
 {
-    // One entry, inherited by everything below: full access for this user.
-    std::vector<char> user = user_sid();
-    if (user.empty())
+    // Inherited by everything below.
+    UserOnlySecurity user_only(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+    if (user_only.attributes() == nullptr)
         return false;
-    std::vector<char> acl_buffer(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + user.size());
-    PACL acl = reinterpret_cast<PACL>(acl_buffer.data());
-    SECURITY_DESCRIPTOR descriptor;
-    if (!security().initialize_acl(acl, static_cast<DWORD>(acl_buffer.size()), ACL_REVISION) ||
-        !security().add_access_allowed_ace_ex(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, FILE_ALL_ACCESS,
-                               user.data()) ||
-        !security().initialize_security_descriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
-        !security().set_security_descriptor_dacl(&descriptor, TRUE, acl, FALSE) ||
-        !security().set_security_descriptor_control(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
-        return false;
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, &descriptor, FALSE};
-    if (CreateDirectoryW(long_path(dir).c_str(), &attributes))
+    if (CreateDirectoryW(long_path(dir).c_str(), user_only.attributes()))
         return true;
     return GetLastError() == ERROR_ALREADY_EXISTS && is_directory(dir.c_str());
+}
+
+bool create_argument_file(std::string& name, FileHandle& handle, Failure& failure)
+{
+    std::wstring dir;
+    if (!temp_dir(dir)) {
+        failure = {"GetTempPath", last_error()};
+        return false;
+    }
+    // The files of launchers that are gone, killed before they could delete
+    // theirs: a live launcher's file, held open without sharing deletion,
+    // stays.
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW(long_path(dir + argument_file_prefix + L"*.tmp").c_str(), &entry);
+    if (listing != INVALID_HANDLE_VALUE) {
+        do {
+            DeleteFileW(long_path(dir + entry.cFileName).c_str());
+        } while (FindNextFileW(listing, &entry));
+        FindClose(listing);
+    }
+    // java.exe opens it for reading, sharing reading and writing; where the
+    // user-only descriptor cannot be made it gets the directory's.
+    UserOnlySecurity user_only;
+    HANDLE file = create_new_file(dir, argument_file_prefix, FILE_SHARE_READ, user_only.attributes(), name);
+    if (file == INVALID_HANDLE_VALUE) {
+        failure = {"GetTempFileName", last_error()};
+        return false;
+    }
+    handle = reinterpret_cast<FileHandle>(file);
+    return true;
 }
 
 bool rename_file(const std::string& from, const std::string& to)
@@ -910,6 +994,10 @@ bool Library::load(const std::string& path, const std::string& dependency_dir)
         SetDllDirectoryW(previous.empty() ? nullptr : previous.c_str());
     if (module == nullptr) {
         error_ = error_text(static_cast<int>(error));
+        // The loader says the same when a DLL that this one imports is
+        // missing, which reads as if this one were.
+        if (error == ERROR_MOD_NOT_FOUND && GetFileAttributesW(long_path(path).c_str()) != INVALID_FILE_ATTRIBUTES)
+            error_ += " The file is there: a library it needs is missing.";
         return false;
     }
     handle_ = module;

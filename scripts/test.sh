@@ -110,3 +110,31 @@ trap cleanup EXIT
 "$wine" wineboot -i </dev/null >/dev/null 2>&1
 "$wineserver" -p </dev/null >/dev/null 2>&1 &
 (cd build/windows && ctest --output-on-failure)
+
+echo "== Release: two builds from two copies of the sources, compared"
+# The release build is reproducible: copies of the tracked files in two
+# directories of different lengths, one built inside its tree and one
+# beside it, at different times, give the same bytes.
+release=$(mktemp -d /tmp/brumlet-release.XXXXXX)
+trap 'cleanup; rm -rf "$release"' EXIT
+release_build() {  # COPY BUILD PORT [CMAKE ARGS…]
+    local copy=$1 build=$2 port=$3
+    shift 3
+    cmake -S "$copy" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBRUMLET_TESTS=OFF "$@" >/dev/null
+    cmake --build "$build" -j2 >/dev/null
+    cmake --install "$build" --prefix "$release/$port-$(basename "$copy")" --strip >/dev/null
+}
+for copy in "$release/a" "$release/second-copy/b"; do
+    mkdir -p "$copy"
+    git ls-files -z | xargs -0 cp --parents -t "$copy"
+done
+release_build "$release/a" "$release/a/build/linux" linux
+release_build "$release/a" "$release/a/build/windows" windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+release_build "$release/second-copy/b" "$release/second-copy/linux" linux
+release_build "$release/second-copy/b" "$release/second-copy/windows" windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+for port in linux windows; do
+    (cd "$release/$port-a" && sha256sum bin/*) >"$release/$port-a.sha256"
+    (cd "$release/$port-b" && sha256sum --quiet -c "$release/$port-a.sha256") ||
+        { echo "the two release builds for $port differ"; exit 1; }
+    (cd "$release/$port-a" && ls -l bin && cat "$release/$port-a.sha256")
+done

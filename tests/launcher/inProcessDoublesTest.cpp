@@ -148,6 +148,7 @@ TEST(InProcessDoubles, EachOutcomeWithItsMessageStreamAndStatus)
         std::string out, err;  // "@" stands for the splash image, "#" for the runtime
         int status;
         bool main_returned;  // then the splash is closed and the JVM destroyed
+        bool without_dependency = false;  // the DLL that jvm.dll imports left out
     };
     const std::string class_name = "com/velkor/brumlet/Brumlet";
     const Case cases[] = {
@@ -155,6 +156,10 @@ TEST(InProcessDoubles, EachOutcomeWithItsMessageStreamAndStatus)
         {"no jvm.dll", "", "splash_double.dll", "", "",
          "Cannot load library: '#\\bin\\server\\jvm.dll'\n" + os::error_text(126) + "\n", -1,
          false},  // ERROR_MOD_NOT_FOUND
+        {"jvm.dll without its dependency", "jvm_double.dll", "splash_double.dll", "", "",
+         "Cannot load library: '#\\bin\\server\\jvm.dll'\n" + os::error_text(126) +
+             " The file is there: a library it needs is missing.\n",
+         -1, false, true},
         {"no entry", "jvm_double_without_entry.dll", "splash_double.dll", "", "",
          "Cannot load symbol/function: 'JNI_CreateJavaVM'\nThe library '#\\bin\\server\\jvm.dll' does not export it.\n",
          -1, false},
@@ -175,6 +180,8 @@ TEST(InProcessDoubles, EachOutcomeWithItsMessageStreamAndStatus)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         DoubleRuntime runtime(c.jvm, c.splash);
+        if (c.without_dependency)
+            os::delete_file(join(join(runtime.jre, "bin"), "runtime_dependency.dll"));
         auto fill = [&](std::string text) {
             for (std::size_t at; (at = text.find('@')) != std::string::npos;)
                 text.replace(at, 1, runtime.image);

@@ -131,6 +131,11 @@ bool make_symlink(const std::string& target, const std::string& link);
 // Lets every user write `path` (POSIX: the group and others write bits;
 // Windows: an access entry that grants Everyone writing); false on failure.
 bool let_everyone_write(const std::string& path);
+// Whether anyone but this user may read `path` (POSIX: the group and others
+// read bits; Windows: an access entry that grants reading to anyone but
+// this user, SYSTEM and the Administrators);
+// true when it cannot be told.
+bool others_may_read(const std::string& path);
 
 // Changes a variable and restores the old state when the object dies.
 class ScopedEnv {

@@ -196,6 +196,12 @@ RunResult run_with_output_reader_gone(const std::vector<std::string>& argv, cons
     return result;
 }
 
+bool others_may_read(const std::string& path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) != 0 || (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
+}
+
 bool let_everyone_write(const std::string& path)
 {
     struct stat info;

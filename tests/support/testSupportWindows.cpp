@@ -303,6 +303,36 @@ RunResult run_with_output_reader_gone(const std::vector<std::string>& argv, cons
     return result;
 }
 
+bool others_may_read(const std::string& path)
+{
+    // This process's user, who made the file (its owner may be the
+    // Administrators group).
+    HANDLE token = nullptr;
+    char user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    const bool known = OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+                       GetTokenInformation(token, TokenUser, user, sizeof user, &size);
+    if (token != nullptr)
+        CloseHandle(token);
+    PSID owner = reinterpret_cast<TOKEN_USER*>(user)->User.Sid;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!known || GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                        &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+        return true;
+    bool others = dacl == nullptr;  // no list: everyone may do everything
+    for (DWORD i = 0; !others && i < dacl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        others = !GetAce(dacl, i, reinterpret_cast<void**>(&ace)) ||
+                 (ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+                  (ace->Mask & (FILE_READ_DATA | GENERIC_READ | GENERIC_ALL)) != 0 && !EqualSid(&ace->SidStart, owner) &&
+                  !IsWellKnownSid(&ace->SidStart, WinLocalSystemSid) &&
+                  !IsWellKnownSid(&ace->SidStart, WinBuiltinAdministratorsSid));
+    }
+    LocalFree(descriptor);
+    return others;
+}
+
 bool let_everyone_write(const std::string& path)
 {
     PACL old_dacl = nullptr;

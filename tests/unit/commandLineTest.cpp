@@ -269,6 +269,28 @@ TEST(CommandLineLaunch, OverlongJavaTextReachesTheChildInAnArgumentFile)
         EXPECT_FALSE(testing_support::file_exists(child.args[0].substr(1)));  // deleted after the child ended
 }
 
+// A killed launcher leaves its argument file behind; the next one made
+// deletes it, but not the file of a launcher that still holds its own.
+TEST(CommandLineLaunch, ArgumentFilesOfLaunchersThatAreGoneAreDeleted)
+{
+    if (!testing_support::on_windows)
+        GTEST_SKIP() << "no named argument files";
+    testing_support::TempDir temp;
+    ScopedEnv tmp("TMP", temp.path());
+    const std::string left = temp / "brumlet-args-left.tmp";  // a name of no file the launcher makes
+    testing_support::write_file(left, "-Dsecret=1");
+    std::string held, next;
+    os::FileHandle held_file, next_file;
+    os::Failure failure;
+    ASSERT_TRUE(os::create_argument_file(held, held_file, failure));
+    ASSERT_TRUE(os::create_argument_file(next, next_file, failure));
+    os::close_file(held_file);  // a file marked for deletion would go now
+    EXPECT_TRUE(testing_support::file_exists(held));
+    EXPECT_FALSE(testing_support::file_exists(left));
+    EXPECT_FALSE(testing_support::others_may_read(next));
+    os::close_file(next_file);
+}
+
 TEST(CommandLineLaunch, ArgumentFileOnlyPastTheSystemLimit)
 {
     // CreateProcess takes 32,767 characters with the terminating NUL.

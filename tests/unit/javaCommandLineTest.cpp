@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <memory>
 #include <string>
 #include <vector>
@@ -197,8 +198,10 @@ TEST(JavaCommandLineLaunch, WithoutJarsNothingRuns)
         {{"a"}, {}, "Error - no jar files found.\n"},
         {{"--wrapper-verbose", "--wrapper-disable-exec"}, {empty.path()},
          "Error - no jar files found in '" + empty.path() + "'.\n"},
+        // and why a directory could not be read
         {{"--wrapper-load-jvm-in-process"}, {empty.path(), empty / "missing"},
-         "Error - no jar files found in '" + empty.path() + "', '" + (empty / "missing") + "'.\n"},
+         "Error - no jar files found in '" + empty.path() + "', '" + (empty / "missing") + "'.\n" +
+             os::error_text(testing_support::on_windows ? 3 : ENOENT) + "\n"},  // ERROR_PATH_NOT_FOUND
     };
     for (const Case& c : cases) {
         std::unique_ptr<JavaCommandLine> java = make_java(c.args);

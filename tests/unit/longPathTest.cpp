@@ -1,12 +1,13 @@
 // The OS layer takes and gives paths of any length: a directory deeper than
 // the classic 260 characters is seen, listed and read, and temporary files
-// are made, found and deleted in it.
+// are made, found and deleted in it, and a program in it starts.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "osLayer.h"
 #include "testSupport.h"
+#include "unitHelpers.h"
 
 namespace {
 
@@ -36,6 +37,23 @@ TEST(LongPaths, DeepDirectoryIsListedReadAndHoldsTemporaryFiles)
     EXPECT_TRUE(file_exists(name));
     os::delete_file(name);
     EXPECT_FALSE(file_exists(name));
+}
+
+// By its whole path: on Windows past MAX_PATH the child is named by its
+// file name in its directory's short form.
+TEST(LongPaths, DeepProgramStarts)
+{
+    TempDir scratch;
+    const std::string program = join(make_deep_dir(scratch.path(), 1000), std::string("test_child") + exe_suffix);
+    copy_file(unit_helpers::program_beside_tests("test_child"), program);
+    ScopedEnv exit_code_of_child("TEST_CHILD_EXIT", "7");
+    os::Command command;
+    command.words = {program};
+    os::Child child;
+    ASSERT_TRUE(child.start(command, os::ChildLaunch())) << child.error();
+    int exit_code = 0;
+    EXPECT_TRUE(child.wait(exit_code));
+    EXPECT_EQ(7, exit_code);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -104,7 +105,10 @@ TEST(OutputCapture, MissingTemporaryDirectoryStopsTheLaunch)
     Captured result = run_capturing({{"TEST_CHILD_REPORT", temp / "report"}}, false, "test_child", temp / "missing");
     EXPECT_EQ(-1, result.code);
     const std::string call = on_windows ? "GetTempFileName" : "mkstemp";
-    EXPECT_EQ(0u, result.err.rfind(call + " failed with error ", 0)) << result.err;
+    const std::string failed = call + " failed with error ";
+    ASSERT_EQ(0u, result.err.rfind(failed, 0)) << result.err;
+    const int error = std::atoi(result.err.c_str() + failed.size());
+    EXPECT_EQ(failed + std::to_string(error) + ".\n" + os::error_text(error) + "\n", result.err);
     EXPECT_FALSE(file_exists(temp / "report"));
 }
 
