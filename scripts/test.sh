@@ -11,13 +11,15 @@ cd "$top"
 ensure_packages cmake make g++ googletest openjdk-17-jdk-headless openjdk-17-jre xvfb g++-mingw-w64-x86-64-posix \
     wine64 wine locales
 
-# A locale whose character set is neither UTF-8 nor Latin-1, for the tests
-# that decode arguments as java does.
-if ! locale -a | grep -qix 'ja_JP.eucjp'; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo=sudo
-    $sudo localedef -i ja_JP -f EUC-JP ja_JP.EUC-JP
-fi
+# Two Japanese locales: EUC-JP, whose character set is neither UTF-8 nor
+# Latin-1, for the tests that decode arguments as java does; UTF-8, under
+# which Wine runs in code page 932 and still names files outside ASCII.
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+for charset in EUC-JP UTF-8; do
+    name=ja_JP.$charset
+    locale -a | grep -qix "ja_JP.$(tr -d '-' <<<"$charset" | tr 'A-Z' 'a-z')" || $sudo localedef -i ja_JP -f "$charset" "$name"
+done
 
 echo "== Linux: build"
 cmake -S . -B build/linux >/dev/null
