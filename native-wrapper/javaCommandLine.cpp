@@ -47,6 +47,7 @@ JavaCommandLine::JavaCommandLine()
 
 JavaCommandLine::JavaCommandLine(const char* main_class, int argc, char** argv) : JavaCommandLine()
 {
+    launch_args.assign(argv, argv + argc);
     set_program_and_args(main_class, argc, argv);
 }
 
@@ -156,17 +157,20 @@ int JavaCommandLine::run()
         std::fprintf(err_stream, "Error - no jar files found%s.\n", dirs.c_str());
         return -1;
     }
+    if (const char* job = std::getenv(class_cache_job_variable)) {
+        // The detached run that makes an archive: it starts no tool.
+        const std::string key = job;
+        os::put_env(class_cache_job_variable, "");
+        const char* dir = std::getenv(class_cache_variable);
+        apply_heap_sizes();
+        get_classpath();
+        return dir == nullptr ? 1
+                              : make_class_archive(dir, get_jre_dir(), java_path, classpath_jar_array, jvm_options, key);
+    }
     prepare_class_cache();
     if (load_jvm_in_process)
         return run_in_process();
-    if (class_cache.pending_archive.empty())
-        return CommandLine::run();
-    // The run that writes an archive waits for java to end, to move the
-    // archive into place then.
-    process_replacement_allowed = false;
-    const int status = CommandLine::run();
-    finish_class_cache(class_cache);
-    return status;
+    return CommandLine::run();
 }
 
 void JavaCommandLine::prepare_class_cache()
@@ -178,10 +182,33 @@ void JavaCommandLine::prepare_class_cache()
     // its order (get_classpath sorts the entries).
     apply_heap_sizes();
     get_classpath();
-    class_cache = plan_class_cache(dir, get_jre_dir(), classpath_jar_array, jvm_options);
+    class_cache = plan_class_cache(dir, get_jre_dir(), classpath_jar_array, jvm_options, !exec_enabled);
     jvm_options.insert(jvm_options.end(), class_cache.jvm_options.begin(), class_cache.jvm_options.end());
     if (verbose && !class_cache.note.empty())
         echo(class_cache.note);
+    if (!class_cache.job.empty())
+        start_class_archive_job(class_cache.job);
+}
+
+void JavaCommandLine::start_class_archive_job(const std::string& key)
+{
+    // The launcher once more, with the options that decide the key (the
+    // tool's other arguments are of no use to it), detached and in the
+    // background: its failure or its time never reach this run.
+    std::string self;
+    os::Failure failure;
+    if (!os::get_executable_path(self, failure))
+        return;
+    std::string text;
+    append_quoted_program(text, self);
+    for (const std::string& arg : launch_args) {
+        if (may_be_option(arg.c_str())) {
+            text += ' ';
+            append_quoted_arg(text, arg);
+        }
+    }
+    if (!os::start_detached(text, class_cache_job_variable, key) && verbose)
+        echo("Class cache: the run that makes the archive cannot be started.");
 }
 
 bool JavaCommandLine::is_jar_name(const std::string& text)
