@@ -288,47 +288,6 @@ struct ArchiveRun {
     }
 };
 
-// Deletes the files of keys long abandoned, and then the least recently
-// used archives while all of them take more than the limit.
-void trim(const os::OwnFile& dir, const std::string& kept_key, std::int64_t now)
-{
-    std::vector<std::string> names;
-    if (!os::list_directory(dir, names))
-        return;
-    std::vector<std::pair<std::int64_t, std::string>> archives;
-    std::uint64_t total = 0;
-    for (const std::string& name : names) {
-        std::string key;
-        os::FileStatus status;
-        if (!is_cache_file(name, &key) || key == kept_key || !os::entry_status(dir, name, status) ||
-            !status.is_regular || !status.private_to_user)
-            continue;
-        if (ends_with(name, archive_suffix)) {
-            archives.emplace_back(status.modified, key);
-            total += status.size;
-        } else if (!ends_with(name, failed_suffix) && !ends_with(name, meta_suffix) &&
-                   now - status.modified > abandoned_age) {
-            // A list still locked is still written or used.
-            os::OwnFile file = os::open_in_directory(dir, name, false);
-            if (file.valid() && os::try_lock(file))
-                os::delete_in_directory(dir, name);
-        }
-    }
-    os::FileStatus kept;
-    if (os::entry_status(dir, kept_key + archive_suffix, kept))
-        total += kept.size;
-    std::sort(archives.begin(), archives.end());
-    for (const auto& archive : archives) {
-        if (total <= class_cache_size_limit)
-            break;
-        os::FileStatus status;
-        if (os::entry_status(dir, archive.second + archive_suffix, status))
-            total -= std::min(total, status.size);
-        os::delete_in_directory(dir, archive.second + archive_suffix);
-        os::delete_in_directory(dir, archive.second + meta_suffix);
-    }
-}
-
 // The cache's own directory below `dir`, opened and trusted, or a note why not.
 os::OwnFile open_cache_dir(const std::string& dir, bool make, std::string& note)
 {
@@ -457,6 +416,45 @@ bool class_archive_checksum(const os::OwnFile& file, std::uint64_t& sum, std::ui
             std::memcpy(&word, chunk.data() + at, 8);
             sum = ((sum << 29 | sum >> 35) ^ word) * 0xff51afd7ed558ccdull;
         }
+    }
+}
+
+void trim_class_cache(const os::OwnFile& dir, const std::string& kept_key, std::uint64_t limit, std::int64_t now)
+{
+    std::vector<std::string> names;
+    if (!os::list_directory(dir, names))
+        return;
+    std::vector<std::pair<std::int64_t, std::string>> archives;
+    std::uint64_t total = 0;
+    for (const std::string& name : names) {
+        std::string key;
+        os::FileStatus status;
+        if (!is_cache_file(name, &key) || key == kept_key || !os::entry_status(dir, name, status) ||
+            !status.is_regular || !status.private_to_user)
+            continue;
+        if (ends_with(name, archive_suffix)) {
+            archives.emplace_back(status.modified, key);
+            total += status.size;
+        } else if (!ends_with(name, failed_suffix) && !ends_with(name, meta_suffix) &&
+                   now - status.modified > abandoned_age) {
+            // A list still locked is still written or used.
+            os::OwnFile file = os::open_in_directory(dir, name, false);
+            if (file.valid() && os::try_lock(file))
+                os::delete_in_directory(dir, name);
+        }
+    }
+    os::FileStatus kept;
+    if (os::entry_status(dir, kept_key + archive_suffix, kept))
+        total += kept.size;
+    std::sort(archives.begin(), archives.end());
+    for (const auto& archive : archives) {
+        if (total <= limit)
+            break;
+        os::FileStatus status;
+        if (os::entry_status(dir, archive.second + archive_suffix, status))
+            total -= std::min(total, status.size);
+        os::delete_in_directory(dir, archive.second + archive_suffix);
+        os::delete_in_directory(dir, archive.second + meta_suffix);
     }
 }
 
@@ -605,6 +603,6 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
         os::delete_in_directory(cache, key + suffix);
     os::FileStatus status;
     if (placed && os::file_status(pending, status))
-        trim(cache, key, status.modified);
+        trim_class_cache(cache, key, class_cache_size_limit, status.modified);
     return placed ? 0 : 1;
 }

@@ -91,6 +91,13 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
                        const std::vector<std::string>& classpath, const std::vector<std::string>& jvm_options,
                        const std::string& key);
 
+// Deletes the least recently used archives (with their records) in the
+// cache's own directory `dir` while all of them take more than `limit`,
+// never that of `kept_key`, and the files of keys left more than a day
+// before `now` (in os::FileStatus::modified ticks) by a run that did not
+// end. Only names the cache makes, only this user's files.
+void trim_class_cache(const os::OwnFile& dir, const std::string& kept_key, std::uint64_t limit, std::int64_t now);
+
 // The most space the archives of the cache take together.
 constexpr std::uint64_t class_cache_size_limit = 1024ull << 20;
 // An archive is made only with this much room left on the disk.

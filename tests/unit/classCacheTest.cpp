@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -108,6 +109,33 @@ TEST(ClassCache, ChecksumTellsCutAndChangedArchives)
     std::string changed = content;
     changed[2000000] ^= 1;
     EXPECT_NE(whole, sum_of(changed));
+}
+
+// Archives go least recently used first while they take more than the
+// limit; the new one stays, and so does every file the cache did not make.
+TEST(ClassCache, TrimKeepsTheMostRecentlyUsedWithinTheLimit)
+{
+    TempDir dir;
+    const std::string cache = dir / "cache";
+    make_dir(cache);
+    const auto now = std::filesystem::file_time_type::clock::now();
+    const std::string keys[] = {"000000000000000a", "000000000000000b", "000000000000000c", "000000000000000d"};
+    for (int i = 0; i < 4; ++i) {
+        for (const char* suffix : {".jsa", ".sum"}) {
+            write_file(join(cache, keys[i] + suffix), std::string(1000, 'x'));
+            std::filesystem::last_write_time(join(cache, keys[i] + suffix), now - std::chrono::minutes(10 - i));
+        }
+    }
+    write_file(join(cache, "old.jsa"), std::string(5000, 'x'));
+    const os::OwnFile opened = os::open_own_directory(dir.path(), "cache", false);
+    os::FileStatus newest;
+    ASSERT_TRUE(os::entry_status(opened, keys[3] + ".jsa", newest));
+    trim_class_cache(opened, keys[0], 3000, newest.modified);
+    std::vector<std::string> kept = list_dir(cache);
+    std::sort(kept.begin(), kept.end());
+    const std::vector<std::string> expected = {keys[0] + ".jsa", keys[0] + ".sum", keys[2] + ".jsa",
+                                               keys[2] + ".sum", keys[3] + ".jsa", keys[3] + ".sum", "old.jsa"};
+    EXPECT_EQ(expected, kept);
 }
 
 }  // namespace
