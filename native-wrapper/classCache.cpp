@@ -391,7 +391,8 @@ std::string class_cache_key(const std::string& jre_dir, const std::vector<std::s
         key += option + '\n';
     for (const char* variable : option_variables) {
         const char* value = std::getenv(variable);
-        key += std::string(variable) + (value != nullptr ? '=' + std::string(value) : "") + '\n';
+        // Empty is as unset, to java and to the run that makes the archive.
+        key += std::string(variable) + (value != nullptr && value[0] != '\0' ? '=' + std::string(value) : "") + '\n';
     }
     return digest(key);
 }
@@ -580,9 +581,14 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
     append_argument_file_word(arguments, "-cp");
     append_argument_file_word(arguments, classpath_text);
     int error = 0;
-    // The tool's variables reach neither JVM: an agent would run, or stop the dump.
-    for (const char* variable : option_variables)
+    // The tool's variables reach neither JVM (an agent would run, or stop
+    // the dump); they are back for the key's second look.
+    std::vector<std::pair<const char*, std::string>> saved;
+    for (const char* variable : option_variables) {
+        const char* value = std::getenv(variable);
+        saved.emplace_back(variable, value != nullptr ? value : "");
         os::put_env(variable, "");
+    }
     std::uint64_t sum = 0, size = 0;
     std::string output_text;
     const bool made =
@@ -592,6 +598,8 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
                  use_option + os::jvm_path(pending)}) &&
         run.run({"-Xshare:on", use_option + os::jvm_path(pending), "-Xlog:class+path=info"}, "-version", output) &&
         !(output_text = read_text(output)).empty() && class_archive_checksum(pending, sum, size) && size > 0;
+    for (const auto& variable : saved)
+        os::put_env(variable.first, variable.second);
     // The jars may have changed while the archive was made.
     const bool current = made && class_cache_key(jre_dir, classpath, jvm_options) == key;
     const bool placed = current &&
