@@ -163,6 +163,14 @@ bool is_cache_file(const std::string& name, std::string* key = nullptr)
     return false;
 }
 
+// Deletes `name` in the cache's directory when it is a file of this user's.
+void delete_own(const os::OwnFile& dir, const std::string& name)
+{
+    os::FileStatus status;
+    if (os::entry_status(dir, name, status) && status.is_regular && status.private_to_user)
+        os::delete_in_directory(dir, name);
+}
+
 bool exists(const os::OwnFile& dir, const std::string& name)
 {
     os::FileStatus status;
@@ -194,7 +202,7 @@ std::string read_text(const os::OwnFile& file)
 // replaced); false when it cannot be written whole.
 bool write_new(const os::OwnFile& dir, const std::string& name, const std::string& text)
 {
-    os::delete_in_directory(dir, name);
+    delete_own(dir, name);
     os::OwnFile file = os::open_in_directory(dir, name, true);
     int error = 0;
     return file.valid() && os::write_file(file.handle(), text, error);
@@ -441,7 +449,7 @@ void trim_class_cache(const os::OwnFile& dir, const std::string& kept_key, std::
             // A list still locked is still written or used.
             os::OwnFile file = os::open_in_directory(dir, name, false);
             if (file.valid() && os::try_lock(file))
-                os::delete_in_directory(dir, name);
+                delete_own(dir, name);
         }
     }
     os::FileStatus kept;
@@ -454,8 +462,8 @@ void trim_class_cache(const os::OwnFile& dir, const std::string& kept_key, std::
         os::FileStatus status;
         if (os::entry_status(dir, archive.second + archive_suffix, status))
             total -= std::min(total, status.size);
-        os::delete_in_directory(dir, archive.second + archive_suffix);
-        os::delete_in_directory(dir, archive.second + meta_suffix);
+        delete_own(dir, archive.second + archive_suffix);
+        delete_own(dir, archive.second + meta_suffix);
     }
 }
 
@@ -497,7 +505,11 @@ ClassCacheUse plan_class_cache(const std::string& dir, const std::string& jre_di
             return use;
         }
         const os::OwnFile record = os::open_in_directory(cache, key + meta_suffix, false);
-        if (is_own(record) && matches_record(archive, read_text(record))) {
+        if (record.valid() && !is_own(record)) {
+            use.note = formatted(foreign_file_note, record.path());
+            return use;
+        }
+        if (record.valid() && matches_record(archive, read_text(record))) {
             // Its last change tells which archives were used most recently.
             if (!dry_run)
                 os::touch_file(archive);
@@ -509,8 +521,8 @@ ClassCacheUse plan_class_cache(const std::string& dir, const std::string& jre_di
         archive.close();
         if (dry_run)
             return use;
-        os::delete_in_directory(cache, archive_name);
-        os::delete_in_directory(cache, key + meta_suffix);
+        delete_own(cache, archive_name);
+        delete_own(cache, key + meta_suffix);
     }
     os::OwnFile list = os::open_in_directory(cache, list_name, false, false);
     if (list.valid()) {
@@ -533,7 +545,7 @@ ClassCacheUse plan_class_cache(const std::string& dir, const std::string& jre_di
         if (dry_run)
             return use;
         list.close();
-        os::delete_in_directory(cache, list_name);
+        delete_own(cache, list_name);
     }
     if (dry_run) {
         use.jvm_options = {list_option + joined(cache.path(), list_name)};
@@ -567,7 +579,7 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
         exists(cache, key + failed_suffix) || os::free_disk_space(cache) < class_archive_room)
         return 1;
     for (const char* suffix : {pending_suffix, output_suffix, arguments_suffix})
-        os::delete_in_directory(cache, key + suffix);
+        delete_own(cache, key + suffix);
     ArchiveRun run;
     run.java = java;
     run.options = layout_options(jvm_options);
@@ -608,7 +620,7 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
     if (!placed && !(made && !current))
         write_new(cache, key + failed_suffix, "");
     for (const char* suffix : {pending_suffix, output_suffix, arguments_suffix, list_suffix})
-        os::delete_in_directory(cache, key + suffix);
+        delete_own(cache, key + suffix);
     os::FileStatus status;
     if (placed && os::file_status(pending, status))
         trim_class_cache(cache, key, class_cache_size_limit, status.modified);
