@@ -448,7 +448,7 @@ void trim_class_cache(const os::OwnFile& dir, const std::string& kept_key, std::
                    now - status.modified > abandoned_age) {
             // A list still locked is still written or used.
             os::OwnFile file = os::open_in_directory(dir, name, false);
-            if (file.valid() && os::try_lock(file))
+            if (file.valid() && os::lock_file(file, false))
                 delete_own(dir, name);
         }
     }
@@ -524,21 +524,24 @@ ClassCacheUse plan_class_cache(const std::string& dir, const std::string& jre_di
         delete_own(cache, archive_name);
         delete_own(cache, key + meta_suffix);
     }
-    os::OwnFile list = os::open_in_directory(cache, list_name, false, false);
+    os::OwnFile list = os::open_in_directory(cache, list_name, false, true);
     if (list.valid()) {
         os::FileStatus status;
         if (!is_own(list) || !os::file_status(list, status)) {
             use.note = formatted(foreign_file_note, list.path());
             return use;
         }
-        if (!os::try_lock(list)) {
+        if (!os::lock_file(list, false)) {
             use.note = formatted(busy_note, list.path());
             return use;
         }
         if (status.size > 0) {
+            // Held locked until this run's JVM ends: the archive's run
+            // waits for that, so that it never slows this run down.
             use.note = formatted(job_note, list.path());
             if (!dry_run)
                 use.job = key;
+            use.held.push_back(std::move(list));
             return use;
         }
         // Left empty by a run that ended before its JVM wrote a class.
@@ -554,7 +557,7 @@ ClassCacheUse plan_class_cache(const std::string& dir, const std::string& jre_di
     // The JVM gets a file that this run made and holds locked until the
     // JVM has ended: a later run waits for the list to be whole.
     list = os::open_in_directory(cache, list_name, true, true);
-    if (!list.valid() || !os::try_lock(list)) {
+    if (!list.valid() || !os::lock_file(list, false)) {
         use.note = formatted(busy_note, joined(cache.path(), list_name));
         return use;
     }
@@ -573,9 +576,10 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
     const os::OwnFile cache = open_cache_dir(dir, false, note);
     if (!cache.valid() || key.size() != key_length || class_cache_key(jre_dir, classpath, jvm_options) != key)
         return 1;
-    // The lock on the list keeps every other run out until this one is done.
+    // The lock on the list: had once the run that started this one has
+    // ended, it keeps every other run out until this one is done.
     const os::OwnFile list = os::open_in_directory(cache, key + list_suffix, false, true);
-    if (!is_own(list) || !os::try_lock(list) || exists(cache, key + archive_suffix) ||
+    if (!is_own(list) || !os::lock_file(list, true) || exists(cache, key + archive_suffix) ||
         exists(cache, key + failed_suffix) || os::free_disk_space(cache) < class_archive_room)
         return 1;
     for (const char* suffix : {pending_suffix, output_suffix, arguments_suffix})
@@ -607,8 +611,9 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
         run.arguments.valid() && pending.valid() && output.valid() &&
         os::write_file(run.arguments.handle(), os::to_argument_file_encoding(arguments), error) &&
         run.run({"-Xshare:dump", "-XX:SharedClassListFile=" + os::jvm_path(list),
-                 use_option + os::jvm_path(pending)}) &&
-        run.run({"-Xshare:on", use_option + os::jvm_path(pending), "-Xlog:class+path=info"}, "-version", output) &&
+                 use_option + os::jvm_path(pending), "-Xint", "-XX:ParallelGCThreads=1", "-XX:ConcGCThreads=1"}) &&
+        run.run({"-Xshare:on", use_option + os::jvm_path(pending), "-Xint", "-Xlog:class+path=info"}, "-version",
+                output) &&
         !(output_text = read_text(output)).empty() && class_archive_checksum(pending, sum, size) && size > 0;
     for (const auto& variable : saved)
         os::put_env(variable.first, variable.second);

@@ -260,11 +260,12 @@ std::string jvm_path(const OwnFile& file);
 // a read error.
 bool read_at(const OwnFile& file, std::uint64_t offset, std::string& chunk);
 
-// Takes an exclusive lock on `file` without waiting; true when it is had.
-// The lock ends with the last handle on the open file (on POSIX, also a
-// copy inherited by the program that replaced this process). It never
-// stops another program from reading or writing the file.
-bool try_lock(const OwnFile& file);
+// Takes an exclusive lock on `file`, with `wait` until it is free, else
+// only when it is free now; true when it is had. The lock ends with the
+// last handle on the open file (on POSIX, also a copy inherited by the
+// program that replaced this process; on Windows with this process). It
+// never stops another program from reading or writing the file.
+bool lock_file(const OwnFile& file, bool wait);
 
 // The names in `dir` as list_directory gives them.
 bool list_directory(const OwnFile& dir, std::vector<std::string>& names);

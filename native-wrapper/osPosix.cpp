@@ -11,6 +11,7 @@
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -529,9 +530,13 @@ bool read_at(const OwnFile& file, std::uint64_t offset, std::string& chunk)
     return count >= 0;
 }
 
-bool try_lock(const OwnFile& file)
+bool lock_file(const OwnFile& file, bool wait)
 {
-    return flock(fd_of(file), LOCK_EX | LOCK_NB) == 0;
+    int result;
+    do {
+        result = flock(fd_of(file), LOCK_EX | (wait ? 0 : LOCK_NB));
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
 }
 
 bool list_directory(const OwnFile& dir, std::vector<std::string>& names)
@@ -618,6 +623,9 @@ void run_in_background()
     struct sched_param idle = {};
     if (sched_setscheduler(0, SCHED_IDLE, &idle) != 0)
         setpriority(PRIO_PROCESS, 0, 19);
+    // The disk too: the idle I/O class (3), which children inherit.
+    const int who_process = 1, idle_class = 3;
+    syscall(SYS_ioprio_set, who_process, 0, idle_class << 13);
 }
 
 long process_id()

@@ -830,14 +830,15 @@ bool read_at(const OwnFile& file, std::uint64_t offset, std::string& chunk)
     return read || GetLastError() == ERROR_HANDLE_EOF;
 }
 
-bool try_lock(const OwnFile& file)
+bool lock_file(const OwnFile& file, bool wait)
 {
     // A byte far past any end, so that the lock, which Windows enforces,
     // never stands in the way of a read or write.
     OVERLAPPED at = {};
     at.Offset = 0xffffffff;
     at.OffsetHigh = 0x7fffffff;
-    return LockFileEx(handle_of(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
+    const DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
+    return LockFileEx(handle_of(file), flags, 0, 1, 0, &at) != 0;
 }
 
 bool list_directory(const OwnFile& dir, std::vector<std::string>& names)
