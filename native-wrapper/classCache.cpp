@@ -611,7 +611,7 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
         run.arguments.valid() && pending.valid() && output.valid() &&
         os::write_file(run.arguments.handle(), os::to_argument_file_encoding(arguments), error) &&
         run.run({"-Xshare:dump", "-XX:SharedClassListFile=" + os::jvm_path(list),
-                 use_option + os::jvm_path(pending), "-Xint", "-XX:ParallelGCThreads=1", "-XX:ConcGCThreads=1"}) &&
+                 use_option + os::jvm_path(pending), "-XX:ParallelGCThreads=1", "-XX:ConcGCThreads=1"}) &&
         run.run({"-Xshare:on", use_option + os::jvm_path(pending), "-Xint", "-Xlog:class+path=info"}, "-version",
                 output) &&
         !(output_text = read_text(output)).empty() && class_archive_checksum(pending, sum, size) && size > 0;

@@ -211,7 +211,7 @@ cs_names=(java cached-child cached-in-process first-child making-child during-ch
 cs_commands=("$cs_java" "$(cs_launcher "$warm" "")" "$(cs_launcher "$warm" "$inside")"
     "$(cs_launcher "$first" "")" "$(cs_launcher "$making" "")" "$(cs_launcher "$making" "")")
 cs_prepares=("wait_for_archive $making" true true "rm -rf $first/brumlet-classes"
-    "wait_for_archive $making; $put_list" "wait_for_archive $making; $put_list; $(cs_launcher "$making" "") >/dev/null 2>&1")
+    "wait_for_archive $making; $put_list" "wait_for_archive $making; $put_list; $(cs_launcher "$making" "") >/dev/null 2>&1 || true")
 for ((round = 1; round <= rounds; round++)); do
     named=()
     for ((k = 0; k < 6; k++)); do
