@@ -7,46 +7,72 @@
 #include <functional>
 #include <utility>
 
-#include "osLayer.h"
+#include "commandText.h"
 
 const char class_cache_variable[] = "NATIVE_WRAP_CLASS_CACHE";
+const char class_cache_job_variable[] = "NATIVE_WRAP_CLASS_CACHE_JOB";
+const char class_cache_dir_name[] = "brumlet-classes";
 
 namespace {
 
 const char not_supported_note[] =
     "Class cache not used: the runtime at '%s' is older than Java 13 or its release file cannot be read.";
-const char no_base_archive_note[] = "Class cache not used: the runtime at '%s' has no class-data archive of its own.";
-const char unusable_dir_note[] = "Class cache not used: the directory '%s' cannot be made or another user can change it.";
-const char no_room_note[] = "Class cache not used: less than 256 MB left on the disk of '%s'.";
-const char own_sharing_note[] = "Class cache not used: the JVM options choose class-data sharing themselves.";
+const char unusable_dir_note[] =
+    "Class cache not used: '%s' cannot be made or opened, is a link, or another user can change it.";
+const char separator_note[] = "Class cache not used: the JVM cannot take the path '%s' (a list separator in it).";
+const char foreign_name_note[] = "Class cache not used: java.exe cannot be given the path '%s' in the ANSI code page.";
+const char own_sharing_note[] =
+    "Class cache not used: the JVM options choose class-data sharing, read options from a file, or log class loading.";
+const char foreign_file_note[] = "Class cache not used: '%s' is not this user's own file.";
+const char failed_note[] = "Class cache not used: the archive of this launch could not be made (%s).";
+const char listing_note[] = "Class cache: this run lists the classes it loads in '%s'.";
+const char busy_note[] = "Class cache: another run lists the classes or makes the archive '%s'.";
+const char job_note[] = "Class cache: the archive is made in the background from '%s'.";
 
-const char use_option[] = "-XX:SharedArchiveFile=";
-const char create_option[] = "-XX:ArchiveClassesAtExit=";
-// The JVM reports on its archives on standard output: the classes it
-// leaves out of a new one, an archive it cannot use. Only these two tag
-// sets, and only on standard output, so a user's own -Xlog stays as it was.
+// The JVM reports on its archive on standard output (a class path that
+// does not match, for one): silenced, only on standard output. A launch
+// whose own options log anything of class data is kept out of the cache.
 const char silence_option[] = "-Xlog:cds=off,cds+dynamic=off";
+const char use_option[] = "-XX:SharedArchiveFile=";
+const char list_option[] = "-XX:DumpLoadedClassList=";
 // The variables whose options java gives the JVM besides its command line.
 const char* const option_variables[] = {"JDK_JAVA_OPTIONS", "JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS"};
-// Options that choose class-data sharing, or options from a file: with
-// sharing off, a JVM asked to write an archive ends at once with status 1.
-const char* const sharing_options[] = {"-Xshare", "Shared", "ArchiveClasses", "VMOptionsFile", "-XX:Flags", "@"};
+// The names of -XX options that keep the cache out.
+const char* const sharing_names[] = {"Shared", "ArchiveClasses", "DumpLoadedClassList", "VMOptionsFile", "Flags", "CDS"};
+// Options that change the layout of objects and classes, which an archive
+// must be made with to be taken: the archive's JVM gets them too.
+const char* const layout_names[] = {"ObjectAlignmentInBytes", "UseCompressedOops", "UseCompressedClassPointers",
+                                    "MaxHeapSize", "UseLargePages"};
 
+// The files of one key, KEY + suffix.
 const char archive_suffix[] = ".jsa";
+const char meta_suffix[] = ".sum";    // the archive's size, checksum and the identities of its jars
+const char list_suffix[] = ".list";   // the classes a run loaded; locked while written or used
+const char failed_suffix[] = ".bad";  // making the archive failed: not tried again
 const char pending_suffix[] = ".tmp";
-// The first four bytes of a dynamic archive (0xf00baba8, little-endian).
-// The JVM writes its header last, so a file that starts with them was
-// written whole.
-const char archive_magic[] = "\xa8\xab\x0b\xf0";
+const char output_suffix[] = ".out";
+const char arguments_suffix[] = ".args";
+const char* const key_suffixes[] = {archive_suffix, meta_suffix, list_suffix, failed_suffix,
+                                    pending_suffix, output_suffix, arguments_suffix};
+const std::size_t key_length = 16;
+
+// The line of the trial start that names every jar of the archive's class
+// path, those of the manifests' Class-Path included.
+const char expected_classpath[] = "Expecting -Djava.class.path=";
+
 const std::size_t release_read_limit = 65536;
-// A pending archive this much older than a new one is left from a run
-// that did not end as it should.
+const int first_supported_version = 13;
+// A file of a key left this long by a run that did not end as it should.
 const std::int64_t abandoned_age = 24ll * 3600 * 10000000;
-const int first_dynamic_archive_version = 13;
 
 std::string joined(const std::string& dir, const std::string& name)
 {
     return dir + os::facts.path_separator + name;
+}
+
+bool starts_with(const std::string& text, const char* prefix)
+{
+    return text.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
 bool ends_with(const std::string& text, const char* suffix)
@@ -62,16 +88,11 @@ std::string formatted(const char* format, const std::string& subject)
     return buffer.data();
 }
 
-// One file of the key: its path, size and last change, or that it is missing.
+// One file of the key: its path and identity, or that it is missing.
 void add_file(std::string& key, const std::string& path)
 {
     os::FileStatus status;
-    key += path;
-    if (os::file_status(path, status))
-        key += '|' + std::to_string(status.size) + '|' + std::to_string(status.modified);
-    else
-        key += "|missing";
-    key += '\n';
+    key += path + '|' + (os::file_status(path, status) ? status.identity : "missing") + '\n';
 }
 
 // 64-bit FNV-1a as 16 hexadecimal digits: a short, fixed file name.
@@ -87,56 +108,218 @@ std::string digest(const std::string& text)
     return hex;
 }
 
-// The path of the runtime's own archive, beside its JVM library.
-std::string base_archive(const std::string& jre_dir)
-{
-    std::string jvm_lib = os::facts.jvm_lib_below_jre;
-    return joined(jre_dir, jvm_lib.substr(0, jvm_lib.find_last_of(os::facts.path_separator)) +
-                               os::facts.path_separator + "classes.jsa");
-}
-
-// Keeps the most recently used archives and deletes pending ones long left.
-void trim(const std::string& dir, std::int64_t now)
-{
-    std::vector<std::string> names;
-    if (!os::list_directory(dir, names))
-        return;
-    std::vector<std::pair<std::int64_t, std::string>> archives;
-    for (const std::string& name : names) {
-        os::FileStatus status;
-        const std::string path = joined(dir, name);
-        if (!os::file_status(path, status) || status.is_directory)
-            continue;
-        if (ends_with(name, archive_suffix))
-            archives.emplace_back(status.modified, path);
-        else if (ends_with(name, pending_suffix) && now - status.modified > abandoned_age)
-            os::delete_file(path);
-    }
-    std::sort(archives.begin(), archives.end(), std::greater<>());
-    for (std::size_t i = kept_class_archives; i < archives.size(); ++i)
-        os::delete_file(archives[i].second);
-}
-
-// The JVM options and the variables' values, in one text each.
-std::vector<std::string> all_options(const std::vector<std::string>& jvm_options)
+// The JVM options followed by the words of java's option variables.
+std::vector<std::string> all_option_words(const std::vector<std::string>& jvm_options)
 {
     std::vector<std::string> all = jvm_options;
     for (const char* variable : option_variables) {
         const char* value = std::getenv(variable);
-        all.push_back(std::string(variable) + '=' + (value != nullptr ? value : ""));
+        if (value != nullptr) {
+            const std::vector<std::string> words = java_options_words(value);
+            all.insert(all.end(), words.begin(), words.end());
+        }
     }
     return all;
 }
 
-bool chooses_sharing(const std::vector<std::string>& options)
+// The name of a -XX option: "-XX:+Name", "-XX:-Name", "-XX:Name=value"
+// give Name; empty for any other word.
+std::string xx_name(const std::string& option)
 {
-    for (const std::string& option : options) {
-        for (const char* sharing : sharing_options) {
-            if (option.find(sharing) != std::string::npos)
-                return true;
+    if (!starts_with(option, "-XX:"))
+        return std::string();
+    std::string name = option.substr(4, option.find('=') == std::string::npos ? std::string::npos : option.find('=') - 4);
+    if (!name.empty() && (name[0] == '+' || name[0] == '-'))
+        name.erase(0, 1);
+    return name;
+}
+
+std::vector<std::string> layout_options(const std::vector<std::string>& jvm_options)
+{
+    std::vector<std::string> layout;
+    for (const std::string& option : all_option_words(jvm_options)) {
+        const std::string name = xx_name(option);
+        bool wanted = starts_with(option, "-Xmx");
+        for (const char* layout_name : layout_names)
+            wanted = wanted || name == layout_name;
+        if (wanted)
+            layout.push_back(option);
+    }
+    return layout;
+}
+
+// Whether `name` is one the cache gives a file of its own: a key and one of its suffixes.
+bool is_cache_file(const std::string& name, std::string* key = nullptr)
+{
+    if (name.size() <= key_length || name.find_first_not_of("0123456789abcdef") != key_length)
+        return false;
+    for (const char* suffix : key_suffixes) {
+        if (name.size() == key_length + std::strlen(suffix) && ends_with(name, suffix)) {
+            if (key != nullptr)
+                *key = name.substr(0, key_length);
+            return true;
         }
     }
     return false;
+}
+
+// Deletes `name` in the cache's directory when it is a file of this user's.
+void delete_own(const os::OwnFile& dir, const std::string& name)
+{
+    os::FileStatus status;
+    if (os::entry_status(dir, name, status) && status.is_regular && status.private_to_user)
+        os::delete_in_directory(dir, name);
+}
+
+bool exists(const os::OwnFile& dir, const std::string& name)
+{
+    os::FileStatus status;
+    return os::entry_status(dir, name, status);
+}
+
+// A regular file of this user's that no one else can write.
+bool is_own(const os::OwnFile& file)
+{
+    os::FileStatus status;
+    return file.valid() && os::file_status(file, status) && status.is_regular && status.private_to_user;
+}
+
+// The text of a small file of the cache; empty when it cannot be read.
+std::string read_text(const os::OwnFile& file)
+{
+    std::string text, chunk;
+    for (;;) {
+        chunk.assign(65536, '\0');
+        if (!os::read_at(file, text.size(), chunk))
+            return std::string();
+        if (chunk.empty())
+            return text;
+        text += chunk;
+    }
+}
+
+// Writes `text` to a new file `name` in `dir` (one there before is
+// replaced); false when it cannot be written whole.
+bool write_new(const os::OwnFile& dir, const std::string& name, const std::string& text)
+{
+    delete_own(dir, name);
+    os::OwnFile file = os::open_in_directory(dir, name, true);
+    int error = 0;
+    return file.valid() && os::write_file(file.handle(), text, error);
+}
+
+// The record of an archive: its size and checksum, then one line for each
+// jar the JVM checks it with: the path and its identity.
+std::string archive_record(std::uint64_t size, std::uint64_t sum, const std::vector<std::string>& jars)
+{
+    std::string record = std::to_string(size) + ' ' + std::to_string(sum) + '\n';
+    for (const std::string& jar : jars) {
+        os::FileStatus status;
+        record += jar + '\t' + (os::file_status(jar, status) ? status.identity : "missing") + '\n';
+    }
+    return record;
+}
+
+// Whether the open archive is what its record says it is: same size and
+// checksum, and every jar of it unchanged.
+bool matches_record(const os::OwnFile& archive, const std::string& record)
+{
+    std::uint64_t size = 0, sum = 0;
+    const std::size_t end = record.find('\n');
+    if (end == std::string::npos || !class_archive_checksum(archive, sum, size) ||
+        record.substr(0, end) != std::to_string(size) + ' ' + std::to_string(sum))
+        return false;
+    std::vector<std::string> jars;
+    for (std::size_t at = end + 1; at < record.size();) {
+        const std::size_t line_end = record.find('\n', at);
+        if (line_end == std::string::npos)
+            return false;
+        const std::string line = record.substr(at, line_end - at);
+        jars.push_back(line.substr(0, line.find('\t')));
+        at = line_end + 1;
+    }
+    return archive_record(size, sum, jars) == record;
+}
+
+// The jars of the archive's class path as the trial start reports them;
+// `fallback` when it does not.
+std::vector<std::string> reported_jars(const std::string& output, const std::vector<std::string>& fallback)
+{
+    std::size_t at = output.find(expected_classpath);
+    if (at == std::string::npos)
+        return fallback;
+    at += std::strlen(expected_classpath);
+    const std::string list = output.substr(at, output.find_first_of("\r\n", at) - at);
+    std::vector<std::string> jars;
+    std::size_t begin = 0;
+    for (;;) {
+        const std::size_t end = list.find(os::facts.list_separator, begin);
+        jars.push_back(list.substr(begin, end == std::string::npos ? std::string::npos : end - begin));
+        if (end == std::string::npos)
+            return jars;
+        begin = end + 1;
+    }
+}
+
+// `path` by a name java can open: every path of the cache's runs can be
+// given to it (see open_cache_dir).
+std::string openable(std::string path)
+{
+    os::path_for_child(path);
+    return path;
+}
+
+// The JVM options that the trial and the archive's JVM get besides their
+// own, and an argument file with the class path in `dir`.
+struct ArchiveRun {
+    os::OwnFile arguments;
+    std::string java;
+    std::vector<std::string> options;
+
+    // Runs java with `own` options, these, the class path and `last`;
+    // standard output into `output` when it is valid. True when it ended
+    // with 0.
+    bool run(const std::vector<std::string>& own, const std::string& last = "",
+             const os::OwnFile& output = os::OwnFile()) const
+    {
+        os::Command command;
+        command.words = {openable(java)};
+        for (const std::vector<std::string>* words : {&own, &options})
+            command.words.insert(command.words.end(), words->begin(), words->end());
+        command.words.push_back('@' + openable(os::jvm_path(arguments)));
+        if (!last.empty())
+            command.words.push_back(last);
+        os::Child child;
+        os::ChildLaunch launch;
+        launch.stdout_file = output.valid() ? output.handle() : os::invalid_file;
+        int status = -1;
+        return child.start(command, launch) && child.wait(status) && status == 0;
+    }
+};
+
+// The cache's own directory below `dir`, opened and trusted, or a note why not.
+os::OwnFile open_cache_dir(const std::string& dir, bool make, std::string& note)
+{
+    const std::string path = joined(dir, class_cache_dir_name);
+    if (path.find(os::facts.list_separator) != std::string::npos) {
+        note = formatted(separator_note, path);
+        return os::OwnFile();
+    }
+    if (!os::program_can_take_path(path)) {
+        note = formatted(foreign_name_note, path);
+        return os::OwnFile();
+    }
+    os::OwnFile opened = os::open_own_directory(dir, class_cache_dir_name, make);
+    os::FileStatus status;
+    if (!opened.valid() || !os::file_status(opened, status) || !status.is_directory || !status.private_to_user) {
+        // A dry run that finds no directory yet would have made one.
+        os::FileStatus missing;
+        if (!make && !opened.valid() && !os::file_status(path, missing))
+            return os::OwnFile();
+        note = formatted(unusable_dir_note, path);
+        return os::OwnFile();
+    }
+    return opened;
 }
 
 }  // namespace
@@ -157,81 +340,296 @@ int release_major_version(const std::string& release_text)
     return std::atoi(version);
 }
 
+std::vector<std::string> java_options_words(const std::string& text)
+{
+    std::vector<std::string> words;
+    std::string word;
+    bool in_word = false;
+    char quote = '\0';
+    for (char c : text) {
+        if (quote != '\0') {
+            if (c == quote)
+                quote = '\0';
+            else
+                word += c;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+            in_word = true;
+        } else if (std::strchr(" \t\n\r\f", c) != nullptr) {
+            if (in_word)
+                words.push_back(word);
+            word.clear();
+            in_word = false;
+        } else {
+            word += c;
+            in_word = true;
+        }
+    }
+    if (in_word)
+        words.push_back(word);
+    return words;
+}
+
+bool keeps_cache_out(const std::string& option)
+{
+    // "@file" names a file of options; -Xlog and -verbose:class tell where
+    // each class came from.
+    if (starts_with(option, "@") || starts_with(option, "-Xshare") || starts_with(option, "-Xlog") ||
+        option == "-verbose" || option == "-verbose:class")
+        return true;
+    const std::string name = xx_name(option);
+    for (const char* sharing_name : sharing_names) {
+        if (name.find(sharing_name) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
 std::string class_cache_key(const std::string& jre_dir, const std::vector<std::string>& classpath,
                             const std::vector<std::string>& jvm_options)
 {
     std::string key = "runtime\n" + jre_dir + '\n';
     add_file(key, joined(jre_dir, "release"));
     add_file(key, joined(jre_dir, os::facts.jvm_lib_below_jre));
-    add_file(key, base_archive(jre_dir));
+    add_file(key, joined(joined(jre_dir, "lib"), "modules"));
     key += "classpath\n";
     for (const std::string& entry : classpath)
         add_file(key, entry);
     key += "options\n";
-    for (const std::string& option : all_options(jvm_options))
+    for (const std::string& option : jvm_options)
         key += option + '\n';
+    for (const char* variable : option_variables) {
+        const char* value = std::getenv(variable);
+        // Empty is as unset, to java and to the run that makes the archive.
+        key += std::string(variable) + (value != nullptr && value[0] != '\0' ? '=' + std::string(value) : "") + '\n';
+    }
     return digest(key);
 }
 
+bool class_archive_checksum(const os::OwnFile& file, std::uint64_t& sum, std::uint64_t& size)
+{
+    // Eight bytes a step, each mixed in by a multiplication: a changed,
+    // moved or missing byte changes the sum.
+    sum = 0x9e3779b97f4a7c15ull;
+    size = 0;
+    std::string chunk;
+    for (;;) {
+        chunk.assign(1 << 20, '\0');
+        if (!os::read_at(file, size, chunk))
+            return false;
+        if (chunk.empty())
+            return true;
+        size += chunk.size();
+        chunk.append((8 - chunk.size() % 8) % 8, '\0');
+        for (std::size_t at = 0; at < chunk.size(); at += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, chunk.data() + at, 8);
+            sum = ((sum << 29 | sum >> 35) ^ word) * 0xff51afd7ed558ccdull;
+        }
+    }
+}
+
+void trim_class_cache(const os::OwnFile& dir, const std::string& kept_key, std::uint64_t limit, std::int64_t now)
+{
+    std::vector<std::string> names;
+    if (!os::list_directory(dir, names))
+        return;
+    std::vector<std::pair<std::int64_t, std::string>> archives;
+    std::uint64_t total = 0;
+    for (const std::string& name : names) {
+        std::string key;
+        os::FileStatus status;
+        if (!is_cache_file(name, &key) || key == kept_key || !os::entry_status(dir, name, status) ||
+            !status.is_regular || !status.private_to_user)
+            continue;
+        if (ends_with(name, archive_suffix)) {
+            archives.emplace_back(status.modified, key);
+            total += status.size;
+        } else if (!ends_with(name, failed_suffix) && !ends_with(name, meta_suffix) &&
+                   now - status.modified > abandoned_age) {
+            // A list still locked is still written or used.
+            os::OwnFile file = os::open_in_directory(dir, name, false);
+            if (file.valid() && os::lock_file(file, false))
+                delete_own(dir, name);
+        }
+    }
+    os::FileStatus kept;
+    if (os::entry_status(dir, kept_key + archive_suffix, kept))
+        total += kept.size;
+    std::sort(archives.begin(), archives.end());
+    for (const auto& archive : archives) {
+        if (total <= limit)
+            break;
+        os::FileStatus status;
+        if (os::entry_status(dir, archive.second + archive_suffix, status))
+            total -= std::min(total, status.size);
+        delete_own(dir, archive.second + archive_suffix);
+        delete_own(dir, archive.second + meta_suffix);
+    }
+}
+
 ClassCacheUse plan_class_cache(const std::string& dir, const std::string& jre_dir,
-                               const std::vector<std::string>& classpath, const std::vector<std::string>& jvm_options)
+                               const std::vector<std::string>& classpath, const std::vector<std::string>& jvm_options,
+                               bool dry_run)
 {
     ClassCacheUse use;
     std::string release;
     int error = 0;
     if (!os::read_file_start(joined(jre_dir, "release"), release_read_limit, release, error) ||
-        release_major_version(release) < first_dynamic_archive_version) {
+        release_major_version(release) < first_supported_version) {
         use.note = formatted(not_supported_note, jre_dir);
         return use;
     }
-    if (chooses_sharing(all_options(jvm_options))) {
+    const std::vector<std::string> all = all_option_words(jvm_options);
+    if (std::any_of(all.begin(), all.end(), keeps_cache_out)) {
         use.note = own_sharing_note;
         return use;
     }
-    // Without its own archive the JVM refuses a dynamic one with a warning
-    // that no log option silences.
-    os::FileStatus status;
-    if (!os::file_status(base_archive(jre_dir), status)) {
-        use.note = formatted(no_base_archive_note, jre_dir);
-        return use;
-    }
-    // The JVM runs what an archive holds: one that another user could
-    // have written is never used.
-    if (!os::make_private_directory(dir) || !os::file_status(dir, status) || !status.is_directory ||
-        !status.private_to_user) {
-        use.note = formatted(unusable_dir_note, dir);
-        return use;
-    }
+    const os::OwnFile cache = open_cache_dir(dir, !dry_run, use.note);
     const std::string key = class_cache_key(jre_dir, classpath, jvm_options);
-    use.archive = joined(dir, key + archive_suffix);
-    if (os::file_status(use.archive, status) && !status.is_directory && status.private_to_user && status.size > 0) {
-        // Its last change tells which archives are the most recently used.
-        os::touch_file(use.archive);
-        use.jvm_options = {use_option + use.archive, silence_option};
+    const std::string list_name = key + list_suffix;
+    if (!cache.valid()) {
+        // A dry run before the directory exists shows the first run's options.
+        if (use.note.empty())
+            use.jvm_options = {list_option + joined(joined(dir, class_cache_dir_name), list_name)};
         return use;
     }
-    if (os::free_disk_space(dir) < class_archive_room) {
-        use.note = formatted(no_room_note, dir);
+    const std::string archive_name = key + archive_suffix;
+    if (exists(cache, key + failed_suffix)) {
+        use.note = formatted(failed_note, "an earlier attempt failed");
         return use;
     }
-    // A name of this run's own: parallel first runs never write one file.
-    use.pending_archive = joined(dir, key + '.' + std::to_string(os::process_id()) + pending_suffix);
-    use.jvm_options = {create_option + use.pending_archive, silence_option};
+    os::OwnFile archive = os::open_in_directory(cache, archive_name, false, true);
+    if (archive.valid()) {
+        if (!is_own(archive)) {
+            use.note = formatted(foreign_file_note, archive.path());
+            return use;
+        }
+        const os::OwnFile record = os::open_in_directory(cache, key + meta_suffix, false);
+        if (record.valid() && !is_own(record)) {
+            use.note = formatted(foreign_file_note, record.path());
+            return use;
+        }
+        if (record.valid() && matches_record(archive, read_text(record))) {
+            // Its last change tells which archives were used most recently.
+            if (!dry_run)
+                os::touch_file(archive);
+            use.jvm_options = {use_option + (dry_run ? archive.path() : os::jvm_path(archive)), silence_option};
+            use.held.push_back(std::move(archive));
+            return use;
+        }
+        // Damaged, or a jar of it changed: never handed over; made anew.
+        archive.close();
+        if (dry_run)
+            return use;
+        delete_own(cache, archive_name);
+        delete_own(cache, key + meta_suffix);
+    }
+    os::OwnFile list = os::open_in_directory(cache, list_name, false, true);
+    if (list.valid()) {
+        os::FileStatus status;
+        if (!is_own(list) || !os::file_status(list, status)) {
+            use.note = formatted(foreign_file_note, list.path());
+            return use;
+        }
+        if (!os::lock_file(list, false)) {
+            use.note = formatted(busy_note, list.path());
+            return use;
+        }
+        if (status.size > 0) {
+            // Held locked until this run's JVM ends: the archive's run
+            // waits for that, so that it never slows this run down.
+            use.note = formatted(job_note, list.path());
+            if (!dry_run)
+                use.job = key;
+            use.held.push_back(std::move(list));
+            return use;
+        }
+        // Left empty by a run that ended before its JVM wrote a class.
+        if (dry_run)
+            return use;
+        list.close();
+        delete_own(cache, list_name);
+    }
+    if (dry_run) {
+        use.jvm_options = {list_option + joined(cache.path(), list_name)};
+        return use;
+    }
+    // The JVM gets a file that this run made and holds locked until the
+    // JVM has ended: a later run waits for the list to be whole.
+    list = os::open_in_directory(cache, list_name, true, true);
+    if (!list.valid() || !os::lock_file(list, false)) {
+        use.note = formatted(busy_note, joined(cache.path(), list_name));
+        return use;
+    }
+    use.note = formatted(listing_note, list.path());
+    use.jvm_options = {list_option + os::jvm_path(list)};
+    use.held.push_back(std::move(list));
     return use;
 }
 
-void finish_class_cache(const ClassCacheUse& use)
+int make_class_archive(const std::string& dir, const std::string& jre_dir, const std::string& java,
+                       const std::vector<std::string>& classpath, const std::vector<std::string>& jvm_options,
+                       const std::string& key)
 {
-    if (use.pending_archive.empty())
-        return;
-    std::string head;
+    os::run_in_background();
+    std::string note;
+    const os::OwnFile cache = open_cache_dir(dir, false, note);
+    if (!cache.valid() || key.size() != key_length || class_cache_key(jre_dir, classpath, jvm_options) != key)
+        return 1;
+    // The lock on the list: had once the run that started this one has
+    // ended, it keeps every other run out until this one is done.
+    const os::OwnFile list = os::open_in_directory(cache, key + list_suffix, false, true);
+    if (!is_own(list) || !os::lock_file(list, true) || exists(cache, key + archive_suffix) ||
+        exists(cache, key + failed_suffix) || os::free_disk_space(cache) < class_archive_room)
+        return 1;
+    for (const char* suffix : {pending_suffix, output_suffix, arguments_suffix})
+        delete_own(cache, key + suffix);
+    ArchiveRun run;
+    run.java = java;
+    run.options = layout_options(jvm_options);
+    run.arguments = os::open_in_directory(cache, key + arguments_suffix, true, true);
+    const os::OwnFile pending = os::open_in_directory(cache, key + pending_suffix, true, true);
+    const os::OwnFile output = os::open_in_directory(cache, key + output_suffix, true, true);
+    std::string arguments;
+    std::string classpath_text;
+    for (const std::string& entry : classpath)
+        classpath_text += (classpath_text.empty() ? "" : std::string(1, os::facts.list_separator)) + openable(entry);
+    // By the names the tool's own launch gives java, which the archive must match.
+    append_argument_file_word(arguments, "-cp");
+    append_argument_file_word(arguments, os::to_child_encoding(classpath_text));
     int error = 0;
-    const bool whole = os::read_file_start(use.pending_archive, 4, head, error) && head == archive_magic;
-    if (!whole || !os::rename_file(use.pending_archive, use.archive)) {
-        os::delete_file(use.pending_archive);
-        return;
+    // The tool's variables reach neither JVM (an agent would run, or stop
+    // the dump); they are back for the key's second look.
+    std::vector<std::pair<const char*, std::string>> saved;
+    for (const char* variable : option_variables) {
+        const char* value = std::getenv(variable);
+        saved.emplace_back(variable, value != nullptr ? value : "");
+        os::put_env(variable, "");
     }
+    std::uint64_t sum = 0, size = 0;
+    std::string output_text;
+    const bool made =
+        run.arguments.valid() && pending.valid() && output.valid() &&
+        os::write_file(run.arguments.handle(), arguments, error) &&
+        run.run({"-Xshare:dump", "-XX:SharedClassListFile=" + openable(os::jvm_path(list)),
+                 use_option + openable(os::jvm_path(pending)), "-XX:ParallelGCThreads=1", "-XX:ConcGCThreads=1"}) &&
+        run.run({"-Xshare:on", use_option + openable(os::jvm_path(pending)), "-Xint", "-Xlog:class+path=info"}, "-version",
+                output) &&
+        !(output_text = read_text(output)).empty() && class_archive_checksum(pending, sum, size) && size > 0;
+    for (const auto& variable : saved)
+        os::put_env(variable.first, variable.second);
+    // The jars may have changed while the archive was made.
+    const bool current = made && class_cache_key(jre_dir, classpath, jvm_options) == key;
+    const bool placed = current &&
+                        write_new(cache, key + meta_suffix, archive_record(size, sum, reported_jars(output_text, classpath))) &&
+                        os::rename_in_directory(cache, key + pending_suffix, key + archive_suffix);
+    if (!placed && !(made && !current))
+        write_new(cache, key + failed_suffix, "");
+    for (const char* suffix : {pending_suffix, output_suffix, arguments_suffix, list_suffix})
+        delete_own(cache, key + suffix);
     os::FileStatus status;
-    if (os::file_status(use.archive, status))
-        trim(use.archive.substr(0, use.archive.find_last_of(os::facts.path_separator)), status.modified);
+    if (placed && os::file_status(pending, status))
+        trim_class_cache(cache, key, class_cache_size_limit, status.modified);
+    return placed ? 0 : 1;
 }

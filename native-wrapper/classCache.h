@@ -1,54 +1,104 @@
 // The class-data cache: with NATIVE_WRAP_CLASS_CACHE naming a directory, the
-// launcher hands the JVM a dynamic class-data archive made by an earlier run
-// of the same runtime with the same class path and options, so the tool's
-// classes are mapped instead of loaded and verified again. A run that finds
-// none has its JVM write one under a temporary name at exit, which is moved
-// into place only once complete: no JVM ever maps a half-written archive.
+// launcher hands the JVM a class-data archive of the tool's classes, made
+// for the same runtime, class path and options, so that they are mapped
+// instead of loaded and verified again.
+//
+// The tool's own JVM never writes an archive: that can fail in ways that
+// would reach the tool (an agent, a full disk, a read-only directory). A run
+// that finds none has its JVM write the list of classes it loads, which
+// costs nothing measurable and cannot fail the run. A later run that finds
+// the list complete starts the launcher once more, detached and at the
+// lowest priority, to make the archive from the list with a JVM of its own
+// that runs nothing of the tool; the archive is tried, checksummed and moved
+// into place only when whole. Where the cache cannot be made safe it steps
+// aside: the tool runs as without it, and --wrapper-verbose says why.
+//
+// Everything lives in DIR/brumlet-classes, a directory the launcher made
+// (or one of this user's that no one else may write); it touches no other
+// file, follows no link, and trusts only what it has opened.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// The variable that names the cache directory; unset or empty: no cache.
+#include "osLayer.h"
+
+// The variable that names the directory the cache lives in; unset or
+// empty: no cache.
 extern const char class_cache_variable[];
+// Set (to the key) only for the detached run of the launcher that makes an
+// archive: that run makes it and starts no tool.
+extern const char class_cache_job_variable[];
+// The cache's own directory below the named one.
+extern const char class_cache_dir_name[];
 
 // What the cache adds to one launch.
 struct ClassCacheUse {
     std::vector<std::string> jvm_options;  // after the launch's own options
-    std::string pending_archive;           // written by this run's JVM at exit; empty: none
-    std::string archive;                   // where the pending archive goes
-    std::string note;                      // why the cache is not used; for --wrapper-verbose
+    // Files the JVM opens by their os::jvm_path; held open for the run.
+    std::vector<os::OwnFile> held;
+    std::string job;   // the key whose archive a detached run should make now; empty: none
+    std::string note;  // why the cache is not used (or not yet); for --wrapper-verbose
 };
 
 // The major version in the text of a runtime's `release` file
 // (JAVA_VERSION="17.0.2" gives 17, "1.8.0_392" gives 8); 0 when it has none.
 int release_major_version(const std::string& release_text);
 
+// The words of a text of options as java reads its option variables:
+// separated by white space, where single or double quotes hold a part with
+// spaces together.
+std::vector<std::string> java_options_words(const std::string& text);
+
+// Whether a JVM option word (of the command line or of java's option
+// variables) keeps the cache out: one that chooses class-data sharing or
+// archives itself, reads options from a file the launcher does not see, or
+// logs class loading, whose output would show the archive. Matched by the
+// option's name, never by its value.
+bool keeps_cache_out(const std::string& option);
+
 // The key of an archive: the runtime's identity, every class-path entry's
-// path, size and last change, and the JVM options (with those that java
-// takes from the environment). Any difference gives another key.
+// path and identity (see os::FileStatus), and the JVM options with the
+// values of java's option variables. Any difference gives another key.
 std::string class_cache_key(const std::string& jre_dir, const std::vector<std::string>& classpath,
                             const std::vector<std::string>& jvm_options);
 
+// A checksum of the whole of `file` and its size; false on a read error.
+// Fast (a few milliseconds for an archive of 20 MB), not cryptographic: it
+// tells a damaged archive, not a forged one (only this user can write one).
+bool class_archive_checksum(const os::OwnFile& file, std::uint64_t& sum, std::uint64_t& size);
+
 // Decides what a launch with the runtime at `jre_dir`, the class path and
-// the JVM options gets from the cache in `dir`: the options that map the
-// archive of its key, or, when there is none, those that make this run
-// write it. No options (and a note) when the runtime is older than 13 or
-// its release file unreadable, when the directory cannot be made or
-// another user could change it, when the disk has too little room, or when
-// the options (those from java's variables included) choose class-data
-// sharing themselves.
+// the JVM options gets from the cache below `dir`: the options that map the
+// archive of its key, those that make its JVM write the list of classes,
+// or nothing (with a note). A complete list sets `job`. With `dry_run`
+// nothing is made, changed or touched, and the options name the files by
+// path.
 ClassCacheUse plan_class_cache(const std::string& dir, const std::string& jre_dir,
-                               const std::vector<std::string>& classpath, const std::vector<std::string>& jvm_options);
+                               const std::vector<std::string>& classpath, const std::vector<std::string>& jvm_options,
+                               bool dry_run);
 
-// After the JVM of a launch that wrote an archive has ended: moves the
-// archive into place when the JVM finished writing it, deletes it
-// otherwise, and keeps only the most recently used archives.
-void finish_class_cache(const ClassCacheUse& use);
+// The detached run's work: makes the archive of `key` from its complete
+// list with `java`, at the lowest priority, when the launch's inputs still
+// give that key and no other run is at it; tries it, and moves it into place
+// with its size, checksum and the identity of every jar the JVM checks
+// (manifest Class-Path jars included). An attempt that fails leaves a mark
+// that keeps the key from being tried again. Then the directory keeps only
+// the most recently used archives up to class_cache_size_limit. Returns 0
+// when an archive was made, 1 otherwise.
+int make_class_archive(const std::string& dir, const std::string& jre_dir, const std::string& java,
+                       const std::vector<std::string>& classpath, const std::vector<std::string>& jvm_options,
+                       const std::string& key);
 
-// The number of archives kept in a cache directory.
-constexpr int kept_class_archives = 4;
-// A run writes an archive only with this much room left on the disk: a
-// JVM that cannot write it whole fails the tool's exit (status 1).
+// Deletes the least recently used archives (with their records) in the
+// cache's own directory `dir` while all of them take more than `limit`,
+// never that of `kept_key`, and the files of keys left more than a day
+// before `now` (in os::FileStatus::modified ticks) by a run that did not
+// end. Only names the cache makes, only this user's files.
+void trim_class_cache(const os::OwnFile& dir, const std::string& kept_key, std::uint64_t limit, std::int64_t now);
+
+// The most space the archives of the cache take together.
+constexpr std::uint64_t class_cache_size_limit = 1024ull << 20;
+// An archive is made only with this much room left on the disk.
 constexpr std::uint64_t class_archive_room = 256ull << 20;

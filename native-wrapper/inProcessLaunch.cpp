@@ -97,18 +97,6 @@ std::string below_jre(const std::string& jre_dir, const char* relative)
     return jre_dir + os::facts.path_separator + relative;
 }
 
-// The cache whose archive the JVM writes at its exit, for the exit hook.
-const ClassCacheUse* exiting_cache = nullptr;
-
-// Called by the JVM when the tool calls System.exit, after the JVM wrote
-// the archive and before the process ends: the only moment the launcher
-// gets to move it into place. Returning lets the JVM end the process.
-void JNICALL finish_cache_at_exit(jint)
-{
-    if (exiting_cache != nullptr)
-        finish_class_cache(*exiting_cache);
-}
-
 // A symbol's address as the function type it is called through.
 template <typename Function>
 void find_entry(Function& entry, void* address)
@@ -244,8 +232,6 @@ int JavaCommandLine::run_jvm(const JvmLaunchOptions& launch, os::Library& jvm_li
     vm->DetachCurrentThread();
     // Returns once every non-daemon thread of the tool has ended.
     vm->DestroyJavaVM();
-    // The JVM wrote the archive while it was destroyed.
-    finish_class_cache(class_cache);
     return status;
 }
 
@@ -256,10 +242,6 @@ int JavaCommandLine::create_jvm(const JvmLaunchOptions& launch, JavaVM** vm, JNI
     for (std::size_t i = 0; i < kept.size(); ++i) {
         options[i].optionString = &kept[i][0];
         options[i].extraInfo = nullptr;
-    }
-    if (!class_cache.pending_archive.empty()) {
-        exiting_cache = &class_cache;
-        options.push_back(JavaVMOption{const_cast<char*>("exit"), reinterpret_cast<void*>(&finish_cache_at_exit)});
     }
     JavaVMInitArgs init_args;
     init_args.version = JNI_VERSION_1_6;

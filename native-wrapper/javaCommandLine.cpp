@@ -23,7 +23,8 @@ const char max_heap_arg[] = "--jvm-max-heap-size=";
 const char add_jar_arg[] = "--wrapper-add-jar";
 
 // The JVM options whose value after the prefix is a path that java opens.
-const char* const path_option_prefixes[] = {"-splash:", "-XX:SharedArchiveFile=", "-XX:ArchiveClassesAtExit="};
+const char* const path_option_prefixes[] = {"-splash:", "-XX:SharedArchiveFile=", "-XX:ArchiveClassesAtExit=",
+                                            "-XX:DumpLoadedClassList="};
 
 // A user-given jar path is offered to path conversion in a buffer of this size.
 const std::size_t jar_path_buffer_size = 260;
@@ -51,6 +52,7 @@ JavaCommandLine::JavaCommandLine()
 
 JavaCommandLine::JavaCommandLine(const char* main_class, int argc, char** argv) : JavaCommandLine()
 {
+    launch_args.assign(argv, argv + argc);
     set_program_and_args(main_class, argc, argv);
 }
 
@@ -205,17 +207,20 @@ int JavaCommandLine::run()
             print_message(err_stream, "%s\n", os::error_text(jar_dir_error).c_str());
         return -1;
     }
+    if (const char* job = std::getenv(class_cache_job_variable)) {
+        // The detached run that makes an archive: it starts no tool.
+        const std::string key = job;
+        os::put_env(class_cache_job_variable, "");
+        const char* dir = std::getenv(class_cache_variable);
+        apply_heap_sizes();
+        get_classpath();
+        return dir == nullptr ? 1
+                              : make_class_archive(dir, get_jre_dir(), java_path, classpath_jar_array, jvm_options, key);
+    }
     prepare_class_cache();
     if (load_jvm_in_process)
         return run_in_process();
-    if (class_cache.pending_archive.empty())
-        return CommandLine::run();
-    // The run that writes an archive waits for java to end, to move the
-    // archive into place then.
-    process_replacement_allowed = false;
-    const int status = CommandLine::run();
-    finish_class_cache(class_cache);
-    return status;
+    return CommandLine::run();
 }
 
 void JavaCommandLine::prepare_class_cache()
@@ -227,10 +232,31 @@ void JavaCommandLine::prepare_class_cache()
     // its order (get_classpath sorts the entries).
     apply_heap_sizes();
     get_classpath();
-    class_cache = plan_class_cache(dir, get_jre_dir(), classpath_jar_array, jvm_options);
+    class_cache = plan_class_cache(dir, get_jre_dir(), classpath_jar_array, jvm_options, !exec_enabled);
     jvm_options.insert(jvm_options.end(), class_cache.jvm_options.begin(), class_cache.jvm_options.end());
     if (verbose && !class_cache.note.empty())
         echo(class_cache.note);
+    if (!class_cache.job.empty())
+        start_class_archive_job(class_cache.job);
+}
+
+void JavaCommandLine::start_class_archive_job(const std::string& key)
+{
+    // The launcher once more, with the options that decide the key (the
+    // tool's other arguments are of no use to it), detached and in the
+    // background: its failure or its time never reach this run.
+    std::string self;
+    os::Failure failure;
+    if (!os::get_executable_path(self, failure))
+        return;
+    os::Command command;
+    command.words.push_back(self);
+    for (const std::string& arg : launch_args) {
+        if (may_be_option(arg.c_str()))
+            command.words.push_back(arg);
+    }
+    if (!os::start_detached(command, class_cache_job_variable, key) && verbose)
+        echo("Class cache: the run that makes the archive cannot be started.");
 }
 
 bool JavaCommandLine::is_jar_name(const std::string& text)

@@ -46,11 +46,12 @@ public:
     // Runs the tool and returns the exit status: with
     // "--wrapper-load-jvm-in-process" inside this process (run_in_process),
     // otherwise through the Java executable (the base's run), which on
-    // POSIX replaces this process and returns only a failure; a run that
-    // makes a class-data archive waits for java instead, to move the
-    // archive into place. Either way the java command text is built first
-    // and echoed when verbose, and nothing runs when execution is disabled
-    // (status 0).
+    // POSIX replaces this process and returns only a failure. Either way
+    // the java command text is built first and echoed when verbose, and
+    // nothing runs when execution is disabled (status 0). With
+    // NATIVE_WRAP_CLASS_CACHE_JOB set, this is the detached run that makes
+    // a class-data archive (see classCache.h): it starts no tool and
+    // returns 0 when it made one, 1 otherwise.
     // Without a single jar on the class path nothing is echoed, started or
     // loaded: a message names the directories searched and the result is -1,
     // since java would take its classes from CLASSPATH or the current
@@ -58,9 +59,14 @@ public:
     int run() override;
 
     // With NATIVE_WRAP_CLASS_CACHE set and not empty, adds the class-data
-    // cache's options to the JVM options (see classCache.h), echoing why
-    // there are none when verbose. Nothing is looked at otherwise.
+    // cache's options to the JVM options (see classCache.h), echoing its
+    // note when verbose, and starts the detached run that makes an archive
+    // when a complete class list waits for one. Nothing is looked at
+    // otherwise; a dry run makes and touches nothing.
     void prepare_class_cache();
+    // Starts this launcher detached, with the job variable set to `key`
+    // and the wrapper options of this launch.
+    void start_class_archive_job(const std::string& key);
 
     // Consumes "--wrapper-load-jvm-in-process", "--re-exec-jni-with-env",
     // "--wrapper-add-jar..." (adding the jar after the first "="),
@@ -188,4 +194,5 @@ private:
     bool re_exec_jni_with_env;
     InvocationFunctions invocation;
     ClassCacheUse class_cache;
+    std::vector<std::string> launch_args;  // as the launcher got them
 };

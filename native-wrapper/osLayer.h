@@ -230,36 +230,133 @@ bool list_directory(const std::string& dir, std::vector<std::string>& names, int
 
 // ---- Files of the class-data cache ----
 
+// An open file or directory of the class-data cache, closed when the object
+// dies. `path` is the name it was opened by.
+class OwnFile {
+public:
+    OwnFile() = default;
+    OwnFile(FileHandle handle, std::string path) : handle_(handle), path_(std::move(path)) {}
+    ~OwnFile() { close(); }
+    OwnFile(OwnFile&& other) noexcept : handle_(std::exchange(other.handle_, invalid_file)), path_(std::move(other.path_)) {}
+    OwnFile& operator=(OwnFile&& other) noexcept
+    {
+        if (this != &other) {
+            close();
+            handle_ = std::exchange(other.handle_, invalid_file);
+            path_ = std::move(other.path_);
+        }
+        return *this;
+    }
+    OwnFile(const OwnFile&) = delete;
+    OwnFile& operator=(const OwnFile&) = delete;
+
+    bool valid() const { return handle_ != invalid_file; }
+    FileHandle handle() const { return handle_; }
+    const std::string& path() const { return path_; }
+    void close();
+
+private:
+    FileHandle handle_ = invalid_file;
+    std::string path_;
+};
+
 // What the class-data cache asks of a file or directory.
 struct FileStatus {
     bool is_directory = false;
+    bool is_regular = false;
     std::uint64_t size = 0;
-    // Last change in 100-nanosecond ticks from an epoch of the port's own:
-    // only compared with other such times.
+    // Last write, in 100-nanosecond ticks from an epoch of the port's own.
     std::int64_t modified = 0;
-    // No other user can change it: this user owns it (POSIX) and neither
-    // group nor others may write it; on Windows no access-control entry for
-    // anyone but this user, SYSTEM or the Administrators grants writing.
+    // What tells this file from every other and from itself before a
+    // change: device, inode and change time (POSIX); volume serial, file
+    // index and change time (Windows); size and last write on both. A file
+    // replaced by another, even with the same size and times, has another.
+    std::string identity;
+    // No other user can change it: this user owns it and neither group nor
+    // others may write it (POSIX); on Windows this user owns it and no
+    // access-control entry for anyone but this user, SYSTEM or the
+    // Administrators grants writing.
     bool private_to_user = false;
 };
 
-// The status of `path` (links followed); false when it cannot be had.
+// The status of the file at `path`, links followed (as the JVM opens a
+// class-path entry); false when it cannot be had.
 bool file_status(const std::string& path, FileStatus& status);
 
-// Makes `dir` (its last level only) with access for this user alone. An
-// existing directory of this user that only this user can write is made
-// readable by this user alone (POSIX; Windows leaves it as it is). False
-// when there is no directory at `dir` afterwards.
-bool make_private_directory(const std::string& dir);
+// The status of what `file` holds open; false when it cannot be had.
+bool file_status(const OwnFile& file, FileStatus& status);
 
-// Moves `from` to `to`, replacing a file there in one step; false on failure.
-bool rename_file(const std::string& from, const std::string& to);
+// Opens the directory `name` in `parent`, making it (for this user alone)
+// when it is missing, never through a link. Held open so that it stays the
+// directory that was checked (Windows: it cannot be renamed meanwhile).
+// Not valid when it cannot be made or opened or is a link.
+// With `make` false nothing is made: a missing directory is not valid.
+OwnFile open_own_directory(const std::string& parent, const std::string& name, bool make = true);
 
-// Sets the last change of `path` to now; false on failure.
-bool touch_file(const std::string& path);
+// Opens the file `name` in the directory `dir`, never through a link:
+// for reading (`create` false) or as a new file for reading and writing,
+// for this user alone, that must not exist yet. With `inherited` the handle
+// passes to a program that replaces this process and to children (and the
+// JVM in this process may open it by jvm_path). Not valid on failure.
+OwnFile open_in_directory(const OwnFile& dir, const std::string& name, bool create, bool inherited = false);
+
+// The name of `file` (opened by open_in_directory with `inherited`) by which
+// a JVM started from this process, or in it, opens the very file that was
+// opened: "/dev/fd/N" on POSIX; on Windows its path, which the open
+// directory keeps from being changed.
+std::string jvm_path(const OwnFile& file);
+
+// Reads from `file` at `offset` at most chunk.size() bytes into `chunk`,
+// which then holds what was read (nothing at the end of the file); false on
+// a read error.
+bool read_at(const OwnFile& file, std::uint64_t offset, std::string& chunk);
+
+// Takes an exclusive lock on `file`, with `wait` until it is free, else
+// only when it is free now; true when it is had. The lock ends with the
+// last handle on the open file (on POSIX, also a copy inherited by the
+// program that replaced this process; on Windows with this process). It
+// never stops another program from reading or writing the file.
+bool lock_file(const OwnFile& file, bool wait);
+
+// The names in `dir` as list_directory gives them.
+bool list_directory(const OwnFile& dir, std::vector<std::string>& names);
+
+// The status of `name` in `dir`, not following a link; false when it
+// cannot be had.
+bool entry_status(const OwnFile& dir, const std::string& name, FileStatus& status);
+
+// Deletes the file `name` in `dir` (never what a link points to).
+void delete_in_directory(const OwnFile& dir, const std::string& name);
+
+// Moves `from` to `to` within `dir`, replacing a file there in one step;
+// false on failure.
+bool rename_in_directory(const OwnFile& dir, const std::string& from, const std::string& to);
+
+// Sets the last write of the open `file` to now; false on failure.
+bool touch_file(const OwnFile& file);
 
 // The bytes this user may still write on the disk of `dir`; 0 when unknown.
-std::uint64_t free_disk_space(const std::string& dir);
+std::uint64_t free_disk_space(const OwnFile& dir);
+
+// Whether a program started from this one can be given `path` by some
+// name (see path_for_child): on Windows java.exe reads its command line in
+// the ANSI code page, and a path that the code page cannot hold and that
+// has no short name reaches it as another name. Always true on POSIX.
+bool program_can_take_path(const std::string& path);
+
+// Starts `command`, a program that reads its command line as this one does
+// (on Windows in UTF-8: the words reach it exactly), with
+// `variable` set to `value` in its environment alone, detached from this
+// process: in a session (POSIX) or process group of its own, without a
+// console window, with no standard input, output or error, holding none of
+// this process's files or pipes, not tied to this process's end, never
+// waited for. False when it cannot be started.
+bool start_detached(const Command& command, const std::string& variable, const std::string& value);
+
+// Lowers this process (and what it starts) to the lowest priority the OS
+// gives a user: SCHED_IDLE, else nice 19 (Linux); the idle class in
+// background mode, which lowers its disk and memory priority too (Windows).
+void run_in_background();
 
 // This process's id.
 long process_id();

@@ -4,10 +4,14 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sched.h>
+#include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -451,50 +455,184 @@ bool list_directory(const std::string& dir, std::vector<std::string>& names, int
     return true;
 }
 
+void OwnFile::close()
+{
+    if (handle_ != invalid_file)
+        ::close(static_cast<int>(handle_));
+    handle_ = invalid_file;
+}
+
+namespace {
+
+int fd_of(const OwnFile& file)
+{
+    return static_cast<int>(file.handle());
+}
+
+void fill_status(const struct stat& info, FileStatus& status)
+{
+    status.is_directory = S_ISDIR(info.st_mode);
+    status.is_regular = S_ISREG(info.st_mode);
+    status.size = static_cast<std::uint64_t>(info.st_size);
+    status.modified = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 10000000 + info.st_mtim.tv_nsec / 100;
+    // The change time moves with every write, rename into place and change
+    // of the inode, and no program can set it back: a file replaced by
+    // another of the same size and times still differs here.
+    status.identity = std::to_string(info.st_dev) + ':' + std::to_string(info.st_ino) + ':' +
+                      std::to_string(info.st_ctim.tv_sec) + '.' + std::to_string(info.st_ctim.tv_nsec) + ':' +
+                      std::to_string(info.st_size) + ':' + std::to_string(info.st_mtim.tv_sec) + '.' +
+                      std::to_string(info.st_mtim.tv_nsec);
+    status.private_to_user = info.st_uid == geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+}  // namespace
+
 bool file_status(const std::string& path, FileStatus& status)
 {
     struct stat info;
     if (stat(path.c_str(), &info) != 0)
         return false;
-    status.is_directory = S_ISDIR(info.st_mode);
-    status.size = static_cast<std::uint64_t>(info.st_size);
-    status.modified = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 10000000 + info.st_mtim.tv_nsec / 100;
-    status.private_to_user = info.st_uid == geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    fill_status(info, status);
     return true;
 }
 
-bool make_private_directory(const std::string& dir)
+bool file_status(const OwnFile& file, FileStatus& status)
 {
-    if (mkdir(dir.c_str(), S_IRWXU) == 0)
-        return true;
     struct stat info;
-    if (errno != EEXIST || stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+    if (fstat(fd_of(file), &info) != 0)
         return false;
-    // What the cache holds tells which tools a user runs: others may not
-    // read it either. One that others could write stays as it is: what
-    // they wrote would remain.
-    const mode_t others = S_IRWXG | S_IRWXO, others_write = S_IWGRP | S_IWOTH;
-    if (info.st_uid == geteuid() && (info.st_mode & others) != 0 && (info.st_mode & others_write) == 0)
-        chmod(dir.c_str(), S_IRWXU);
+    fill_status(info, status);
     return true;
 }
 
-bool rename_file(const std::string& from, const std::string& to)
+OwnFile open_own_directory(const std::string& parent, const std::string& name, bool make)
 {
-    return rename(from.c_str(), to.c_str()) == 0;
+    const std::string path = parent + '/' + name;
+    // Made for this user alone; an existing one keeps its mode, which the
+    // caller judges on what is opened.
+    if (make)
+        mkdir(path.c_str(), S_IRWXU);
+    return OwnFile(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC), path);
 }
 
-bool touch_file(const std::string& path)
+OwnFile open_in_directory(const OwnFile& dir, const std::string& name, bool create, bool inherited)
 {
-    return utimensat(AT_FDCWD, path.c_str(), nullptr, 0) == 0;
+    int flags = O_NOFOLLOW | (inherited ? 0 : O_CLOEXEC);
+    flags |= create ? O_RDWR | O_CREAT | O_EXCL : O_RDONLY | O_NONBLOCK;
+    return OwnFile(openat(fd_of(dir), name.c_str(), flags, S_IRUSR | S_IWUSR), dir.path() + '/' + name);
 }
 
-std::uint64_t free_disk_space(const std::string& dir)
+std::string jvm_path(const OwnFile& file)
+{
+    return "/dev/fd/" + std::to_string(fd_of(file));
+}
+
+bool read_at(const OwnFile& file, std::uint64_t offset, std::string& chunk)
+{
+    ssize_t count;
+    do {
+        count = pread(fd_of(file), &chunk[0], chunk.size(), static_cast<off_t>(offset));
+    } while (count < 0 && errno == EINTR);
+    chunk.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
+    return count >= 0;
+}
+
+bool lock_file(const OwnFile& file, bool wait)
+{
+    int result;
+    do {
+        result = flock(fd_of(file), LOCK_EX | (wait ? 0 : LOCK_NB));
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+bool list_directory(const OwnFile& dir, std::vector<std::string>& names)
+{
+    return list_directory("/dev/fd/" + std::to_string(fd_of(dir)), names);
+}
+
+bool entry_status(const OwnFile& dir, const std::string& name, FileStatus& status)
+{
+    struct stat info;
+    if (fstatat(fd_of(dir), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    fill_status(info, status);
+    return true;
+}
+
+void delete_in_directory(const OwnFile& dir, const std::string& name)
+{
+    unlinkat(fd_of(dir), name.c_str(), 0);
+}
+
+bool rename_in_directory(const OwnFile& dir, const std::string& from, const std::string& to)
+{
+    return renameat(fd_of(dir), from.c_str(), fd_of(dir), to.c_str()) == 0;
+}
+
+bool touch_file(const OwnFile& file)
+{
+    return futimens(fd_of(file), nullptr) == 0;
+}
+
+std::uint64_t free_disk_space(const OwnFile& dir)
 {
     struct statvfs info;
-    if (statvfs(dir.c_str(), &info) != 0)
+    if (fstatvfs(fd_of(dir), &info) != 0)
         return 0;
     return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+}
+
+bool program_can_take_path(const std::string&)
+{
+    return true;
+}
+
+bool start_detached(const Command& command, const std::string& variable, const std::string& value)
+{
+    ProgramCall call(command);
+    const pid_t first = fork();
+    if (first < 0)
+        return false;
+    if (first == 0) {
+        // A session of its own: no terminal, no signal of the caller's
+        // group. The second fork leaves it to init, so that it is neither
+        // this process's child nor that of the program that replaces it.
+        if (setsid() < 0)
+            _exit(127);
+        const pid_t second = fork();
+        if (second != 0)
+            _exit(second < 0 ? 127 : 0);
+        const int null = open("/dev/null", O_RDWR);
+        if (null < 0)
+            _exit(127);
+        for (int fd = 0; fd < 3; ++fd)
+            dup2(null, fd);
+        // No file or pipe of the caller's stays open in it.
+        closefrom(3);
+        struct sigaction defaults = {};
+        defaults.sa_handler = SIG_DFL;
+        sigemptyset(&defaults.sa_mask);
+        for (int signal_number : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE})
+            sigaction(signal_number, &defaults, nullptr);
+        setenv(variable.c_str(), value.c_str(), 1);
+        exec_first(call.candidates, call.argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(first, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void run_in_background()
+{
+    struct sched_param idle = {};
+    if (sched_setscheduler(0, SCHED_IDLE, &idle) != 0)
+        setpriority(PRIO_PROCESS, 0, 19);
+    // The disk too: the idle I/O class (3), which children inherit.
+    const int who_process = 1, idle_class = 3;
+    syscall(SYS_ioprio_set, who_process, 0, idle_class << 13);
 }
 
 long process_id()

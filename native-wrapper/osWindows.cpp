@@ -730,7 +730,7 @@ struct SecurityFunctions {
     decltype(&OpenProcessToken) open_process_token;
     decltype(&GetTokenInformation) get_token_information;
     decltype(&GetLengthSid) get_length_sid;
-    decltype(&GetNamedSecurityInfoW) get_named_security_info;
+    decltype(&GetSecurityInfo) get_security_info;
     decltype(&GetAce) get_ace;
     decltype(&EqualSid) equal_sid;
     decltype(&IsWellKnownSid) is_well_known_sid;
@@ -741,7 +741,7 @@ struct SecurityFunctions {
     decltype(&SetSecurityDescriptorControl) set_security_descriptor_control;
     bool bound() const
     {
-        return open_process_token && get_token_information && get_length_sid && get_named_security_info && get_ace &&
+        return open_process_token && get_token_information && get_length_sid && get_security_info && get_ace &&
                equal_sid && is_well_known_sid && initialize_acl && add_access_allowed_ace_ex &&
                initialize_security_descriptor && set_security_descriptor_dacl && set_security_descriptor_control;
     }
@@ -755,7 +755,7 @@ const SecurityFunctions& security()
         bind_entry(advapi32, "OpenProcessToken", bound.open_process_token);
         bind_entry(advapi32, "GetTokenInformation", bound.get_token_information);
         bind_entry(advapi32, "GetLengthSid", bound.get_length_sid);
-        bind_entry(advapi32, "GetNamedSecurityInfoW", bound.get_named_security_info);
+        bind_entry(advapi32, "GetSecurityInfo", bound.get_security_info);
         bind_entry(advapi32, "GetAce", bound.get_ace);
         bind_entry(advapi32, "EqualSid", bound.equal_sid);
         bind_entry(advapi32, "IsWellKnownSid", bound.is_well_known_sid);
@@ -793,34 +793,39 @@ std::vector<char> user_sid()
     return sid;
 }
 
-// Whether the object's access-control list lets only this user, SYSTEM and
-// the Administrators write, delete or re-permit it: Windows has no single
-// owner who alone decides, so a grant to anyone else counts as "another
-// user can write". Deny entries are not weighed against grants.
-bool only_user_writes(const std::string& path)
+// Whether the open object is this user's (or the Administrators', which
+// own what an elevated user makes) and its access-control list lets only
+// this user, SYSTEM and the Administrators write, delete or re-permit it:
+// Windows has no single owner who alone decides, so a grant to anyone else
+// counts as "another user can write". Deny entries are not weighed against
+// grants.
+bool only_user_writes(HANDLE object)
 {
+    PSID owner = nullptr;
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!security().bound() ||
-        security().get_named_security_info(long_path(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                                           nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+        security().get_security_info(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                     &owner, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
         return false;
     std::vector<char> user = user_sid();
     const DWORD writing = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_DELETE_CHILD | DELETE |
                           WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+    auto trusted = [&](PSID sid) {
+        return security().equal_sid(sid, user.data()) || security().is_well_known_sid(sid, WinLocalSystemSid) ||
+               security().is_well_known_sid(sid, WinBuiltinAdministratorsSid);
+    };
     // A missing list grants everyone everything.
-    bool only_user = dacl != nullptr && !user.empty();
+    bool only_user = dacl != nullptr && !user.empty() && owner != nullptr &&
+                     (security().equal_sid(owner, user.data()) ||
+                      security().is_well_known_sid(owner, WinBuiltinAdministratorsSid));
     for (DWORD i = 0; only_user && i < dacl->AceCount; ++i) {
         ACE_HEADER* header = nullptr;
         if (!security().get_ace(dacl, i, reinterpret_cast<void**>(&header)))
             only_user = false;
         else if (header->AceType == ACCESS_ALLOWED_ACE_TYPE && (header->AceFlags & INHERIT_ONLY_ACE) == 0) {
             auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
-            PSID sid = &ace->SidStart;
-            const bool trusted = security().equal_sid(sid, user.data()) ||
-                                 security().is_well_known_sid(sid, WinLocalSystemSid) ||
-                                 security().is_well_known_sid(sid, WinBuiltinAdministratorsSid);
-            if ((ace->Mask & writing) != 0 && !trusted)
+            if ((ace->Mask & writing) != 0 && !trusted(&ace->SidStart))
                 only_user = false;
         }
     }
@@ -828,19 +833,33 @@ bool only_user_writes(const std::string& path)
     return only_user;
 }
 
-}  // namespace
-
-bool file_status(const std::string& path, FileStatus& status)
+HANDLE handle_of(const OwnFile& file)
 {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(long_path(path).c_str(), GetFileExInfoStandard, &data))
+    return to_handle(file.handle());
+}
+
+bool fill_status(HANDLE file, FileStatus& status)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    FILE_BASIC_INFO basic;
+    if (!GetFileInformationByHandle(file, &info) ||
+        !GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic))
         return false;
-    status.is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    status.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    status.modified = ticks(data.ftLastWriteTime);
-    status.private_to_user = only_user_writes(path);
+    const bool link = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    status.is_directory = !link && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    status.is_regular = !link && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    status.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    status.modified = ticks(info.ftLastWriteTime);
+    // The change time moves with every write and rename, and no ordinary
+    // program sets it back.
+    status.identity = std::to_string(info.dwVolumeSerialNumber) + ':' + std::to_string(info.nFileIndexHigh) + ':' +
+                      std::to_string(info.nFileIndexLow) + ':' + std::to_string(basic.ChangeTime.QuadPart) + ':' +
+                      std::to_string(status.size) + ':' + std::to_string(status.modified);
+    status.private_to_user = only_user_writes(file);
     return true;
 }
+
+}  // namespace
 
 namespace {
 
@@ -883,17 +902,6 @@ private:
 
 }  // namespace
 
-bool make_private_directory(const std::string& dir)
-{
-    // Inherited by everything below.
-    UserOnlySecurity user_only(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
-    if (user_only.attributes() == nullptr)
-        return false;
-    if (CreateDirectoryW(long_path(dir).c_str(), user_only.attributes()))
-        return true;
-    return GetLastError() == ERROR_ALREADY_EXISTS && is_directory(dir.c_str());
-}
-
 bool create_argument_file(std::string& name, FileHandle& handle, Failure& failure)
 {
     std::wstring dir;
@@ -924,30 +932,172 @@ bool create_argument_file(std::string& name, FileHandle& handle, Failure& failur
     return true;
 }
 
-bool rename_file(const std::string& from, const std::string& to)
+namespace {
+
+// Opens `path` for its status; with `follow` false a link itself.
+HANDLE open_for_status(const std::string& path, bool follow)
 {
-    return MoveFileExW(long_path(from).c_str(), long_path(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    return CreateFileW(long_path(path).c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
 }
 
-bool touch_file(const std::string& path)
+std::string in_directory(const OwnFile& dir, const std::string& name)
 {
-    HANDLE file = CreateFileW(long_path(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
+    return dir.path() + '\\' + name;
+}
+
+}  // namespace
+
+void OwnFile::close()
+{
+    if (handle_ != invalid_file)
+        CloseHandle(to_handle(handle_));
+    handle_ = invalid_file;
+}
+
+bool file_status(const std::string& path, FileStatus& status)
+{
+    ScopedHandle file(open_for_status(path, true));
+    return file.get() != INVALID_HANDLE_VALUE && fill_status(file.get(), status);
+}
+
+bool file_status(const OwnFile& file, FileStatus& status)
+{
+    return fill_status(handle_of(file), status);
+}
+
+OwnFile open_own_directory(const std::string& parent, const std::string& name, bool make)
+{
+    const std::string path = parent + '\\' + name;
+    if (make) {
+        // One entry, inherited by everything below: full access for this user.
+        UserOnlySecurity user_only(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+        if (user_only.attributes() != nullptr)
+            CreateDirectoryW(long_path(path).c_str(), user_only.attributes());
+    }
+    // Without sharing deletion: nothing renames or replaces it while it is held.
+    HANDLE dir = CreateFileW(long_path(path).c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    return OwnFile(reinterpret_cast<FileHandle>(dir), path);
+}
+
+OwnFile open_in_directory(const OwnFile& dir, const std::string& name, bool create, bool inherited)
+{
+    const std::string path = in_directory(dir, name);
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, inherited ? TRUE : FALSE};
+    // A file being read may not be written meanwhile; the JVM writes a new
+    // one (the list, the archive) by its path while it is held.
+    const DWORD access = create ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ | FILE_WRITE_ATTRIBUTES;
+    const DWORD sharing = create ? FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE
+                                 : FILE_SHARE_READ | FILE_SHARE_DELETE;
+    HANDLE file = CreateFileW(long_path(path).c_str(), access, sharing, &attributes, create ? CREATE_NEW : OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    return OwnFile(reinterpret_cast<FileHandle>(file), path);
+}
+
+std::string jvm_path(const OwnFile& file)
+{
+    return file.path();
+}
+
+bool read_at(const OwnFile& file, std::uint64_t offset, std::string& chunk)
+{
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD count = 0;
+    const BOOL read = ReadFile(handle_of(file), &chunk[0], static_cast<DWORD>(chunk.size()), &count, &at);
+    chunk.resize(read ? count : 0);
+    return read || GetLastError() == ERROR_HANDLE_EOF;
+}
+
+bool lock_file(const OwnFile& file, bool wait)
+{
+    // A byte far past any end, so that the lock, which Windows enforces,
+    // never stands in the way of a read or write.
+    OVERLAPPED at = {};
+    at.Offset = 0xffffffff;
+    at.OffsetHigh = 0x7fffffff;
+    const DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
+    return LockFileEx(handle_of(file), flags, 0, 1, 0, &at) != 0;
+}
+
+bool list_directory(const OwnFile& dir, std::vector<std::string>& names)
+{
+    return list_directory(dir.path(), names);
+}
+
+bool entry_status(const OwnFile& dir, const std::string& name, FileStatus& status)
+{
+    ScopedHandle file(open_for_status(in_directory(dir, name), false));
+    return file.get() != INVALID_HANDLE_VALUE && fill_status(file.get(), status);
+}
+
+void delete_in_directory(const OwnFile& dir, const std::string& name)
+{
+    DeleteFileW(long_path(in_directory(dir, name)).c_str());
+}
+
+bool rename_in_directory(const OwnFile& dir, const std::string& from, const std::string& to)
+{
+    return MoveFileExW(long_path(in_directory(dir, from)).c_str(), long_path(in_directory(dir, to)).c_str(),
+                       MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool touch_file(const OwnFile& file)
+{
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
-    const bool set = SetFileTime(file, nullptr, nullptr, &now) != 0;
-    CloseHandle(file);
-    return set;
+    return SetFileTime(handle_of(file), nullptr, nullptr, &now) != 0;
 }
 
-std::uint64_t free_disk_space(const std::string& dir)
+std::uint64_t free_disk_space(const OwnFile& dir)
 {
     ULARGE_INTEGER available;
-    if (!GetDiskFreeSpaceExW(long_path(dir).c_str(), &available, nullptr, nullptr))
+    if (!GetDiskFreeSpaceExW(long_path(dir.path()).c_str(), &available, nullptr, nullptr))
         return 0;
     return available.QuadPart;
+}
+
+bool program_can_take_path(const std::string& path)
+{
+    // Outside the code page, its short name (or its directory's) will do.
+    std::string openable = path;
+    return path_for_child(openable);
+}
+
+bool start_detached(const Command& command, const std::string& variable, const std::string& value)
+{
+    std::wstring text = widen(render_command_text(command));
+    if (text.size() > facts.max_command_text)
+        return false;
+    // No standard handles and none inherited: it holds neither the caller's
+    // pipes nor its console.
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    PROCESS_INFORMATION process = {};
+    put_env(variable, value);
+    const DWORD flags = DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP | IDLE_PRIORITY_CLASS;
+    // Out of the launcher's job where it may leave it, so that the job's
+    // end does not end it.
+    BOOL started = CreateProcessW(nullptr, &text[0], nullptr, nullptr, FALSE, flags | CREATE_BREAKAWAY_FROM_JOB,
+                                  nullptr, nullptr, &startup, &process);
+    if (!started)
+        started = CreateProcessW(nullptr, &text[0], nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup, &process);
+    put_env(variable, "");
+    if (!started)
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+void run_in_background()
+{
+    SetPriorityClass(GetCurrentProcess(), IDLE_PRIORITY_CLASS);
+    SetPriorityClass(GetCurrentProcess(), PROCESS_MODE_BACKGROUND_BEGIN);
 }
 
 long process_id()

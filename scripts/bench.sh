@@ -171,41 +171,61 @@ cp build/bench/brumlet "$cs/bin64/"
 ln -s "$jdk" "$cs/bin64/jre64"
 cs_cp=$(find "$cs/bin64" -name '*.jar' | LC_ALL=C sort | paste -sd:)
 cs_args="-c /sun_checks.xml $top/bench/tool/com/velkor/brumlet/Brumlet.java"
-warm=$scratch/cache-warm first_child=$scratch/cache-first-child first_inside=$scratch/cache-first-inside
+warm=$scratch/cache-warm first=$scratch/cache-first making=$scratch/cache-making
+mkdir -p "$warm" "$first" "$making"
 cs_java="env NATIVE_WRAP_CLASS_CACHE= $jdk/bin/java -cp $cs_cp com.velkor.brumlet.Brumlet $cs_args"
 cs_launcher() { echo "env NATIVE_WRAP_CLASS_CACHE=$1 DRAVON_ROOTDIR=$cs $cs/bin64/brumlet $2 $cs_args"; }
 inside=--wrapper-load-jvm-in-process
-# Every run's output and status beside plain java's, the first runs of both
-# modes making the warm cache's archive.
+# wait_for_archive DIR: until the detached run that makes the archive is done.
+wait_for_archive() {
+    for _ in $(seq 600); do
+        ls "$1"/brumlet-classes/*.list >/dev/null 2>&1 || return 0
+        sleep 0.2
+    done
+}
+# Every run's output and status beside plain java's: the run that lists
+# the classes, the one that starts the archive's making, the runs with the
+# archive in both modes.
 $cs_java >"$scratch/cs.out" 2>"$scratch/cs.err" && cs_status=0 || cs_status=$?
-for run in "$warm|" "$warm|" "$first_inside|$inside" "$warm|$inside"; do
+for run in "$warm|" "$warm|" "$warm|" "$warm|$inside"; do
     $(cs_launcher "${run%%|*}" "${run#*|}") >"$scratch/run.out" 2>"$scratch/run.err" && status=0 || status=$?
     if [ $status -ne $cs_status ] || ! cmp -s "$scratch/cs.out" "$scratch/run.out" ||
         ! cmp -s "$scratch/cs.err" "$scratch/run.err"; then
         echo "The run '$(cs_launcher "${run%%|*}" "${run#*|}")' differs from plain java's" >&2
         exit 1
     fi
+    # The first run leaves the list, kept for the making runs; each later
+    # one may have started the making.
+    if [ -e "$scratch/list" ]; then wait_for_archive "$warm"; else cp "$warm"/brumlet-classes/*.list "$scratch/list"; fi
 done
-[ "$(ls "$warm")" ] || { echo "No archive in $warm" >&2; exit 1; }
-# The first runs start with an empty cache each time (the emptying is not
-# timed); rounds as in bench, each starting one command further on.
-cs_names=(java cached-child cached-in-process first-child first-in-process)
+ls "$warm"/brumlet-classes/*.jsa >/dev/null || { echo "No archive in $warm" >&2; exit 1; }
+# "first": a run that finds no archive and lists the classes (the cache
+# emptied before each, not timed). "making": a run that finds a complete
+# list and starts the archive's making, which waits for that run to end.
+# "during": a run while an archive is made beside it (started by an untimed
+# run just before). Each making is awaited before the next command.
+key=$(basename "$warm"/brumlet-classes/*.jsa .jsa)
+put_list="rm -rf $making/brumlet-classes; mkdir -m 700 $making/brumlet-classes; cp $scratch/list $making/brumlet-classes/$key.list"
+export -f wait_for_archive
+cs_names=(java cached-child cached-in-process first-child making-child during-child)
 cs_commands=("$cs_java" "$(cs_launcher "$warm" "")" "$(cs_launcher "$warm" "$inside")"
-    "$(cs_launcher "$first_child" "")" "$(cs_launcher "$first_inside" "$inside")")
-cs_prepares=(true true true "rm -rf $first_child" "rm -rf $first_inside")
+    "$(cs_launcher "$first" "")" "$(cs_launcher "$making" "")" "$(cs_launcher "$making" "")")
+cs_prepares=("wait_for_archive $making" true true "rm -rf $first/brumlet-classes"
+    "wait_for_archive $making; $put_list" "wait_for_archive $making; $put_list; $(cs_launcher "$making" "") >/dev/null 2>&1 || true")
 for ((round = 1; round <= rounds; round++)); do
     named=()
-    for ((k = 0; k < 5; k++)); do
-        i=$(((k + round) % 5))
-        named+=(--prepare "${cs_prepares[i]}" -n "${cs_names[i]}" "${cs_commands[i]}")
+    for ((k = 0; k < 6; k++)); do
+        i=$(((k + round) % 6))
+        named+=(--prepare "bash -c '${cs_prepares[i]}'" -n "${cs_names[i]}" "${cs_commands[i]}")
     done
     hyperfine -N -i --style none --warmup 1 --runs $((cache_runs / rounds > 0 ? cache_runs / rounds : 1)) \
         --export-csv "$scratch/cache.csv.$round" "${named[@]}" >/dev/null 2>>"$scratch/hyperfine.log"
 done
-add_row "checkstyle, child launch with an archive in the cache vs. plain \`java\`" cached-child java "$scratch/cache.csv" 0.85
-add_row "checkstyle, in-process launch with an archive in the cache vs. plain \`java\`" cached-in-process java "$scratch/cache.csv" 0.85
-add_row "checkstyle, child launch that makes the archive vs. plain \`java\`" first-child java "$scratch/cache.csv" 1.7
-add_row "checkstyle, in-process launch that makes the archive vs. plain \`java\`" first-in-process java "$scratch/cache.csv" 1.7
+add_row "checkstyle, child launch with an archive in the cache vs. plain \`java\`" cached-child java "$scratch/cache.csv" 0.80
+add_row "checkstyle, in-process launch with an archive in the cache vs. plain \`java\`" cached-in-process java "$scratch/cache.csv" 0.80
+add_row "checkstyle, child launch that finds no archive (lists the classes) vs. plain \`java\`" first-child java "$scratch/cache.csv" 1.05
+add_row "checkstyle, child launch that starts the archive's making vs. plain \`java\`" making-child java "$scratch/cache.csv" 1.10
+add_row "checkstyle, child launch while the archive is made beside it vs. plain \`java\`" during-child java "$scratch/cache.csv" 1.10
 
 echo "== Dry run with 1,000 jars and 10,000 arguments"
 make_suite "$scratch/suite-1000" 1000

@@ -1,10 +1,14 @@
-// The class-data cache (NATIVE_WRAP_CLASS_CACHE) from outside: the options
-// java gets and the archive moved into place, with the test child as java
-// on both ports; on Linux the real JDK's runs beside plain java's, whose
-// output and status they must match byte for byte.
+// The class-data cache (NATIVE_WRAP_CLASS_CACHE) from outside: with the
+// test child as java on both ports, the options java gets and the files the
+// cache makes; on Linux the real JDK's runs beside plain java's, whose
+// output and status they must match byte for byte in every case.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
+#include <functional>
+#include <thread>
 
 #include "launcherTestSupport.h"
 
@@ -14,7 +18,7 @@ using namespace launcher_testing;
 using namespace testing_support;
 
 const char cache_variable[] = "NATIVE_WRAP_CLASS_CACHE";
-const char create_option[] = "-XX:ArchiveClassesAtExit=";
+const char list_option[] = "-XX:DumpLoadedClassList=";
 const char use_option[] = "-XX:SharedArchiveFile=";
 
 // The value of the option `prefix` in a command text, or "(none)".
@@ -27,100 +31,148 @@ std::string option_in(const std::string& text, const std::string& prefix)
     return text.substr(at, text.find(' ', at) - at);
 }
 
-// The archive's name once the pending "DIR/KEY.PID.tmp" is moved into place: "KEY.jsa".
-std::string archive_name(const std::string& pending)
+std::string own_dir_of(const std::string& cache)
 {
-    const std::string name = pending.substr(pending.find_last_of(path_separator) + 1);
-    return name.substr(0, name.find('.')) + ".jsa";
+    return join(cache, "brumlet-classes");
 }
 
-// With the test child as java: the first run has it write an archive under
-// a name of its own, which the launcher moves into place; the next run maps
-// it; a changed jar gives a new key; a runtime older than 13 and an empty
-// variable get nothing.
-TEST(ClassCache, OptionsAndArchivesWithAStandInJava)
+// The names in the cache's own directory that end in `suffix`.
+std::vector<std::string> cache_files(const std::string& cache, const std::string& suffix)
+{
+    std::vector<std::string> found;
+    for (const std::string& name : list_dir(own_dir_of(cache))) {
+        if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+            found.push_back(name);
+    }
+    return found;
+}
+
+// Waits (up to two minutes) until no class list waits in the cache: the
+// detached run has made the archive or given up.
+void wait_for_archive_run(const std::string& cache)
+{
+    for (int i = 0; i < 1200 && !cache_files(cache, ".list").empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
+
+// With the test child as java: a dry run makes nothing; the first run has
+// the JVM list its classes into a file of the cache's own directory; a
+// later run finds the list and starts the detached run, which gives up for
+// good on a java that makes no archive; a directory whose path holds the
+// list separator, an empty variable and a runtime older than 13 get nothing.
+TEST(ClassCache, OptionsAndFilesWithAStandInJava)
 {
     Installation installation;
     TempDir scratch;
     const std::string jre = scratch / "jre", cache = scratch / "cache", report = scratch / "report";
     make_fake_runtime(jre);
-    const std::string server = join(join(jre, on_windows ? "bin" : "lib"), "server");
-    std::filesystem::create_directories(server);
-    write_file(join(server, "classes.jsa"), "base");
     write_file(join(jre, "release"), "JAVA_VERSION=\"17.0.2\"\n");
+    make_dir(cache);
     const std::vector<EnvVar> env = {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", jre}, {"TEST_CHILD_REPORT", report}};
-    auto run_text = [&](const std::string& dir) {
+    auto with_cache = [&](const std::string& dir) {
         std::vector<EnvVar> all = env;
         all.push_back({cache_variable, dir});
-        RunResult result = installation.run({"x"}, all);
-        EXPECT_EQ("0", std::to_string(result.exit_code) + result.out + result.err);
+        return all;
+    };
+    auto run_text = [&](const std::string& dir) {
+        RunResult result = installation.run({"x"}, with_cache(dir));
+        EXPECT_EQ(0, result.exit_code) << result.out + result.err;
         std::string text;
         for (const std::string& arg : read_child_report(report).args)
             text += arg + ' ';
         return text;
     };
 
-    std::string text = run_text(cache);
-    const std::string pending = option_in(text, create_option);
-    EXPECT_EQ(0u, pending.find(join(cache, ""))) << pending;
-    EXPECT_NE(std::string::npos, text.find(" -Xlog:cds=off,cds+dynamic=off "));
-    const std::string archive = archive_name(pending);
-    EXPECT_EQ(std::vector<std::string>{archive}, list_dir(cache));
-
-    EXPECT_EQ(join(cache, archive), option_in(run_text(cache), use_option));
-
-    write_file(join(installation.bin_dir(), tool_jar), "changed");
-    EXPECT_NE(archive, archive_name(option_in(run_text(cache), create_option)));
-    EXPECT_EQ(2u, list_dir(cache).size());
+    const std::string dry_list = option_in(installation.run(dry({"x"}), with_cache(cache)).out, list_option);
+    EXPECT_EQ(join(own_dir_of(cache), ""), dry_list.substr(0, own_dir_of(cache).size() + 1));
+    EXPECT_EQ(std::vector<std::string>{}, list_dir(cache)) << "a dry run made something";
+    EXPECT_NE("(none)", option_in(run_text(cache), list_option));
+    const std::vector<std::string> lists = cache_files(cache, ".list");
+    ASSERT_EQ(1u, lists.size());
+    // The stand-in wrote no class: the next run lists anew.
+    write_file(join(own_dir_of(cache), lists[0]), "java/lang/Object id: 0\n");
+    EXPECT_EQ("(none)", option_in(run_text(cache), "-XX:"));
+    wait_for_archive_run(cache);
+    EXPECT_EQ(std::vector<std::string>{lists[0].substr(0, 16) + ".bad"}, list_dir(own_dir_of(cache)));
+    EXPECT_EQ("(none)", option_in(run_text(cache), "-XX:"));
 
     // A cache directory whose name the system's code page lacks reaches
-    // java.exe by its short name, where it writes the archive.
+    // java.exe by its short name, where it lists the classes.
     const std::string odd_cache = scratch / "\xc5\x81\xc3\xb3" "d\xc5\xba";
-    EXPECT_EQ(on_windows, option_in(run_text(odd_cache), create_option).find(odd_cache) == std::string::npos);
-    EXPECT_EQ(1u, list_dir(odd_cache).size());
+    make_dir(odd_cache);
+    const std::string odd_list = option_in(run_text(odd_cache), list_option);
+    EXPECT_EQ(on_windows, odd_list.find(odd_cache) == std::string::npos) << odd_list;
+    EXPECT_EQ(1u, cache_files(odd_cache, ".list").size());
 
+    const std::string separated = scratch / (std::string("a") + list_separator + "b");
+    make_dir(separated);
+    EXPECT_EQ("(none)", option_in(run_text(separated), "-XX:"));
+    EXPECT_EQ(0u, installation.run(dry({"--wrapper-verbose"}), with_cache(separated)).out.find(
+                      "Class cache not used: the JVM cannot take the path"));
+    EXPECT_EQ(std::vector<std::string>{}, list_dir(separated));
     const std::string plain = run_text("");
     EXPECT_EQ("(none)", option_in(plain, "-X"));
     write_file(join(jre, "release"), "JAVA_VERSION=\"1.8.0_392\"\n");
-    EXPECT_EQ(plain, run_text(cache));
+    EXPECT_EQ(plain, run_text(scratch / "other"));
 }
 
 #ifdef BRUMLET_TEST_JDK_HOME
 
+const std::vector<std::string> as_nobody = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+
+// A ten-line Java agent, made once with the JDK's javac and jar.
+std::string agent_jar()
+{
+    static const std::string jar = [] {
+        const std::string dir = join(own_dir(), "cache-test-agent"), jdk_bin = join(BRUMLET_TEST_JDK_HOME, "bin");
+        remove_tree(dir);
+        make_dir(dir);
+        write_file(join(dir, "Agent.java"),
+                   "public class Agent {\n    public static void premain(String args) {\n"
+                   "        System.err.println(\"agent here\");\n    }\n}\n");
+        write_file(join(dir, "manifest"), "Premain-Class: Agent\n");
+        run_program({join(jdk_bin, "javac"), "-d", dir, join(dir, "Agent.java")});
+        run_program({join(jdk_bin, "jar"), "cfm", join(dir, "agent.jar"), join(dir, "manifest"), "-C", dir, "Agent.class"});
+        return join(dir, "agent.jar");
+    }();
+    return jar;
+}
+
 // The Java test tool through the launcher with the cache, and through plain
-// java; the tool calls a method reflectively, of which a JVM that writes an
-// archive tells on standard output.
+// java, with the same variables (and user); the tool calls a method
+// reflectively, of which a JVM that writes an archive would tell.
 struct JdkCacheRun {
     Installation installation;
     TempDir scratch;
     std::string cache = scratch / "cache";
     std::vector<EnvVar> env = {{"TEST_TOOL_ACTION", "reflect"}, {"LC_ALL", "C.UTF-8"}, {"TEST_CHILD_EXIT", "3"}};
     std::vector<std::string> args = {"a b", "--wrapper-verbose-not"};
+    std::vector<std::string> user;  // a command that runs both as another user
 
+    JdkCacheRun() { make_dir(cache); }
     RunResult plain() const
     {
-        std::vector<std::string> argv = {java_below(installation.jre_dir()), "-cp",
-                                         join(installation.bin_dir(), tool_jar), "com.velkor.brumlet.Brumlet"};
+        std::vector<std::string> argv = user;
+        argv.insert(argv.end(), {java_below(installation.jre_dir()), "-cp", join(installation.bin_dir(), tool_jar),
+                                 "com.velkor.brumlet.Brumlet"});
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<EnvVar> all = clean_launcher_env();
         all.insert(all.end(), env.begin(), env.end());
         return run_program(argv, all);
     }
-    std::vector<EnvVar> cache_env(const std::string& dir) const
+    RunResult run(std::vector<std::string> options = {}) const
     {
-        std::vector<EnvVar> all = env;
-        all.push_back({cache_variable, dir});
-        return all;
+        std::vector<std::string> argv = user;
+        argv.push_back(installation.launcher());
+        argv.insert(argv.end(), options.begin(), options.end());
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<EnvVar> all = clean_launcher_env();
+        all.push_back({"DRAVON_ROOTDIR", installation.root()});
+        all.insert(all.end(), env.begin(), env.end());
+        all.push_back({cache_variable, cache});
+        return run_program(argv, all);
     }
-    RunResult run(std::vector<std::string> options, const std::string& dir = "") const
-    {
-        options.insert(options.end(), args.begin(), args.end());
-        return installation.run(options, cache_env(dir.empty() ? cache : dir));
-    }
-    std::string dry_text(const std::vector<std::string>& options, const std::string& dir = "") const
-    {
-        return run(dry(options), dir).out;
-    }
+    std::string dry_text() const { return run(dry({"--wrapper-verbose"})).out; }
 };
 
 void expect_as_plain(const RunResult& plain, const RunResult& result, const std::string& step)
@@ -130,83 +182,201 @@ void expect_as_plain(const RunResult& plain, const RunResult& result, const std:
     EXPECT_EQ(plain.err, result.err) << step;
 }
 
-// First run, cached run and a run given an archive the JVM cannot use, with
-// the launch options `options`, the tool ending with System.exit(3) or, with
-// `returns`, by returning from main.
-void expect_runs_as_plain(const std::vector<std::string>& options, bool returns = false)
+// One case: what is set up before the runs, whether an archive is made and
+// used, and what is done to it afterwards (the runs after that too must be
+// as plain java's, and the archive never handed over again).
+struct CacheCase {
+    const char* name;
+    std::vector<EnvVar> env;
+    std::vector<std::string> options;
+    bool archive;
+    std::function<void(JdkCacheRun&)> before = nullptr;
+    std::function<void(JdkCacheRun&)> after = nullptr;  // a change to what the archive was made from
+    std::function<void(JdkCacheRun&)> check = nullptr;  // at the end
+};
+
+// The run's only archive, with its path.
+std::string archive_of(const JdkCacheRun& run)
 {
+    const std::vector<std::string> archives = cache_files(run.cache, ".jsa");
+    return archives.size() == 1 ? join(own_dir_of(run.cache), archives[0]) : "(none)";
+}
+
+void run_case(const CacheCase& c)
+{
+    SCOPED_TRACE(c.name);
     JdkCacheRun run;
-    if (returns)
-        run.env.back() = unset("TEST_CHILD_EXIT");
+    run.env.insert(run.env.end(), c.env.begin(), c.env.end());
+    if (c.before)
+        c.before(run);
     const RunResult plain = run.plain();
-    const std::string archive = archive_name(option_in(run.dry_text(options), create_option));
-    remove_tree(run.cache);
-    expect_as_plain(plain, run.run(options), "first run");
-    EXPECT_EQ(std::vector<std::string>{archive}, list_dir(run.cache));
-
-    expect_as_plain(plain, run.run(options), "cached run");
-    EXPECT_EQ(join(run.cache, archive), option_in(run.dry_text(options), use_option));
-
-    // A jar that sorts first changes the key; the JVM refuses the old
-    // archive put under the new key, and says so unless silenced.
-    write_file(join(run.installation.bin_dir(), "a-first.jar"), "");
-    const std::string other = archive_name(option_in(run.dry_text(options), create_option));
-    ASSERT_NE(archive, other);
-    copy_file(join(run.cache, archive), join(run.cache, other));
-    expect_as_plain(plain, run.run(options), "archive of another class path");
+    // Lists, makes the archive in the background, maps it.
+    expect_as_plain(plain, run.run(c.options), "first run");
+    for (const char* step : {"second run", "third run"}) {
+        expect_as_plain(plain, run.run(c.options), step);
+        wait_for_archive_run(run.cache);
+    }
+    EXPECT_EQ(c.archive, option_in(run.dry_text(), use_option) != "(none)") << run.dry_text();
+    if (c.after) {
+        const std::string archive = archive_of(run);
+        c.after(run);
+        expect_as_plain(plain, run.run(c.options), "run after the change");
+        EXPECT_NE(archive, option_in(run.dry_text(), use_option)) << "handed over again";
+    }
+    if (c.check)
+        c.check(run);
 }
 
-TEST(ClassCacheJdk, ChildRunsMatchPlainJava)
+void truncate_archive(JdkCacheRun& run)
 {
-    expect_runs_as_plain({});
+    std::filesystem::resize_file(archive_of(run), 60000);
 }
 
-// In-process the archive is complete at the JVM's exit hook when the tool
-// calls System.exit, and after DestroyJavaVM when main returns. Named with
+void change_archive_bytes(JdkCacheRun& run)
+{
+    std::string content = read_file(archive_of(run));
+    content.replace(content.size() / 2, 64, std::string(64, '\x5a'));
+    std::filesystem::permissions(archive_of(run), std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+    write_file(archive_of(run), content);
+}
+
+// A file replaced by a copy of the same size and times, as cp -p, tar and
+// rsync leave it.
+void replace_keeping_times(const std::string& path)
+{
+    ASSERT_EQ(0, run_program({"/usr/bin/cp", "-p", path, path + ".new"}).exit_code);
+    std::filesystem::rename(path + ".new", path);
+}
+
+// A jar named only by the manifest of another: lead.jar's Class-Path.
+void add_manifest_jar(JdkCacheRun& run)
+{
+    const std::string dir = run.scratch / "lead";
+    make_dir(dir);
+    make_dir(join(run.installation.bin_dir(), "extra"));
+    copy_file(agent_jar(), join(join(run.installation.bin_dir(), "extra"), "dep.jar"));
+    write_file(join(dir, "manifest"), "Class-Path: extra/dep.jar\n");
+    run_program({join(join(BRUMLET_TEST_JDK_HOME, "bin"), "jar"), "cfm", join(run.installation.bin_dir(), "lead.jar"),
+                 join(dir, "manifest")});
+}
+
+// Every case the cache must survive: the tool's output and status are plain
+// java's on every run, the archive made where it can be, used only while
+// whole and current.
+TEST(ClassCacheJdk, EveryRunMatchesPlainJava)
+{
+    const std::string agent = "-javaagent:" + agent_jar();
+    const CacheCase cases[] = {
+        {"plain", {}, {}, true, nullptr, nullptr},
+        {"agent", {{"JAVA_TOOL_OPTIONS", agent}}, {}, true, nullptr, nullptr},
+        {"debugger",
+         {{"JDK_JAVA_OPTIONS", "-agentlib:jdwp=transport=dt_socket,server=y,suspend=n,address=localhost:0,quiet=y"}},
+         {},
+         true,
+         nullptr,
+         nullptr},
+        {"limited modules", {{"JDK_JAVA_OPTIONS", "--limit-modules java.base,java.desktop,java.management"}}, {}, true,
+         nullptr, nullptr},
+        {"object alignment", {{"JDK_JAVA_OPTIONS", "-XX:ObjectAlignmentInBytes=16"}}, {}, true, nullptr, nullptr},
+        {"no compressed class pointers", {{"JDK_JAVA_OPTIONS", "-XX:-UseCompressedClassPointers"}}, {}, true,
+         nullptr, nullptr},
+        {"@ and Shared in values", {{"JDK_JAVA_OPTIONS", "-Dmail=me@example.com -Dname=Shared"}}, {}, true, nullptr,
+         nullptr},
+        {"cut archive", {}, {}, true, nullptr, truncate_archive},
+        {"changed archive bytes", {}, {}, true, nullptr, change_archive_bytes},
+        {"jar replaced with the same size and times", {}, {}, true, nullptr,
+         [](JdkCacheRun& run) { replace_keeping_times(join(run.installation.bin_dir(), tool_jar)); }},
+        {"manifest jar replaced with the same size and times", {}, {}, true, add_manifest_jar,
+         [](JdkCacheRun& run) { replace_keeping_times(join(join(run.installation.bin_dir(), "extra"), "dep.jar")); }},
+        // Root passes every permission check, but not the test of the owner.
+        {"archive of another user", {}, {}, true, nullptr,
+         [](JdkCacheRun& run) { ASSERT_EQ(0, run_program({"/usr/bin/chown", "65534", archive_of(run)}).exit_code); }},
+    };
+    for (const CacheCase& c : cases)
+        run_case(c);
+}
+
+// In-process the JVM maps the same archive by the same options. Named with
 // the other in-process launches, which the sanitized build checks apart.
 TEST(InProcessJdk, ClassCacheRunsMatchPlainJava)
 {
-    expect_runs_as_plain({"--wrapper-load-jvm-in-process"});
-    expect_runs_as_plain({"--wrapper-load-jvm-in-process"}, true);
+    run_case({"in-process", {}, {"--wrapper-load-jvm-in-process"}, true, nullptr, truncate_archive});
+    run_case({"in-process, returning from main", {unset("TEST_CHILD_EXIT")}, {"--wrapper-load-jvm-in-process"}, true,
+              nullptr, nullptr});
 }
 
-TEST(ClassCacheJdk, ParallelFirstRunsLeaveOneWholeArchive)
+// Where the cache cannot work it stays out, and touches nothing that is
+// not its own: a read-only file system, a directory this user may not
+// write, a link in place of its directory, other programs' files.
+TEST(ClassCacheJdk, StepsAsideAndTouchesOnlyItsOwnFiles)
+{
+    if (run_program({"/usr/bin/id", "-u"}).out != "0\n")
+        GTEST_SKIP() << "mounts and other users need root";
+    const CacheCase cases[] = {
+        {"read-only file system", {}, {}, false,
+         [](JdkCacheRun& run) {
+             ASSERT_EQ(0, run_program({"/usr/bin/mount", "-t", "tmpfs", "-o", "ro,size=1m", "tmpfs", run.cache}).exit_code);
+         },
+         nullptr, [](JdkCacheRun& run) { run_program({"/usr/bin/umount", run.cache}); }},
+        {"no write permission", {}, {}, false, [](JdkCacheRun& run) { run.user = as_nobody; }, nullptr, nullptr},
+        {"a link in place of the cache's directory", {}, {}, false,
+         [](JdkCacheRun& run) {
+             make_dir(run.scratch / "elsewhere");
+             ASSERT_TRUE(make_symlink(run.scratch / "elsewhere", own_dir_of(run.cache)));
+         },
+         nullptr, [](JdkCacheRun& run) { EXPECT_EQ(std::vector<std::string>{}, list_dir(run.scratch / "elsewhere")); }},
+        {"others' files beside it", {}, {}, true,
+         [](JdkCacheRun& run) {
+             for (const char* name : {"old.tmp", "a.jsa", "b.jsa", "c.jsa", "d.jsa", "e.jsa"})
+                 write_file(join(run.cache, name), name);
+             std::filesystem::last_write_time(join(run.cache, "old.tmp"),
+                                              std::filesystem::file_time_type::clock::now() - std::chrono::hours(48));
+             std::filesystem::permissions(run.cache, std::filesystem::perms(0755));
+         },
+         nullptr,
+         [](JdkCacheRun& run) {
+             EXPECT_EQ(7u, list_dir(run.cache).size());
+             EXPECT_EQ(std::filesystem::perms(0755), std::filesystem::status(run.cache).permissions());
+         }},
+    };
+    for (const CacheCase& c : cases)
+        run_case(c);
+}
+
+// The run that lists the classes is java itself: the same pid, and an
+// interrupt acts as on plain java.
+TEST(ClassCacheJdk, TheListingRunIsJavaItself)
 {
     JdkCacheRun run;
-    const RunResult plain = run.plain();
-    std::vector<std::unique_ptr<BackgroundProgram>> runs;
-    for (int i = 0; i < 6; ++i)
-        runs.push_back(run.installation.start(run.args, run.cache_env(run.cache)));
-    for (auto& started : runs)
-        expect_as_plain(plain, started->wait(), "parallel first run");
-    const std::vector<std::string> names = list_dir(run.cache);
-    ASSERT_EQ(1u, names.size());
-    EXPECT_EQ(join(run.cache, names[0]), option_in(run.dry_text({}), use_option));
-    expect_as_plain(plain, run.run({}), "cached run");
+    run.env.insert(run.env.end(), {{"TEST_CHILD_READY", run.scratch / "ready"},
+                                   {"TEST_CHILD_SLEEP_MS", "30000"},
+                                   {"TEST_CHILD_HOOK", "hook ran"},
+                                   {"TEST_CHILD_EXIT", "7"},
+                                   {cache_variable, run.cache}});
+    std::unique_ptr<BackgroundProgram> tool = run.installation.start(run.args, run.env);
+    EXPECT_EQ(tool->pid(), std::stoul(wait_for_file(run.scratch / "ready")));
+    EXPECT_EQ(1u, cache_files(run.cache, ".list").size());
+    tool->send_signal(SIGINT);
+    const RunResult result = tool->wait();
+    EXPECT_EQ("hook ran\n", result.out);
+    EXPECT_EQ(7, result.exit_code);
 }
 
-// A directory that cannot be made, is a file, or that others can write, and
-// options that turn class-data sharing off, change nothing, silently; a
-// verbose run tells why.
-TEST(ClassCacheJdk, CacheStaysOutWhereItCannotHelp)
+// A dry run makes nothing and touches no archive.
+TEST(ClassCacheJdk, DryRunsMakeAndTouchNothing)
 {
-    TempDir scratch;
-    const std::string shared = scratch / "shared";
-    make_dir(shared);
-    ASSERT_TRUE(let_everyone_write(shared));
-    write_file(scratch / "a-file", "");
-    const std::pair<std::string, const char*> cases[] = {
-        {scratch / "a-file", ""}, {join(scratch / "missing", "cache"), ""}, {shared, ""}, {scratch / "new", "-Xshare:off"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.first + " " + c.second);
-        JdkCacheRun run;
-        run.env.push_back({"JDK_JAVA_OPTIONS", c.second});
-        expect_as_plain(run.plain(), run.run({}, c.first), "cache left out");
-        const std::string text = run.dry_text({}, c.first);
-        EXPECT_EQ("(none)", option_in(text, "-XX:"));
-        EXPECT_EQ(0u, text.find("Class cache not used: ")) << text;
-    }
-    EXPECT_TRUE(list_dir(shared).empty());
+    JdkCacheRun run;
+    run.dry_text();
+    EXPECT_EQ(std::vector<std::string>{}, list_dir(run.cache));
+    run.run();
+    run.run();
+    wait_for_archive_run(run.cache);
+    const std::string archive = archive_of(run);
+    const auto time = std::filesystem::last_write_time(archive);
+    const std::vector<std::string> names = list_dir(own_dir_of(run.cache));
+    EXPECT_EQ(archive, option_in(run.dry_text(), use_option));
+    EXPECT_EQ(time, std::filesystem::last_write_time(archive));
+    EXPECT_EQ(names, list_dir(own_dir_of(run.cache)));
 }
 
 #endif

@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "classCache.h"
@@ -15,8 +14,6 @@
 namespace {
 
 using namespace testing_support;
-
-const std::string whole_archive = std::string("\xa8\xab\x0b\xf0", 4) + "classes";
 
 // A runtime directory with the files the cache looks at.
 void make_runtime(const std::string& jre, const std::string& version)
@@ -67,53 +64,77 @@ TEST(ClassCache, EveryInputChangesTheKey)
     }
     write_file(b, "bb");  // another size
     add(class_cache_key(jre, {a, b}, options));
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    write_file(b, "bc");  // the same size, changed later
+    // Replaced by a file of the same size and times, as cp -p does.
+    const std::filesystem::file_time_type time = std::filesystem::last_write_time(b);
+    write_file(dir / "new", "bc");
+    std::filesystem::last_write_time(dir / "new", time);
+    std::filesystem::rename(dir / "new", b);
     add(class_cache_key(jre, {a, b}, options));
     write_file(join(jre, os::facts.jvm_lib_below_jre), "another jvm");
     add(class_cache_key(jre, {a, b}, options));
 }
 
-// An archive that others may write is never handed to the JVM: the run
-// makes a new one instead.
-TEST(ClassCache, ArchivesThatOthersMayWriteAreNotUsed)
+// Options keep the cache out by their names, never by their values.
+TEST(ClassCache, OptionsKeepTheCacheOutByName)
 {
-    TempDir dir;
-    const std::string jre = dir / "jre", cache = dir / "cache", jar = dir / "a.jar";
-    make_runtime(jre, "17.0.2");
-    write_file(jar, "a");
-    ClassCacheUse first = plan_class_cache(cache, jre, {jar}, {});
-    write_file(first.pending_archive, whole_archive);
-    finish_class_cache(first);
-    EXPECT_TRUE(plan_class_cache(cache, jre, {jar}, {}).pending_archive.empty()) << "used while private";
-    ASSERT_TRUE(let_everyone_write(first.archive));
-    EXPECT_NE("", plan_class_cache(cache, jre, {jar}, {}).pending_archive);
+    const std::pair<const char*, bool> cases[] = {
+        {"-Xshare:off", true}, {"-XX:SharedArchiveFile=a.jsa", true}, {"-XX:+PrintSharedArchiveAndExit", true},
+        {"-XX:ArchiveClassesAtExit=a", true}, {"-XX:VMOptionsFile=f", true}, {"@options", true},
+        {"-Xlog:class+load", true}, {"-verbose:class", true},
+        {"-Dmail=me@example.com", false}, {"-Dname=Shared", false}, {"-XX:MaxRAM=1g", false},
+        {"-javaagent:agent.jar=Shared@x", false}, {"-verbose:gc", false}, {"-XX:ObjectAlignmentInBytes=16", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.second, keeps_cache_out(c.first)) << c.first;
 }
 
-// Only an archive the JVM wrote whole is moved into place, and the
-// directory keeps the most recently made ones.
-TEST(ClassCache, FinishMovesWholeArchivesAndKeepsTheNewest)
+// The checksum tells a cut archive by its size and a changed byte by its sum.
+TEST(ClassCache, ChecksumTellsCutAndChangedArchives)
 {
-    TempDir cache;
-    auto finish = [&](const std::string& key, const std::string& content) {
-        ClassCacheUse use;
-        use.pending_archive = cache / (key + ".1.tmp");
-        use.archive = cache / (key + ".jsa");
-        write_file(use.pending_archive, content);
-        finish_class_cache(use);
+    TempDir dir;
+    std::string content(3 << 20, 'a');
+    for (std::size_t i = 0; i < content.size(); i += 4093)
+        content[i] = static_cast<char>(i);
+    auto sum_of = [&](const std::string& text) {
+        write_file(dir / "a.jsa", text);
+        const os::OwnFile parent(os::open_own_directory(dir.path(), ".", false));
+        const os::OwnFile file = os::open_in_directory(parent, "a.jsa", false);
+        std::uint64_t sum = 0, size = 0;
+        EXPECT_TRUE(class_archive_checksum(file, sum, size));
+        return std::to_string(size) + ' ' + std::to_string(sum);
     };
-    finish("cut", whole_archive.substr(0, 3));
-    EXPECT_TRUE(list_dir(cache.path()).empty());
+    const std::string whole = sum_of(content);
+    EXPECT_EQ(whole, sum_of(content));
+    EXPECT_NE(whole, sum_of(content.substr(0, 60000)));
+    std::string changed = content;
+    changed[2000000] ^= 1;
+    EXPECT_NE(whole, sum_of(changed));
+}
 
-    std::vector<std::string> expected;
-    for (int i = 0; i < kept_class_archives + 2; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        finish(std::to_string(i), whole_archive);
-        if (i >= 2)
-            expected.push_back(std::to_string(i) + ".jsa");
+// Archives go least recently used first while they take more than the
+// limit; the new one stays, and so does every file the cache did not make.
+TEST(ClassCache, TrimKeepsTheMostRecentlyUsedWithinTheLimit)
+{
+    TempDir dir;
+    const std::string cache = dir / "cache";
+    make_dir(cache);
+    const auto now = std::filesystem::file_time_type::clock::now();
+    const std::string keys[] = {"000000000000000a", "000000000000000b", "000000000000000c", "000000000000000d"};
+    for (int i = 0; i < 4; ++i) {
+        for (const char* suffix : {".jsa", ".sum"}) {
+            write_file(join(cache, keys[i] + suffix), std::string(1000, 'x'));
+            std::filesystem::last_write_time(join(cache, keys[i] + suffix), now - std::chrono::minutes(10 - i));
+        }
     }
-    std::vector<std::string> kept = list_dir(cache.path());
+    write_file(join(cache, "old.jsa"), std::string(5000, 'x'));
+    const os::OwnFile opened = os::open_own_directory(dir.path(), "cache", false);
+    os::FileStatus newest;
+    ASSERT_TRUE(os::entry_status(opened, keys[3] + ".jsa", newest));
+    trim_class_cache(opened, keys[0], 3000, newest.modified);
+    std::vector<std::string> kept = list_dir(cache);
     std::sort(kept.begin(), kept.end());
+    const std::vector<std::string> expected = {keys[0] + ".jsa", keys[0] + ".sum", keys[2] + ".jsa",
+                                               keys[2] + ".sum", keys[3] + ".jsa", keys[3] + ".sum", "old.jsa"};
     EXPECT_EQ(expected, kept);
 }
 
