@@ -66,14 +66,6 @@ bool in_code_page_932()
     return on_windows && get_env("LC_ALL", locale) && locale == "ja_JP.UTF-8";
 }
 
-bool is_ascii(const std::string& text)
-{
-    for (unsigned char c : text) {
-        if (c >= 0x80)
-            return false;
-    }
-    return true;
-}
 
 // On Linux every argument reaches the tool as it is. On Windows java.exe
 // reads its command line in the system's ANSI code page: a character the

@@ -101,7 +101,8 @@ TEST(ClassCache, OptionsAndFilesWithAStandInJava)
     const std::string odd_cache = scratch / "\xc5\x81\xc3\xb3" "d\xc5\xba";
     make_dir(odd_cache);
     const std::string odd_list = option_in(run_text(odd_cache), list_option);
-    EXPECT_EQ(on_windows, odd_list.find(odd_cache) == std::string::npos) << odd_list;
+    if (on_windows)
+        EXPECT_TRUE(is_ascii(odd_list)) << odd_list;
     EXPECT_EQ(1u, cache_files(odd_cache, ".list").size());
 
     const std::string separated = scratch / (std::string("a") + list_separator + "b");

@@ -27,6 +27,15 @@ std::string plain_newlines(const std::string& text)
     return out;
 }
 
+bool is_ascii(const std::string& text)
+{
+    for (unsigned char c : text) {
+        if (c >= 0x80)
+            return false;
+    }
+    return true;
+}
+
 std::string first_line(const std::string& text)
 {
     std::string line = text.substr(0, text.find('\n'));

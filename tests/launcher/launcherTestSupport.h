@@ -22,6 +22,8 @@ std::string plain_newlines(const std::string& text);
 
 // The text up to its first line break, without a "\r" before it.
 std::string first_line(const std::string& text);
+// No byte past 127: what a short (8.3) name consists of.
+bool is_ascii(const std::string& text);
 
 // bin/java(.exe) below a Java runtime directory.
 std::string java_below(const std::string& jre_dir);
