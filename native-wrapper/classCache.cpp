@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "commandText.h"
+#include "launcherOptions.h"
 
 const char class_cache_variable[] = "NATIVE_WRAP_CLASS_CACHE";
 const char class_cache_job_variable[] = "NATIVE_WRAP_CLASS_CACHE_JOB";
@@ -114,10 +115,10 @@ std::vector<std::string> all_option_words(const std::vector<std::string>& jvm_op
     std::vector<std::string> all = jvm_options;
     for (const char* variable : option_variables) {
         const char* value = std::getenv(variable);
-        if (value != nullptr) {
-            const std::vector<std::string> words = java_options_words(value);
-            all.insert(all.end(), words.begin(), words.end());
-        }
+        // java refuses a value with an unmatched quote: the tool never
+        // runs, whatever the cache does.
+        if (value != nullptr)
+            split_java_options(value, all);
     }
     return all;
 }
@@ -338,36 +339,6 @@ int release_major_version(const std::string& release_text)
     if (std::strncmp(version, "1.", 2) == 0)
         version += 2;
     return std::atoi(version);
-}
-
-std::vector<std::string> java_options_words(const std::string& text)
-{
-    std::vector<std::string> words;
-    std::string word;
-    bool in_word = false;
-    char quote = '\0';
-    for (char c : text) {
-        if (quote != '\0') {
-            if (c == quote)
-                quote = '\0';
-            else
-                word += c;
-        } else if (c == '"' || c == '\'') {
-            quote = c;
-            in_word = true;
-        } else if (std::strchr(" \t\n\r\f", c) != nullptr) {
-            if (in_word)
-                words.push_back(word);
-            word.clear();
-            in_word = false;
-        } else {
-            word += c;
-            in_word = true;
-        }
-    }
-    if (in_word)
-        words.push_back(word);
-    return words;
 }
 
 bool keeps_cache_out(const std::string& option)

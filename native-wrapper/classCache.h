@@ -46,11 +46,6 @@ struct ClassCacheUse {
 // (JAVA_VERSION="17.0.2" gives 17, "1.8.0_392" gives 8); 0 when it has none.
 int release_major_version(const std::string& release_text);
 
-// The words of a text of options as java reads its option variables:
-// separated by white space, where single or double quotes hold a part with
-// spaces together.
-std::vector<std::string> java_options_words(const std::string& text);
-
 // Whether a JVM option word (of the command line or of java's option
 // variables) keeps the cache out: one that chooses class-data sharing or
 // archives itself, reads options from a file the launcher does not see, or

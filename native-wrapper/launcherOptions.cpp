@@ -226,12 +226,9 @@ std::vector<std::string> argument_file_words(const std::string& content)
     return words;
 }
 
-bool read_java_options_variable(const std::string& name, const std::string& text, std::vector<std::string>& words,
-                                std::string& error)
+bool split_java_options(const std::string& text, std::vector<std::string>& words)
 {
     const char* const spaces = " \t\n\v\f\r";  // isspace of the C locale, as java's launcher splits
-    const std::string in_variable = " is not allowed in environment variable " + name;
-    MainClassCheck check;
     std::size_t at = 0;
     while ((at = text.find_first_not_of(spaces, at)) != std::string::npos) {
         std::string word;
@@ -242,13 +239,26 @@ bool read_java_options_variable(const std::string& name, const std::string& text
                 continue;
             }
             const std::size_t end = text.find(c, at);
-            if (end == std::string::npos) {
-                error = "Error: Unmatched quote in environment variable " + name;
+            if (end == std::string::npos)
                 return false;
-            }
             word.append(text, at, end - at);
             at = end + 1;
         }
+        words.push_back(word);
+    }
+    return true;
+}
+
+bool read_java_options_variable(const std::string& name, const std::string& text, std::vector<std::string>& words,
+                                std::string& error)
+{
+    const std::string in_variable = " is not allowed in environment variable " + name;
+    MainClassCheck check;
+    // The words before an unmatched quote are taken first, as java takes
+    // each word as it reads it.
+    std::vector<std::string> split;
+    const bool quotes_match = split_java_options(text, split);
+    for (const std::string& word : split) {
         bool main_class_free = true;
         if (word.size() > 1 && word[0] == '@' && !check.stop_expansion) {
             std::vector<std::string> from_file;
@@ -277,6 +287,10 @@ bool read_java_options_variable(const std::string& name, const std::string& text
             error = "Error: Cannot specify main class in environment variable " + name;
             return false;
         }
+    }
+    if (!quotes_match) {
+        error = "Error: Unmatched quote in environment variable " + name;
+        return false;
     }
     return true;
 }

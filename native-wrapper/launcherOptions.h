@@ -27,6 +27,11 @@ struct JvmLaunchOptions {
     bool validate_modules = false;           // --validate-modules: the JVM checks, then end
 };
 
+// The words of `text`, an option variable's value, split as java splits
+// it: at white space, single or double quotes holding a part together.
+// False at an unmatched quote; `words` then holds the words before it.
+bool split_java_options(const std::string& text, std::vector<std::string>& words);
+
 // The words of the environment variable `name` of value `text` as java
 // takes them: split at white space, single or double quotes holding a part
 // together, and each "@FILE" word replaced by the words of that argument
