@@ -56,6 +56,15 @@ const char arguments_suffix[] = ".args";
 const char* const key_suffixes[] = {archive_suffix, meta_suffix, list_suffix, failed_suffix,
                                     pending_suffix, output_suffix, arguments_suffix};
 const std::size_t key_length = 16;
+// The file that every run using the cache marks while it lives (see
+// os::mark_in_use): the making of an archive pauses while any does.
+const char runs_name[] = "runs.lock";
+// How often the run that makes an archive looks for runs, while its JVM
+// works and while it is paused; and the longest it pauses in all, so that
+// a tool that never ends cannot keep the archive from being made.
+const int busy_poll_ms = 20;
+const int paused_poll_ms = 100;
+const int longest_pause_ms = 5 * 60 * 1000;
 
 // The line of the trial start that names every jar of the archive's class
 // path, those of the manifests' Class-Path included.
@@ -274,19 +283,21 @@ std::string openable(std::string path)
 // own, and an argument file with the class path in `dir`.
 struct ArchiveRun {
     os::OwnFile arguments;
+    os::OwnFile runs;  // the marks of the runs that use the cache
     std::string java;
     std::vector<std::string> options;
+    int paused_ms = 0;
 
     // Runs java with `own` options, these, the class path and `last`;
     // standard output into `output` when it is valid. True when it ended
     // with 0.
     bool run(const std::vector<std::string>& own, const std::string& last = "",
-             const os::OwnFile& output = os::OwnFile()) const
+             const os::OwnFile& output = os::OwnFile())
     {
         os::Command command;
         command.words = {openable(java)};
-        for (const std::vector<std::string>* words : {&own, &options})
-            command.words.insert(command.words.end(), words->begin(), words->end());
+        command.words.insert(command.words.end(), own.begin(), own.end());
+        command.words.insert(command.words.end(), options.begin(), options.end());
         command.words.push_back('@' + openable(os::jvm_path(arguments)));
         if (!last.empty())
             command.words.push_back(last);
@@ -294,9 +305,35 @@ struct ArchiveRun {
         os::ChildLaunch launch;
         launch.stdout_file = output.valid() ? output.handle() : os::invalid_file;
         int status = -1;
-        return child.start(command, launch) && child.wait(status) && status == 0;
+        if (!child.start(command, launch))
+            return false;
+        // Even at the lowest priority this JVM slows a tool that starts
+        // beside it (they share the processors' caches and memory): it is
+        // paused while any run of the cache lives.
+        bool paused = false;
+        os::Child::State state = os::Child::State::running;
+        while (state == os::Child::State::running) {
+            const bool busy = runs.valid() && paused_ms < longest_pause_ms && os::in_use_elsewhere(runs);
+            if (busy != paused && child.pause(busy))
+                paused = busy;
+            const int step = paused ? paused_poll_ms : busy_poll_ms;
+            state = child.wait_for(step, status);
+            paused_ms += paused ? step : 0;
+        }
+        return state == os::Child::State::ended && status == 0;
     }
 };
+
+// The file of the runs' marks in the cache's own directory, made when
+// missing; not valid when it cannot be had or is not this user's own.
+os::OwnFile open_runs_file(const os::OwnFile& cache)
+{
+    os::OwnFile runs = os::open_in_directory(cache, runs_name, false, true);
+    // Made by another run meanwhile: open that one.
+    if (!runs.valid() && !(runs = os::open_in_directory(cache, runs_name, true, true)).valid())
+        runs = os::open_in_directory(cache, runs_name, false, true);
+    return is_own(runs) ? std::move(runs) : os::OwnFile();
+}
 
 // The cache's own directory below `dir`, opened and trusted, or a note why not.
 os::OwnFile open_cache_dir(const std::string& dir, bool make, std::string& note)
@@ -379,9 +416,12 @@ std::string class_cache_key(const std::string& jre_dir, const std::vector<std::s
 
 bool class_archive_checksum(const os::OwnFile& file, std::uint64_t& sum, std::uint64_t& size)
 {
-    // Eight bytes a step, each mixed in by a multiplication: a changed,
-    // moved or missing byte changes the sum.
-    sum = 0x9e3779b97f4a7c15ull;
+    // Eight bytes a step, each mixed into one of four lanes by a
+    // multiplication (four lanes, so that the processor works on four at
+    // once): a changed, moved or missing byte changes the sum.
+    const int lanes = 4;
+    std::uint64_t lane[lanes] = {0x9e3779b97f4a7c15ull, 0xbf58476d1ce4e5b9ull, 0x94d049bb133111ebull,
+                                 0x2545f4914f6cdd1dull};
     size = 0;
     std::string chunk;
     for (;;) {
@@ -389,15 +429,21 @@ bool class_archive_checksum(const os::OwnFile& file, std::uint64_t& sum, std::ui
         if (!os::read_at(file, size, chunk))
             return false;
         if (chunk.empty())
-            return true;
+            break;
         size += chunk.size();
-        chunk.append((8 - chunk.size() % 8) % 8, '\0');
-        for (std::size_t at = 0; at < chunk.size(); at += 8) {
-            std::uint64_t word;
-            std::memcpy(&word, chunk.data() + at, 8);
-            sum = ((sum << 29 | sum >> 35) ^ word) * 0xff51afd7ed558ccdull;
+        chunk.append((8 * lanes - chunk.size() % (8 * lanes)) % (8 * lanes), '\0');
+        for (std::size_t at = 0; at < chunk.size(); at += 8 * lanes) {
+            for (int k = 0; k < lanes; ++k) {
+                std::uint64_t word;
+                std::memcpy(&word, chunk.data() + at + 8 * k, 8);
+                lane[k] = ((lane[k] << 29 | lane[k] >> 35) ^ word) * 0xff51afd7ed558ccdull;
+            }
         }
     }
+    sum = 0;
+    for (std::uint64_t value : lane)
+        sum = ((sum << 29 | sum >> 35) ^ value) * 0xff51afd7ed558ccdull;
+    return true;
 }
 
 void trim_class_cache(const os::OwnFile& dir, const std::string& kept_key, std::uint64_t limit, std::int64_t now)
@@ -464,6 +510,11 @@ ClassCacheUse plan_class_cache(const std::string& dir, const std::string& jre_di
         if (use.note.empty())
             use.jvm_options = {list_option + joined(joined(dir, class_cache_dir_name), list_name)};
         return use;
+    }
+    if (!dry_run) {
+        os::OwnFile runs = open_runs_file(cache);
+        if (runs.valid() && os::mark_in_use(runs))
+            use.held.push_back(std::move(runs));
     }
     const std::string archive_name = key + archive_suffix;
     if (exists(cache, key + failed_suffix)) {
@@ -560,6 +611,7 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
     run.java = java;
     run.options = layout_options(jvm_options);
     run.arguments = os::open_in_directory(cache, key + arguments_suffix, true, true);
+    run.runs = open_runs_file(cache);
     const os::OwnFile pending = os::open_in_directory(cache, key + pending_suffix, true, true);
     const os::OwnFile output = os::open_in_directory(cache, key + output_suffix, true, true);
     std::string arguments;

@@ -184,6 +184,17 @@ public:
     // waiting fails (error() tells why) or nothing was started.
     bool wait(int& exit_code);
 
+    enum class State { running, ended, failed };
+    // Waits at most `milliseconds` for the started child to end: `ended`
+    // with exit_code as wait gives it, `running` while it still runs,
+    // `failed` as when wait returns false.
+    State wait_for(int milliseconds, int& exit_code);
+
+    // Stops every thread of the running child (`paused`), or lets them go
+    // on; false when the OS refuses. A child that is paused uses no
+    // processor time.
+    bool pause(bool paused);
+
     int error() const { return error_; }
     bool too_long() const { return too_long_; }
 
@@ -317,6 +328,15 @@ bool read_at(const OwnFile& file, std::uint64_t offset, std::string& chunk);
 // program that replaced this process; on Windows with this process). It
 // never stops another program from reading or writing the file.
 bool lock_file(const OwnFile& file, bool wait);
+
+// Marks the open `file` (opened with `inherited`) as in use by this
+// process, for as long as the process and a program that replaces it live:
+// a shared mark, which many processes may hold at once. Never waits more
+// than a few milliseconds; false when the mark cannot be had.
+bool mark_in_use(const OwnFile& file);
+
+// Whether another process holds a mark_in_use on `file` now.
+bool in_use_elsewhere(const OwnFile& file);
 
 // The names in `dir` as list_directory gives them.
 bool list_directory(const OwnFile& dir, std::vector<std::string>& names);

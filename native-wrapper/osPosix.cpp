@@ -340,20 +340,34 @@ bool Child::start(const Command& command, const ChildLaunch& launch)
 
 bool Child::wait(int& exit_code)
 {
+    return wait_for(-1, exit_code) == State::ended;
+}
+
+Child::State Child::wait_for(int milliseconds, int& exit_code)
+{
     if (process_ == 0) {
         error_ = ECHILD;
-        return false;
+        return State::failed;
     }
     const pid_t pid = static_cast<pid_t>(process_);
+    // A time-out is waited out in short steps: waitpid itself has none.
+    const int step_ms = 5;
     int status = 0;
     pid_t waited;
-    do {
-        waited = waitpid(pid, &status, 0);
-    } while (waited < 0 && errno == EINTR);
+    for (int slept_ms = 0;; slept_ms += step_ms) {
+        waited = waitpid(pid, &status, milliseconds < 0 ? 0 : WNOHANG);
+        if (waited < 0 && errno == EINTR)
+            continue;
+        if (waited != 0 || slept_ms >= milliseconds)
+            break;
+        usleep(step_ms * 1000);
+    }
+    if (waited == 0)
+        return State::running;
     interrupts_.reset();
     if (waited < 0) {
         error_ = errno;
-        return false;
+        return State::failed;
     }
     process_ = 0;
     if (WIFEXITED(status))
@@ -362,7 +376,12 @@ bool Child::wait(int& exit_code)
         exit_code = 128 + WTERMSIG(status);
     else
         exit_code = -1;
-    return true;
+    return State::ended;
+}
+
+bool Child::pause(bool paused)
+{
+    return process_ != 0 && kill(static_cast<pid_t>(process_), paused ? SIGSTOP : SIGCONT) == 0;
 }
 
 void replace_process(const Command& command, int& error, bool& too_long)
@@ -544,6 +563,25 @@ bool lock_file(const OwnFile& file, bool wait)
         result = flock(fd_of(file), LOCK_EX | (wait ? 0 : LOCK_NB));
     } while (result != 0 && errno == EINTR);
     return result == 0;
+}
+
+// The marks are record locks: unlike flock's, they belong to the process
+// and stay across exec, and another process can test for them without
+// taking one (so a run never waits on the test).
+bool mark_in_use(const OwnFile& file)
+{
+    struct flock mark = {};
+    mark.l_type = F_RDLCK;
+    mark.l_whence = SEEK_SET;
+    return fcntl(fd_of(file), F_SETLK, &mark) == 0;
+}
+
+bool in_use_elsewhere(const OwnFile& file)
+{
+    struct flock test = {};
+    test.l_type = F_WRLCK;
+    test.l_whence = SEEK_SET;
+    return fcntl(fd_of(file), F_GETLK, &test) == 0 && test.l_type != F_UNLCK;
 }
 
 bool list_directory(const OwnFile& dir, std::vector<std::string>& names)

@@ -5,6 +5,7 @@
 #include <aclapi.h>
 #include <io.h>
 #include <process.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -626,22 +627,52 @@ bool Child::start(const Command& command, const ChildLaunch& launch)
 
 bool Child::wait(int& exit_code)
 {
+    return wait_for(-1, exit_code) == State::ended;
+}
+
+Child::State Child::wait_for(int milliseconds, int& exit_code)
+{
     if (process_ == 0) {
         error_ = ERROR_INVALID_HANDLE;
-        return false;
+        return State::failed;
     }
     HANDLE process = reinterpret_cast<HANDLE>(process_);
-    DWORD waited = WaitForSingleObject(process, INFINITE);
+    DWORD waited = WaitForSingleObject(process, milliseconds < 0 ? INFINITE : static_cast<DWORD>(milliseconds));
+    if (waited == WAIT_TIMEOUT)
+        return State::running;
     if (waited == WAIT_FAILED)
         error_ = last_error();
     interrupts_.reset();
     if (waited == WAIT_FAILED)
-        return false;
+        return State::failed;
     DWORD code = 0;
     GetExitCodeProcess(process, &code);
     // Exception codes such as 0xC0000005 come out negative.
     exit_code = static_cast<int>(code);
-    return true;
+    return State::ended;
+}
+
+bool Child::pause(bool paused)
+{
+    // Windows stops threads, not processes: each thread of the child, as a
+    // snapshot lists them.
+    const DWORD id = process_ != 0 ? GetProcessId(reinterpret_cast<HANDLE>(process_)) : 0;
+    ScopedHandle threads(id != 0 ? CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0) : INVALID_HANDLE_VALUE);
+    if (threads.get() == INVALID_HANDLE_VALUE)
+        return false;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    bool all = true;
+    for (BOOL more = Thread32First(threads.get(), &entry); more; more = Thread32Next(threads.get(), &entry)) {
+        if (entry.th32OwnerProcessID != id)
+            continue;
+        ScopedHandle thread(OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID));
+        const DWORD count = thread.get() == nullptr ? static_cast<DWORD>(-1)
+                            : paused               ? SuspendThread(thread.get())
+                                                   : ResumeThread(thread.get());
+        all = all && count != static_cast<DWORD>(-1);
+    }
+    return all;
 }
 
 // Windows cannot run another program in this process: the launcher starts
@@ -1021,6 +1052,43 @@ bool lock_file(const OwnFile& file, bool wait)
     at.OffsetHigh = 0x7fffffff;
     const DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
     return LockFileEx(handle_of(file), flags, 0, 1, 0, &at) != 0;
+}
+
+namespace {
+
+// The marks are locks on one byte far past any end, as lock_file's, but
+// on the byte before it: a file may carry both.
+OVERLAPPED mark_byte()
+{
+    OVERLAPPED at = {};
+    at.Offset = 0xfffffffe;
+    at.OffsetHigh = 0x7fffffff;
+    return at;
+}
+
+}  // namespace
+
+bool mark_in_use(const OwnFile& file)
+{
+    // in_use_elsewhere holds its exclusive lock for an instant: a few tries.
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        OVERLAPPED at = mark_byte();
+        if (LockFileEx(handle_of(file), LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
+            return true;
+        Sleep(1);
+    }
+    return false;
+}
+
+bool in_use_elsewhere(const OwnFile& file)
+{
+    // Windows cannot test for a lock without taking one.
+    OVERLAPPED at = mark_byte();
+    if (!LockFileEx(handle_of(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
+        return true;
+    at = mark_byte();
+    UnlockFileEx(handle_of(file), 0, 1, 0, &at);
+    return false;
 }
 
 bool list_directory(const OwnFile& dir, std::vector<std::string>& names)

@@ -4,6 +4,7 @@
 // output and status they must match byte for byte in every case.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -93,7 +94,7 @@ TEST(ClassCache, OptionsAndFilesWithAStandInJava)
     write_file(join(own_dir_of(cache), lists[0]), "java/lang/Object id: 0\n");
     EXPECT_EQ("(none)", option_in(run_text(cache), "-XX:"));
     wait_for_archive_run(cache);
-    EXPECT_EQ(std::vector<std::string>{lists[0].substr(0, 16) + ".bad"}, list_dir(own_dir_of(cache)));
+    EXPECT_EQ((std::vector<std::string>{lists[0].substr(0, 16) + ".bad", "runs.lock"}), list_dir(own_dir_of(cache)));
     EXPECT_EQ("(none)", option_in(run_text(cache), "-XX:"));
 
     // A cache directory whose name the system's code page lacks reaches
@@ -101,8 +102,9 @@ TEST(ClassCache, OptionsAndFilesWithAStandInJava)
     const std::string odd_cache = scratch / "\xc5\x81\xc3\xb3" "d\xc5\xba";
     make_dir(odd_cache);
     const std::string odd_list = option_in(run_text(odd_cache), list_option);
-    if (on_windows)
+    if (on_windows) {
         EXPECT_TRUE(is_ascii(odd_list)) << odd_list;
+    }
     EXPECT_EQ(1u, cache_files(odd_cache, ".list").size());
 
     const std::string separated = scratch / (std::string("a") + list_separator + "b");
@@ -378,6 +380,45 @@ TEST(ClassCacheJdk, DryRunsMakeAndTouchNothing)
     EXPECT_EQ(archive, option_in(run.dry_text(), use_option));
     EXPECT_EQ(time, std::filesystem::last_write_time(archive));
     EXPECT_EQ(names, list_dir(own_dir_of(run.cache)));
+}
+
+// The state letter in /proc of the JVM that makes an archive for the
+// installation at `root` ('T' while it is stopped); empty while there is none.
+std::string archive_jvm_state(const std::string& root)
+{
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::string command = read_file(entry.path() / "cmdline");
+        std::replace(command.begin(), command.end(), '\0', ' ');
+        if (command.find("-Xshare:dump") != std::string::npos && command.find(root) != std::string::npos) {
+            const std::string stat = read_file(entry.path() / "stat");
+            return stat.substr(stat.rfind(')') + 2, 1);
+        }
+    }
+    return std::string();
+}
+
+// The archive's JVM is stopped while a run of the cache lives, and made
+// whole once none does.
+TEST(ClassCacheJdk, TheArchiveWaitsForTheRuns)
+{
+    JdkCacheRun run;
+    run.run();
+    run.run();  // starts the making
+    run.env.insert(run.env.end(), {{"TEST_CHILD_READY", run.scratch / "ready"},
+                                   {"TEST_CHILD_SLEEP_MS", "30000"},
+                                   {cache_variable, run.cache}});
+    std::unique_ptr<BackgroundProgram> tool = run.installation.start(run.args, run.env);
+    wait_for_file(run.scratch / "ready");
+    std::string state;
+    for (int i = 0; i < 200 && state != "T"; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        state = archive_jvm_state(run.installation.root());
+    }
+    EXPECT_EQ("T", state);
+    tool->kill();
+    tool->wait();
+    wait_for_archive_run(run.cache);
+    EXPECT_NE("(none)", option_in(run.dry_text(), use_option));
 }
 
 #endif

@@ -1,6 +1,7 @@
 // The OS layer's child process: a failed start keeps the OS's reason, a
-// Ctrl-C that reaches the launcher only after the wait does not end it, and
-// a Windows child gets only text that its code page holds.
+// paused child waits to be let go, a Ctrl-C that reaches the launcher only
+// after the wait does not end it, and a Windows child gets only text that
+// its code page holds.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -20,6 +21,21 @@ TEST(Child, FailedStartKeepsTheOsError)
     EXPECT_FALSE(child.too_long());
     int exit_code = 0;
     EXPECT_FALSE(child.wait(exit_code));  // nothing to wait for
+}
+
+// A paused child does not run on (it cannot end) until it is let go.
+TEST(Child, PausedChildRunsOnOnlyWhenLetGo)
+{
+    testing_support::ScopedEnv sleep("TEST_CHILD_SLEEP_MS", "200");
+    testing_support::ScopedEnv exit_code_of_child("TEST_CHILD_EXIT", "7");
+    os::Child child;
+    ASSERT_TRUE(child.start(os::Command{{unit_helpers::program_beside_tests("test_child")}}, os::ChildLaunch()));
+    ASSERT_TRUE(child.pause(true));
+    int exit_code = 0;
+    EXPECT_EQ(os::Child::State::running, child.wait_for(1500, exit_code));
+    ASSERT_TRUE(child.pause(false));
+    EXPECT_EQ(os::Child::State::ended, child.wait_for(10000, exit_code));
+    EXPECT_EQ(7, exit_code);
 }
 
 // The OS's text for a failed start stands on a line of its own after the
