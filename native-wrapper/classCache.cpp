@@ -47,7 +47,7 @@ const char* const layout_names[] = {"ObjectAlignmentInBytes", "UseCompressedOops
 
 // The files of one key, KEY + suffix.
 const char archive_suffix[] = ".jsa";
-const char meta_suffix[] = ".sum";    // the archive's size, checksum and the identities of its jars
+const char meta_suffix[] = ".sum";    // the identities of the archive and of its jars
 const char list_suffix[] = ".list";   // the classes a run loaded; locked while written or used
 const char failed_suffix[] = ".bad";  // making the archive failed: not tried again
 const char pending_suffix[] = ".tmp";
@@ -218,11 +218,13 @@ bool write_new(const os::OwnFile& dir, const std::string& name, const std::strin
     return file.valid() && os::write_file(file.handle(), text, error);
 }
 
-// The record of an archive: its size and checksum, then one line for each
-// jar the JVM checks it with: the path and its identity.
-std::string archive_record(std::uint64_t size, std::uint64_t sum, const std::vector<std::string>& jars)
+// The record of an archive: the identity of the archive as it was placed
+// (see os::FileStatus: every later write, cut or replacement of it changes
+// that), then one line for each jar the JVM checks it with: the path and
+// its identity.
+std::string archive_record(const std::string& archive_identity, const std::vector<std::string>& jars)
 {
-    std::string record = std::to_string(size) + ' ' + std::to_string(sum) + '\n';
+    std::string record = archive_identity + '\n';
     for (const std::string& jar : jars) {
         os::FileStatus status;
         record += jar + '\t' + (os::file_status(jar, status) ? status.identity : "missing") + '\n';
@@ -230,14 +232,13 @@ std::string archive_record(std::uint64_t size, std::uint64_t sum, const std::vec
     return record;
 }
 
-// Whether the open archive is what its record says it is: same size and
-// checksum, and every jar of it unchanged.
+// Whether the open archive is what its record says it is: the very file
+// that was placed, unchanged, and every jar of it unchanged.
 bool matches_record(const os::OwnFile& archive, const std::string& record)
 {
-    std::uint64_t size = 0, sum = 0;
+    os::FileStatus status;
     const std::size_t end = record.find('\n');
-    if (end == std::string::npos || !class_archive_checksum(archive, sum, size) ||
-        record.substr(0, end) != std::to_string(size) + ' ' + std::to_string(sum))
+    if (end == std::string::npos || !os::file_status(archive, status) || record.compare(0, end, status.identity) != 0)
         return false;
     std::vector<std::string> jars;
     for (std::size_t at = end + 1; at < record.size();) {
@@ -248,7 +249,7 @@ bool matches_record(const os::OwnFile& archive, const std::string& record)
         jars.push_back(line.substr(0, line.find('\t')));
         at = line_end + 1;
     }
-    return archive_record(size, sum, jars) == record;
+    return archive_record(status.identity, jars) == record;
 }
 
 // The jars of the archive's class path as the trial start reports them;
@@ -323,6 +324,13 @@ struct ArchiveRun {
         return state == os::Child::State::ended && status == 0;
     }
 };
+
+// Whether the file `name` in `dir` is locked by another run.
+bool held_elsewhere(const os::OwnFile& dir, const std::string& name)
+{
+    const os::OwnFile file = os::open_in_directory(dir, name, false);
+    return file.valid() && !os::lock_file(file, false);
+}
 
 // The file of the runs' marks in the cache's own directory, made when
 // missing; not valid when it cannot be had or is not this user's own.
@@ -414,38 +422,6 @@ std::string class_cache_key(const std::string& jre_dir, const std::vector<std::s
     return digest(key);
 }
 
-bool class_archive_checksum(const os::OwnFile& file, std::uint64_t& sum, std::uint64_t& size)
-{
-    // Eight bytes a step, each mixed into one of four lanes by a
-    // multiplication (four lanes, so that the processor works on four at
-    // once): a changed, moved or missing byte changes the sum.
-    const int lanes = 4;
-    std::uint64_t lane[lanes] = {0x9e3779b97f4a7c15ull, 0xbf58476d1ce4e5b9ull, 0x94d049bb133111ebull,
-                                 0x2545f4914f6cdd1dull};
-    size = 0;
-    std::string chunk;
-    for (;;) {
-        chunk.assign(1 << 20, '\0');
-        if (!os::read_at(file, size, chunk))
-            return false;
-        if (chunk.empty())
-            break;
-        size += chunk.size();
-        chunk.append((8 * lanes - chunk.size() % (8 * lanes)) % (8 * lanes), '\0');
-        for (std::size_t at = 0; at < chunk.size(); at += 8 * lanes) {
-            for (int k = 0; k < lanes; ++k) {
-                std::uint64_t word;
-                std::memcpy(&word, chunk.data() + at + 8 * k, 8);
-                lane[k] = ((lane[k] << 29 | lane[k] >> 35) ^ word) * 0xff51afd7ed558ccdull;
-            }
-        }
-    }
-    sum = 0;
-    for (std::uint64_t value : lane)
-        sum = ((sum << 29 | sum >> 35) ^ value) * 0xff51afd7ed558ccdull;
-    return true;
-}
-
 void trim_class_cache(const os::OwnFile& dir, const std::string& kept_key, std::uint64_t limit, std::int64_t now)
 {
     std::vector<std::string> names;
@@ -460,7 +436,10 @@ void trim_class_cache(const os::OwnFile& dir, const std::string& kept_key, std::
             !status.is_regular || !status.private_to_user)
             continue;
         if (ends_with(name, archive_suffix)) {
-            archives.emplace_back(status.modified, key);
+            // Its record's last change tells when it was last used.
+            os::FileStatus record;
+            archives.emplace_back(os::entry_status(dir, key + meta_suffix, record) ? record.modified : status.modified,
+                                  key);
             total += status.size;
         } else if (!ends_with(name, failed_suffix) && !ends_with(name, meta_suffix) &&
                    now - status.modified > abandoned_age) {
@@ -533,19 +512,24 @@ ClassCacheUse plan_class_cache(const std::string& dir, const std::string& jre_di
             return use;
         }
         if (record.valid() && matches_record(archive, read_text(record))) {
-            // Its last change tells which archives were used most recently.
+            // The record's last change tells which archives were used most
+            // recently (a change of the archive would set it apart).
             if (!dry_run)
-                os::touch_file(archive);
+                os::touch_file(record);
             use.jvm_options = {use_option + (dry_run ? archive.path() : os::jvm_path(archive)), silence_option};
             use.held.push_back(std::move(archive));
             return use;
         }
         // Damaged, or a jar of it changed: never handed over; made anew.
+        // Without its record it may be one whose run still writes that,
+        // holding the list: then the list tells so below.
         archive.close();
         if (dry_run)
             return use;
-        delete_own(cache, archive_name);
-        delete_own(cache, key + meta_suffix);
+        if (record.valid() || !held_elsewhere(cache, list_name)) {
+            delete_own(cache, archive_name);
+            delete_own(cache, key + meta_suffix);
+        }
     }
     os::OwnFile list = os::open_in_directory(cache, list_name, false, true);
     if (list.valid()) {
@@ -630,7 +614,6 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
         saved.emplace_back(variable, value != nullptr ? value : "");
         os::put_env(variable, "");
     }
-    std::uint64_t sum = 0, size = 0;
     std::string output_text;
     const bool made =
         run.arguments.valid() && pending.valid() && output.valid() &&
@@ -639,20 +622,26 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
                  use_option + openable(os::jvm_path(pending)), "-XX:ParallelGCThreads=1", "-XX:ConcGCThreads=1"}) &&
         run.run({"-Xshare:on", use_option + openable(os::jvm_path(pending)), "-Xint", "-Xlog:class+path=info"}, "-version",
                 output) &&
-        !(output_text = read_text(output)).empty() && class_archive_checksum(pending, sum, size) && size > 0;
+        !(output_text = read_text(output)).empty();
     for (const auto& variable : saved)
         os::put_env(variable.first, variable.second);
     // The jars may have changed while the archive was made.
     const bool current = made && class_cache_key(jre_dir, classpath, jvm_options) == key;
-    const bool placed = current &&
-                        write_new(cache, key + meta_suffix, archive_record(size, sum, reported_jars(output_text, classpath))) &&
-                        os::rename_in_directory(cache, key + pending_suffix, key + archive_suffix);
-    if (!placed && !(made && !current))
+    // The record takes the identity the archive has in place (a rename
+    // changes it); until it is written, the lock on the list keeps runs
+    // from taking the archive for damaged.
+    os::FileStatus placed_status;
+    const bool placed =
+        current && os::rename_in_directory(cache, key + pending_suffix, key + archive_suffix) &&
+        os::file_status(pending, placed_status) && placed_status.size > 0 &&
+        write_new(cache, key + meta_suffix, archive_record(placed_status.identity, reported_jars(output_text, classpath)));
+    if (!placed && !(made && !current)) {
+        delete_own(cache, key + archive_suffix);
         write_new(cache, key + failed_suffix, "");
+    }
     for (const char* suffix : {pending_suffix, output_suffix, arguments_suffix, list_suffix})
         delete_own(cache, key + suffix);
-    os::FileStatus status;
-    if (placed && os::file_status(pending, status))
-        trim_class_cache(cache, key, class_cache_size_limit, status.modified);
+    if (placed)
+        trim_class_cache(cache, key, class_cache_size_limit, placed_status.modified);
     return placed ? 0 : 1;
 }

@@ -9,7 +9,7 @@
 // costs nothing measurable and cannot fail the run. A later run that finds
 // the list complete starts the launcher once more, detached and at the
 // lowest priority, to make the archive from the list with a JVM of its own
-// that runs nothing of the tool; the archive is tried, checksummed and moved
+// that runs nothing of the tool; the archive is tried and moved
 // into place only when whole. Where the cache cannot be made safe it steps
 // aside: the tool runs as without it, and --wrapper-verbose says why.
 //
@@ -59,11 +59,6 @@ bool keeps_cache_out(const std::string& option);
 std::string class_cache_key(const std::string& jre_dir, const std::vector<std::string>& classpath,
                             const std::vector<std::string>& jvm_options);
 
-// A checksum of the whole of `file` and its size; false on a read error.
-// Fast (a few milliseconds for an archive of 20 MB), not cryptographic: it
-// tells a damaged archive, not a forged one (only this user can write one).
-bool class_archive_checksum(const os::OwnFile& file, std::uint64_t& sum, std::uint64_t& size);
-
 // Decides what a launch with the runtime at `jre_dir`, the class path and
 // the JVM options gets from the cache below `dir`: the options that map the
 // archive of its key, those that make its JVM write the list of classes,
@@ -77,8 +72,9 @@ ClassCacheUse plan_class_cache(const std::string& dir, const std::string& jre_di
 // The detached run's work: makes the archive of `key` from its complete
 // list with `java`, at the lowest priority, when the launch's inputs still
 // give that key and no other run is at it; tries it, and moves it into place
-// with its size, checksum and the identity of every jar the JVM checks
-// (manifest Class-Path jars included). An attempt that fails leaves a mark
+// with a record of its own identity there and of every jar the JVM checks
+// (manifest Class-Path jars included). Its JVMs are paused while any run
+// of the cache lives (five minutes at most). An attempt that fails leaves a mark
 // that keeps the key from being tried again. Then the directory keeps only
 // the most recently used archives up to class_cache_size_limit. Returns 0
 // when an archive was made, 1 otherwise.
@@ -86,11 +82,12 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
                        const std::vector<std::string>& classpath, const std::vector<std::string>& jvm_options,
                        const std::string& key);
 
-// Deletes the least recently used archives (with their records) in the
-// cache's own directory `dir` while all of them take more than `limit`,
-// never that of `kept_key`, and the files of keys left more than a day
-// before `now` (in os::FileStatus::modified ticks) by a run that did not
-// end. Only names the cache makes, only this user's files.
+// Deletes the least recently used archives (with their records, whose last
+// change tells the last use) in the cache's own directory `dir` while all
+// of them take more than `limit`, never that of `kept_key`, and the files
+// of keys left more than a day before `now` (in os::FileStatus::modified
+// ticks) by a run that did not end. Only names the cache makes, only this
+// user's files.
 void trim_class_cache(const os::OwnFile& dir, const std::string& kept_key, std::uint64_t limit, std::int64_t now);
 
 // The most space the archives of the cache take together.
