@@ -205,17 +205,23 @@ ls "$warm"/brumlet-classes/*.jsa >/dev/null || { echo "No archive in $warm" >&2;
 # "during": a run while an archive is made beside it (started by an untimed
 # run just before). Each making is awaited before the next command.
 key=$(basename "$warm"/brumlet-classes/*.jsa .jsa)
+# For reference, the best the cache can do: plain java given its archive.
+cp "$warm/brumlet-classes/$key.jsa" "$scratch/given.jsa"
+cs_given="env NATIVE_WRAP_CLASS_CACHE= $jdk/bin/java -XX:SharedArchiveFile=$scratch/given.jsa -Xlog:cds=off,cds+dynamic=off -cp $cs_cp com.velkor.brumlet.Brumlet $cs_args"
 put_list="rm -rf $making/brumlet-classes; mkdir -m 700 $making/brumlet-classes; cp $scratch/list $making/brumlet-classes/$key.list"
 export -f wait_for_archive
-cs_names=(java cached-child cached-in-process first-child making-child during-child)
+cs_names=(java cached-child cached-in-process first-child making-child during-child given)
 cs_commands=("$cs_java" "$(cs_launcher "$warm" "")" "$(cs_launcher "$warm" "$inside")"
-    "$(cs_launcher "$first" "")" "$(cs_launcher "$making" "")" "$(cs_launcher "$making" "")")
-cs_prepares=("wait_for_archive $making" true true "rm -rf $first/brumlet-classes"
-    "wait_for_archive $making; $put_list" "wait_for_archive $making; $put_list; $(cs_launcher "$making" "") >/dev/null 2>&1 || true")
+    "$(cs_launcher "$first" "")" "$(cs_launcher "$making" "")" "$(cs_launcher "$making" "")" "$cs_given")
+# Every case but "during" starts with no archive being made.
+idle="wait_for_archive $making"
+cs_prepares=("$idle" "$idle" "$idle" "$idle; rm -rf $first/brumlet-classes"
+    "$idle; $put_list" "$idle; $put_list; $(cs_launcher "$making" "") >/dev/null 2>&1 || true" "$idle")
+n_cs=${#cs_names[@]}
 for ((round = 1; round <= rounds; round++)); do
     named=()
-    for ((k = 0; k < 6; k++)); do
-        i=$(((k + round) % 6))
+    for ((k = 0; k < n_cs; k++)); do
+        i=$(((k + round) % n_cs))
         named+=(--prepare "bash -c '${cs_prepares[i]}'" -n "${cs_names[i]}" "${cs_commands[i]}")
     done
     hyperfine -N -i --style none --warmup 1 --runs $((cache_runs / rounds > 0 ? cache_runs / rounds : 1)) \
@@ -226,6 +232,7 @@ add_row "checkstyle, in-process launch with an archive in the cache vs. plain \`
 add_row "checkstyle, child launch that finds no archive (lists the classes) vs. plain \`java\`" first-child java "$scratch/cache.csv" 1.05
 add_row "checkstyle, child launch that starts the archive's making vs. plain \`java\`" making-child java "$scratch/cache.csv" 1.10
 add_row "checkstyle, child launch while the archive is made beside it vs. plain \`java\`" during-child java "$scratch/cache.csv" 1.10
+reference_rows+=("| for reference: checkstyle, plain \`java\` given the cache's archive by hand vs. plain \`java\` | $(median given "$scratch/cache.csv") | $(median java "$scratch/cache.csv") | $(ratio_of given java "$scratch/cache.csv")× | | |")
 
 echo "== Dry run with 1,000 jars and 10,000 arguments"
 make_suite "$scratch/suite-1000" 1000
