@@ -596,7 +596,11 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
     run.options = layout_options(jvm_options);
     run.arguments = os::open_in_directory(cache, key + arguments_suffix, true, true);
     run.runs = open_runs_file(cache);
-    const os::OwnFile pending = os::open_in_directory(cache, key + pending_suffix, true, true);
+    // The JVM deletes the file it is to write the archive to and makes it
+    // anew (read-only): it gets a path where there is no file yet, and the
+    // archive is opened (never through a link, and checked) once made.
+    const std::string pending_path = openable(joined(cache.path(), key + pending_suffix));
+    os::OwnFile pending;
     const os::OwnFile output = os::open_in_directory(cache, key + output_suffix, true, true);
     std::string arguments;
     std::string classpath_text;
@@ -616,10 +620,11 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
     }
     std::string output_text;
     const bool made =
-        run.arguments.valid() && pending.valid() && output.valid() &&
+        run.arguments.valid() && output.valid() &&
         os::write_file(run.arguments.handle(), arguments, error) &&
         run.run({"-Xshare:dump", "-XX:SharedClassListFile=" + openable(os::jvm_path(list)),
-                 use_option + openable(os::jvm_path(pending)), "-XX:ParallelGCThreads=1", "-XX:ConcGCThreads=1"}) &&
+                 use_option + pending_path, "-XX:ParallelGCThreads=1", "-XX:ConcGCThreads=1"}) &&
+        is_own(pending = os::open_in_directory(cache, key + pending_suffix, false, true)) &&
         run.run({"-Xshare:on", use_option + openable(os::jvm_path(pending)), "-Xint", "-Xlog:class+path=info"}, "-version",
                 output) &&
         !(output_text = read_text(output)).empty();

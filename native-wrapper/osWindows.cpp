@@ -1104,7 +1104,13 @@ bool entry_status(const OwnFile& dir, const std::string& name, FileStatus& statu
 
 void delete_in_directory(const OwnFile& dir, const std::string& name)
 {
-    DeleteFileW(long_path(in_directory(dir, name)).c_str());
+    // The JVM makes its archive read-only, which DeleteFile refuses.
+    const std::wstring path = long_path(in_directory(dir, name));
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+        SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    DeleteFileW(path.c_str());
 }
 
 bool rename_in_directory(const OwnFile& dir, const std::string& from, const std::string& to)
