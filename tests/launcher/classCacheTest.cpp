@@ -80,7 +80,9 @@ TEST(ClassCache, OptionsAndFilesWithAStandInJava)
     make_fake_runtime(jre);
     write_file(join(jre, "release"), "JAVA_VERSION=\"17.0.2\"\n");
     make_dir(cache);
-    const std::vector<EnvVar> env = {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", jre}, {"TEST_CHILD_REPORT", report}};
+    const std::vector<EnvVar> env = {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", jre},
+                                     {"TEST_CHILD_REPORT", report},
+                                     {"TEST_CHILD_DUMP_REPORT", scratch / "dump"}};
     auto with_cache = [&](const std::string& dir) {
         std::vector<EnvVar> all = env;
         all.push_back({cache_variable, dir});
@@ -104,6 +106,11 @@ TEST(ClassCache, OptionsAndFilesWithAStandInJava)
     // The stand-in wrote no class: the next run lists anew.
     write_file(join(own_dir_of(cache), lists[0]), "java/lang/Object id: 0\n");
     EXPECT_EQ("(none)", option_in(run_text(cache), "-XX:"));
+    // The run is over while the archive's java sleeps, at the lowest
+    // priority, with no console and no standard handle of the run's.
+    EXPECT_FALSE(file_exists(scratch / "dump"));
+    EXPECT_EQ(on_windows ? "priority:40 console:0 handles:0" : "priority:5 console:0 handles:0",
+              wait_for_file(scratch / "dump"));
     wait_for_archive_run(cache);
     EXPECT_EQ(std::vector<std::string>{lists[0].substr(0, 16) + ".bad"}, list_dir(own_dir_of(cache)));
     EXPECT_EQ("(none)", option_in(run_text(cache), "-XX:"));
@@ -113,8 +120,9 @@ TEST(ClassCache, OptionsAndFilesWithAStandInJava)
     const std::string odd_cache = scratch / "\xc5\x81\xc3\xb3" "d\xc5\xba";
     make_dir(odd_cache);
     const std::string odd_list = option_in(run_text(odd_cache), list_option);
-    if (on_windows)
+    if (on_windows) {
         EXPECT_TRUE(is_ascii(odd_list)) << odd_list;
+    }
     EXPECT_EQ(1u, cache_files(odd_cache, ".list").size());
 
     const std::string separated = scratch / (std::string("a") + list_separator + "b");
@@ -140,14 +148,16 @@ void runtime_with_unreadable_archive(const std::string& jre)
 {
     namespace fs = std::filesystem;
     fs::remove(jre);
-    for (const char* dir : {"", "/bin", "/lib", "/lib/server"}) {
+    for (const std::string dir : {"", "/bin", "/lib", "/lib/server"}) {
         make_dir(jre + dir);
-        for (const fs::directory_entry& entry : fs::directory_iterator(BRUMLET_TEST_JDK_HOME + std::string(dir))) {
+        for (const fs::directory_entry& entry : fs::directory_iterator(BRUMLET_TEST_JDK_HOME + dir)) {
             const std::string name = entry.path().filename().string(), own = jre + dir + '/' + name;
-            if (std::string(dir) == "/lib/server" || name == "java")
+            const bool made_here = (dir.empty() && (name == "bin" || name == "lib")) || (dir == "/lib" && name == "server");
+            if (dir == "/lib/server" || name == "java") {
                 copy_file(entry.path().string(), own);
-            else if (!((dir[0] == '\0' && (name == "bin" || name == "lib")) || (std::string(dir) == "/lib" && name == "server")))
+            } else if (!made_here) {
                 ASSERT_TRUE(make_symlink(entry.path().string(), own));
+            }
         }
     }
     fs::permissions(jre + "/lib/server/classes.jsa", fs::perms::none);
