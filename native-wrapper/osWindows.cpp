@@ -433,6 +433,12 @@ BrokenPipesFail::~BrokenPipesFail() = default;
 
 namespace {
 
+// Set once this process runs in the background; then its children do too:
+// without a console (Windows makes a new one for a console program started
+// by a process that has none) and at the idle priority, which Wine does not
+// hand down.
+bool in_background = false;
+
 // The child being waited for, as a handle of the launcher's own, for the
 // console's control handler, which runs on a thread of its own.
 SRWLOCK waited_child_lock = SRWLOCK_INIT;
@@ -580,7 +586,8 @@ bool Child::start(const Command& command, const ChildLaunch& launch)
     // The child starts suspended until it is in the job, so that it runs
     // no instruction untied.
     ScopedHandle job(launch.tie_to_launcher ? create_kill_on_close_job() : nullptr);
-    const DWORD flags = job.get() != nullptr ? CREATE_SUSPENDED : 0;
+    const DWORD flags = (job.get() != nullptr || in_background ? CREATE_SUSPENDED : 0) |
+                        (in_background ? DETACHED_PROCESS : 0);
 
     // From its first instruction an interrupt may reach the child.
     interrupts_.reset(new InterruptGuard);
@@ -620,6 +627,8 @@ bool Child::start(const Command& command, const ChildLaunch& launch)
     // then runs untied rather than not at all.
     if (job.get() != nullptr && AssignProcessToJobObject(job.get(), process.hProcess))
         job_ = reinterpret_cast<std::intptr_t>(job.release());
+    if (in_background)
+        SetPriorityClass(process.hProcess, IDLE_PRIORITY_CLASS);
     if (flags & CREATE_SUSPENDED)
         ResumeThread(process.hThread);
     return true;
@@ -1170,6 +1179,7 @@ bool start_detached(const Command& command, const std::string& variable, const s
 
 void run_in_background()
 {
+    in_background = true;
     SetPriorityClass(GetCurrentProcess(), IDLE_PRIORITY_CLASS);
     SetPriorityClass(GetCurrentProcess(), PROCESS_MODE_BACKGROUND_BEGIN);
 }

@@ -48,11 +48,23 @@ std::vector<std::string> cache_files(const std::string& cache, const std::string
     return found;
 }
 
+// Whether a class list with classes in it waits in the cache: only such a
+// list starts the detached run, which removes it when done.
+bool list_waits(const std::string& cache)
+{
+    for (const std::string& name : cache_files(cache, ".list")) {
+        std::error_code error;
+        if (std::filesystem::file_size(join(own_dir_of(cache), name), error) > 0 && !error)
+            return true;
+    }
+    return false;
+}
+
 // Waits (up to two minutes) until no class list waits in the cache: the
 // detached run has made the archive or given up.
 void wait_for_archive_run(const std::string& cache)
 {
-    for (int i = 0; i < 1200 && !cache_files(cache, ".list").empty(); ++i)
+    for (int i = 0; i < 1200 && list_waits(cache); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }
 
@@ -69,7 +81,9 @@ TEST(ClassCache, OptionsAndFilesWithAStandInJava)
     make_fake_runtime(jre);
     write_file(join(jre, "release"), "JAVA_VERSION=\"17.0.2\"\n");
     make_dir(cache);
-    const std::vector<EnvVar> env = {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", jre}, {"TEST_CHILD_REPORT", report}};
+    const std::vector<EnvVar> env = {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", jre},
+                                     {"TEST_CHILD_REPORT", report},
+                                     {"TEST_CHILD_DUMP_REPORT", scratch / "dump"}};
     auto with_cache = [&](const std::string& dir) {
         std::vector<EnvVar> all = env;
         all.push_back({cache_variable, dir});
@@ -93,6 +107,11 @@ TEST(ClassCache, OptionsAndFilesWithAStandInJava)
     // The stand-in wrote no class: the next run lists anew.
     write_file(join(own_dir_of(cache), lists[0]), "java/lang/Object id: 0\n");
     EXPECT_EQ("(none)", option_in(run_text(cache), "-XX:"));
+    // The run is over while the archive's java sleeps, at the lowest
+    // priority, with no console and no standard handle of the run's.
+    EXPECT_FALSE(file_exists(scratch / "dump"));
+    EXPECT_EQ(on_windows ? "priority:40 console:0 handles:0" : "priority:5 console:0 handles:0",
+              wait_for_file(scratch / "dump"));
     wait_for_archive_run(cache);
     EXPECT_EQ((std::vector<std::string>{lists[0].substr(0, 16) + ".bad", "runs.lock"}), list_dir(own_dir_of(cache)));
     EXPECT_EQ("(none)", option_in(run_text(cache), "-XX:"));
@@ -122,6 +141,28 @@ TEST(ClassCache, OptionsAndFilesWithAStandInJava)
 #ifdef BRUMLET_TEST_JDK_HOME
 
 const std::vector<std::string> as_nobody = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+
+// The installation's runtime made a directory of links to the JDK's
+// entries, with its own java and JVM library, whose default class-data
+// archive no one but root may read.
+void runtime_with_unreadable_archive(const std::string& jre)
+{
+    namespace fs = std::filesystem;
+    fs::remove(jre);
+    for (const std::string dir : {"", "/bin", "/lib", "/lib/server"}) {
+        make_dir(jre + dir);
+        for (const fs::directory_entry& entry : fs::directory_iterator(BRUMLET_TEST_JDK_HOME + dir)) {
+            const std::string name = entry.path().filename().string(), own = jre + dir + '/' + name;
+            const bool made_here = (dir.empty() && (name == "bin" || name == "lib")) || (dir == "/lib" && name == "server");
+            if (dir == "/lib/server" || name == "java") {
+                copy_file(entry.path().string(), own);
+            } else if (!made_here) {
+                ASSERT_TRUE(make_symlink(entry.path().string(), own));
+            }
+        }
+    }
+    fs::permissions(jre + "/lib/server/classes.jsa", fs::perms::none);
+}
 
 // A ten-line Java agent, made once with the JDK's javac and jar.
 std::string agent_jar()
@@ -175,7 +216,12 @@ struct JdkCacheRun {
         all.push_back({cache_variable, cache});
         return run_program(argv, all);
     }
-    std::string dry_text() const { return run(dry({"--wrapper-verbose"})).out; }
+    std::string dry_text(const std::vector<std::string>& options = {}) const
+    {
+        std::vector<std::string> all = dry({"--wrapper-verbose"});
+        all.insert(all.end(), options.begin(), options.end());
+        return run(all).out;
+    }
 };
 
 void expect_as_plain(const RunResult& plain, const RunResult& result, const std::string& step)
@@ -219,12 +265,13 @@ void run_case(const CacheCase& c)
         expect_as_plain(plain, run.run(c.options), step);
         wait_for_archive_run(run.cache);
     }
-    EXPECT_EQ(c.archive, option_in(run.dry_text(), use_option) != "(none)") << run.dry_text();
+    const std::string dry_text = run.dry_text(c.options);
+    EXPECT_EQ(c.archive, option_in(dry_text, use_option) != "(none)") << dry_text;
     if (c.after) {
         const std::string archive = archive_of(run);
         c.after(run);
         expect_as_plain(plain, run.run(c.options), "run after the change");
-        EXPECT_NE(archive, option_in(run.dry_text(), use_option)) << "handed over again";
+        EXPECT_NE(archive, option_in(run.dry_text(c.options), use_option)) << "handed over again";
     }
     if (c.check)
         c.check(run);
@@ -263,6 +310,19 @@ void add_manifest_jar(JdkCacheRun& run)
                  join(dir, "manifest")});
 }
 
+// Launcher options that put 40 jars of 3.5 KB paths, none of them there,
+// on the class path: past the 128 KiB that Linux takes for one argument.
+std::vector<std::string> long_classpath_options()
+{
+    std::string dir = "/brumlet-not-there";
+    for (int i = 0; i < 17; ++i)
+        dir += '/' + std::string(200, 'd');
+    std::vector<std::string> options;
+    for (int i = 0; i < 40; ++i)
+        options.push_back("--wrapper-add-jar=" + dir + "/jar" + std::to_string(i) + ".jar");
+    return options;
+}
+
 // Every case the cache must survive: the tool's output and status are plain
 // java's on every run, the archive made where it can be, used only while
 // whole and current.
@@ -294,6 +354,13 @@ TEST(ClassCacheJdk, EveryRunMatchesPlainJava)
         // Root passes every permission check, but not the test of the owner.
         {"archive of another user", {}, {}, true, nullptr,
          [](JdkCacheRun& run) { ASSERT_EQ(0, run_program({"/usr/bin/chown", "65534", archive_of(run)}).exit_code); }},
+        // java gets it in an argument file that leaves nothing behind.
+        {"class path over 128 KiB", {}, long_classpath_options(), true,
+         [](JdkCacheRun& run) {
+             make_dir(run.scratch / "tmp");
+             run.env.push_back({"TMPDIR", run.scratch / "tmp"});
+         },
+         nullptr, [](JdkCacheRun& run) { EXPECT_EQ(std::vector<std::string>{}, list_dir(run.scratch / "tmp")); }},
     };
     for (const CacheCase& c : cases)
         run_case(c);
@@ -322,6 +389,23 @@ TEST(ClassCacheJdk, StepsAsideAndTouchesOnlyItsOwnFiles)
          },
          nullptr, [](JdkCacheRun& run) { run_program({"/usr/bin/umount", run.cache}); }},
         {"no write permission", {}, {}, false, [](JdkCacheRun& run) { run.user = as_nobody; }, nullptr, nullptr},
+        {"a full disk", {}, {}, false,
+         [](JdkCacheRun& run) {
+             ASSERT_EQ(0, run_program({"/usr/bin/mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", run.cache}).exit_code);
+             run_program({"/usr/bin/dd", "if=/dev/zero", "of=" + join(run.cache, "filler"), "bs=64k"});
+         },
+         nullptr,
+         [](JdkCacheRun& run) {
+             EXPECT_EQ(1u << 20, std::filesystem::file_size(join(run.cache, "filler")));
+             run_program({"/usr/bin/umount", run.cache});
+         }},
+        {"a runtime whose own archive this user cannot read", {}, {}, true,
+         [](JdkCacheRun& run) {
+             runtime_with_unreadable_archive(run.installation.jre_dir());
+             std::filesystem::permissions(run.cache, std::filesystem::perms::all);
+             run.user = as_nobody;
+         },
+         nullptr, nullptr},
         {"a link in place of the cache's directory", {}, {}, false,
          [](JdkCacheRun& run) {
              make_dir(run.scratch / "elsewhere");
@@ -346,8 +430,9 @@ TEST(ClassCacheJdk, StepsAsideAndTouchesOnlyItsOwnFiles)
         run_case(c);
 }
 
-// The run that lists the classes is java itself: the same pid, and an
-// interrupt acts as on plain java.
+// The run that lists the classes is java itself: the same pid, a SIGQUIT
+// prints java's thread dump and the tool runs on, and an interrupt acts as
+// on plain java.
 TEST(ClassCacheJdk, TheListingRunIsJavaItself)
 {
     JdkCacheRun run;
@@ -359,10 +444,33 @@ TEST(ClassCacheJdk, TheListingRunIsJavaItself)
     std::unique_ptr<BackgroundProgram> tool = run.installation.start(run.args, run.env);
     EXPECT_EQ(tool->pid(), std::stoul(wait_for_file(run.scratch / "ready")));
     EXPECT_EQ(1u, cache_files(run.cache, ".list").size());
+    tool->send_signal(SIGQUIT);
+    for (int i = 0; i < 100 && tool->out_so_far().find("Full thread dump") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     tool->send_signal(SIGINT);
     const RunResult result = tool->wait();
-    EXPECT_EQ("hook ran\n", result.out);
+    EXPECT_NE(std::string::npos, result.out.find("\nFull thread dump ")) << result.out;
+    EXPECT_EQ("\nhook ran\n", result.out.substr(result.out.rfind('\n', result.out.size() - 2)));
     EXPECT_EQ(7, result.exit_code);
+}
+
+// Five tools through one cache each get an archive, and keep it while the
+// others get theirs.
+TEST(ClassCacheJdk, FiveToolsEachKeepTheirArchive)
+{
+    JdkCacheRun tools[5];
+    for (JdkCacheRun& tool : tools) {
+        tool.cache = tools[0].cache;
+        const RunResult plain = tool.plain();
+        expect_as_plain(plain, tool.run(), "listing run");
+        expect_as_plain(plain, tool.run(), "run that starts the archive's");
+    }
+    wait_for_archive_run(tools[0].cache);
+    for (JdkCacheRun& tool : tools) {
+        EXPECT_NE("(none)", option_in(tool.dry_text(), use_option));
+        expect_as_plain(tool.plain(), tool.run(), "run with the archive");
+    }
+    EXPECT_EQ(5u, cache_files(tools[0].cache, ".jsa").size());
 }
 
 // A dry run makes nothing and touches no archive.
