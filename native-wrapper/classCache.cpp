@@ -543,6 +543,11 @@ ClassCacheUse plan_class_cache(const std::string& dir, const std::string& jre_di
             return use;
         }
         if (status.size > 0) {
+            // A run that could not make the archive is not started on every run.
+            if (os::free_disk_space(cache) < class_archive_room) {
+                use.note = formatted(failed_note, "too little room on the disk");
+                return use;
+            }
             // Held locked until this run's JVM ends: the archive's run
             // waits for that, so that it never slows this run down.
             use.note = formatted(job_note, list.path());
@@ -633,12 +638,13 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
     // The jars may have changed while the archive was made.
     const bool current = made && class_cache_key(jre_dir, classpath, jvm_options) == key;
     // The record takes the identity the archive has in place (a rename
-    // changes it); until it is written, the lock on the list keeps runs
-    // from taking the archive for damaged.
+    // changes it), as a run opens it there; until it is written, the lock
+    // on the list keeps runs from taking the archive for damaged.
     os::FileStatus placed_status;
     const bool placed =
         current && os::rename_in_directory(cache, key + pending_suffix, key + archive_suffix) &&
-        os::file_status(pending, placed_status) && placed_status.size > 0 &&
+        os::file_status(os::open_in_directory(cache, key + archive_suffix, false), placed_status) &&
+        placed_status.size > 0 &&
         write_new(cache, key + meta_suffix, archive_record(placed_status.identity, reported_jars(output_text, classpath)));
     if (!placed && !(made && !current)) {
         delete_own(cache, key + archive_suffix);

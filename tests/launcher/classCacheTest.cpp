@@ -52,6 +52,10 @@ std::vector<std::string> cache_files(const std::string& cache, const std::string
 // list starts the detached run, which removes it when done.
 bool list_waits(const std::string& cache)
 {
+    // On a disk with less than 256 MB free no archive is made.
+    std::error_code error;
+    if (std::filesystem::space(cache, error).available < (256u << 20) && !error)
+        return false;
     for (const std::string& name : cache_files(cache, ".list")) {
         std::error_code error;
         if (std::filesystem::file_size(join(own_dir_of(cache), name), error) > 0 && !error)
@@ -89,8 +93,10 @@ TEST(ClassCache, OptionsAndFilesWithAStandInJava)
         all.push_back({cache_variable, dir});
         return all;
     };
-    auto run_text = [&](const std::string& dir) {
-        RunResult result = installation.run({"x"}, with_cache(dir));
+    auto run_text = [&](const std::string& dir, const std::vector<EnvVar>& more = {}) {
+        std::vector<EnvVar> all = with_cache(dir);
+        all.insert(all.end(), more.begin(), more.end());
+        RunResult result = installation.run({"x"}, all);
         EXPECT_EQ(0, result.exit_code) << result.out + result.err;
         std::string text;
         for (const std::string& arg : read_child_report(report).args)
@@ -115,6 +121,28 @@ TEST(ClassCache, OptionsAndFilesWithAStandInJava)
     wait_for_archive_run(cache);
     EXPECT_EQ((std::vector<std::string>{lists[0].substr(0, 16) + ".bad", "runs.lock"}), list_dir(own_dir_of(cache)));
     EXPECT_EQ("(none)", option_in(run_text(cache), "-XX:"));
+
+    // A stand-in that makes the archive as the JVM does: it is placed and
+    // handed over; once changed, it is not, and it is deleted, read-only as
+    // it is.
+    const std::string made = scratch / "made";
+    const std::vector<EnvVar> makes = {{"TEST_CHILD_MAKES_ARCHIVE", "1"}, unset("TEST_CHILD_DUMP_REPORT")};
+    make_dir(made);
+    run_text(made, makes);
+    write_file(join(own_dir_of(made), cache_files(made, ".list").at(0)), "java/lang/Object id: 0\n");
+    run_text(made, makes);
+    wait_for_archive_run(made);
+    const std::string archive = join(own_dir_of(made), cache_files(made, ".jsa").at(0));
+    const std::string handed = option_in(run_text(made, makes), use_option);
+    EXPECT_NE("(none)", handed);
+    if (on_windows) {
+        EXPECT_EQ(archive, handed);  // by its path (on Linux /dev/fd/N)
+    }
+    std::filesystem::permissions(archive, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+    write_file(archive, "changed");
+    std::filesystem::permissions(archive, std::filesystem::perms::owner_write, std::filesystem::perm_options::remove);
+    EXPECT_EQ("(none)", option_in(run_text(made, makes), use_option));
+    EXPECT_FALSE(file_exists(archive));
 
     // A cache directory whose name the system's code page lacks reaches
     // java.exe by its short name, where it lists the classes.
@@ -389,14 +417,16 @@ TEST(ClassCacheJdk, StepsAsideAndTouchesOnlyItsOwnFiles)
          },
          nullptr, [](JdkCacheRun& run) { run_program({"/usr/bin/umount", run.cache}); }},
         {"no write permission", {}, {}, false, [](JdkCacheRun& run) { run.user = as_nobody; }, nullptr, nullptr},
-        {"a full disk", {}, {}, false,
+        // The list is cut short where the disk fills, and no archive is tried.
+        {"a disk that fills", {}, {}, false,
          [](JdkCacheRun& run) {
              ASSERT_EQ(0, run_program({"/usr/bin/mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", run.cache}).exit_code);
-             run_program({"/usr/bin/dd", "if=/dev/zero", "of=" + join(run.cache, "filler"), "bs=64k"});
+             run_program({"/usr/bin/dd", "if=/dev/zero", "of=" + join(run.cache, "filler"), "bs=4k", "count=252"});
          },
          nullptr,
          [](JdkCacheRun& run) {
-             EXPECT_EQ(1u << 20, std::filesystem::file_size(join(run.cache, "filler")));
+             EXPECT_NE(std::string::npos, run.dry_text().find("could not be made (too little room on the disk)"));
+             EXPECT_EQ(252u << 12, std::filesystem::file_size(join(run.cache, "filler")));
              run_program({"/usr/bin/umount", run.cache});
          }},
         {"a runtime whose own archive this user cannot read", {}, {}, true,
