@@ -19,11 +19,6 @@ using namespace testing_support;
 
 const char in_process[] = "--wrapper-load-jvm-in-process";
 
-bool ends_with(const std::string& text, const std::string& tail)
-{
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 // The test launcher installed with the JDK as its runtime and the splash
 // image beside it; with the test tool's jar, or else a jar without classes.
 struct JdkRun {
@@ -124,7 +119,9 @@ TEST(InProcessJdk, OutcomesOfMainAndOfTheJvm)
         JdkRun jdk(c.with_tool);
         RunResult result = jdk.run(c.args, c.env);
         EXPECT_EQ(c.status, result.exit_code);
-        EXPECT_TRUE(ends_with(result.out, c.out_tail)) << result.out;
+        // Not the very end: under -Xcheck:jni the JVM's periodic check may
+        // still write to standard output while the process ends.
+        EXPECT_NE(std::string::npos, result.out.find(c.out_tail)) << result.out;
         EXPECT_NE(std::string::npos, result.err.find(c.err_part)) << result.err;
         expect_clean_jni(result);
     }

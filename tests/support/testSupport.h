@@ -125,7 +125,7 @@ void write_file(const std::string& path, const std::string& content);
 std::string read_file(const std::string& path);
 bool file_exists(const std::string& path);
 void copy_file(const std::string& from, const std::string& to);  // keeps it executable
-std::vector<std::string> list_dir(const std::string& dir);  // sorted, without "." and ".."
+std::vector<std::string> list_dir(const std::string& dir);  // without "." and ".."
 // A symbolic link at `link` to `target`; false where it cannot be made.
 bool make_symlink(const std::string& target, const std::string& link);
 // Lets every user write `path` (POSIX: the group and others write bits;

@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -88,7 +87,6 @@ std::vector<std::string> list_dir(const std::string& dir)
     std::error_code error;
     for (fs::directory_iterator entry(native(dir), error), end; !error && entry != end; entry.increment(error))
         names.push_back(entry->path().filename().u8string());
-    std::sort(names.begin(), names.end());
     return names;
 }
 
