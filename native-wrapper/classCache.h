@@ -36,7 +36,8 @@ extern const char class_cache_dir_name[];
 // What the cache adds to one launch.
 struct ClassCacheUse {
     std::vector<std::string> jvm_options;  // after the launch's own options
-    // Files the JVM opens by their os::jvm_path; held open for the run.
+    // Held open for the run: the files the JVM opens by their os::jvm_path,
+    // and the file this run marks as a run of the cache (os::mark_in_use).
     std::vector<os::OwnFile> held;
     std::string job;   // the key whose archive a detached run should make now; empty: none
     std::string note;  // why the cache is not used (or not yet); for --wrapper-verbose
