@@ -114,8 +114,16 @@ TEST(ClassCache, OptionsAndFilesWithAStandInJava)
     write_file(join(own_dir_of(cache), lists[0]), "java/lang/Object id: 0\n");
     EXPECT_EQ("(none)", option_in(run_text(cache), "-XX:"));
     // The run is over while the archive's java sleeps, at the lowest
-    // priority, with no console and no standard handle of the run's.
+    // priority, with no console and no standard handle of the run's; it
+    // stays paused while another run of the cache lives.
     EXPECT_FALSE(file_exists(scratch / "dump"));
+    std::vector<EnvVar> lasting = with_cache(cache);
+    lasting.insert(lasting.end(), {{"TEST_CHILD_SLEEP_MS", "4000"}, {"TEST_CHILD_READY", scratch / "ready"}});
+    std::unique_ptr<BackgroundProgram> other = installation.start({"x"}, lasting);
+    wait_for_file(scratch / "ready");
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    EXPECT_FALSE(file_exists(scratch / "dump")) << "not paused";
+    other->wait();
     EXPECT_EQ(on_windows ? "priority:40 console:0 handles:0" : "priority:5 console:0 handles:0",
               wait_for_file(scratch / "dump"));
     wait_for_archive_run(cache);
