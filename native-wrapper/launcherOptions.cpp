@@ -64,13 +64,14 @@ bool is_value_option(const std::string& word)
     return is_one_of(word, module_options) || is_one_of(word, launcher_value_options);
 }
 
-// What java says an option lacks when no value follows it.
+// What an option lacks when no value follows it (worded as java words it,
+// but for the two paths).
 const char* missing_value(const std::string& option)
 {
     if (is_one_of(option, class_path_options))
-        return "class path specification";
+        return "a class path";
     if (option == "-p" || option == "--module-path" || option == "--upgrade-module-path")
-        return "module path specification";
+        return "a module path";
     if (option == "--describe-module" || option == "-d" || option == "--module" || option == "-m")
         return "module name";
     if (option == "--source")
