@@ -1052,36 +1052,33 @@ bool read_at(const OwnFile& file, std::uint64_t offset, std::string& chunk)
     return read || GetLastError() == ERROR_HANDLE_EOF;
 }
 
-bool lock_file(const OwnFile& file, bool wait)
-{
-    // A byte far past any end, so that the lock, which Windows enforces,
-    // never stands in the way of a read or write.
-    OVERLAPPED at = {};
-    at.Offset = 0xffffffff;
-    at.OffsetHigh = 0x7fffffff;
-    const DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
-    return LockFileEx(handle_of(file), flags, 0, 1, 0, &at) != 0;
-}
-
 namespace {
 
-// The marks are locks on one byte far past any end, as lock_file's, but
-// on the byte before it: a file may carry both.
-OVERLAPPED mark_byte()
+// A byte far past any end, so that a lock on it, which Windows enforces,
+// never stands in the way of a read or write: the last for lock_file, the
+// one before it for the marks, so that a file may carry both.
+OVERLAPPED far_byte(bool for_mark)
 {
     OVERLAPPED at = {};
-    at.Offset = 0xfffffffe;
+    at.Offset = for_mark ? 0xfffffffe : 0xffffffff;
     at.OffsetHigh = 0x7fffffff;
     return at;
 }
 
 }  // namespace
 
+bool lock_file(const OwnFile& file, bool wait)
+{
+    OVERLAPPED at = far_byte(false);
+    const DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
+    return LockFileEx(handle_of(file), flags, 0, 1, 0, &at) != 0;
+}
+
 bool mark_in_use(const OwnFile& file)
 {
     // in_use_elsewhere holds its exclusive lock for an instant: a few tries.
     for (int attempt = 0; attempt < 10; ++attempt) {
-        OVERLAPPED at = mark_byte();
+        OVERLAPPED at = far_byte(true);
         if (LockFileEx(handle_of(file), LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
             return true;
         Sleep(1);
@@ -1092,10 +1089,10 @@ bool mark_in_use(const OwnFile& file)
 bool in_use_elsewhere(const OwnFile& file)
 {
     // Windows cannot test for a lock without taking one.
-    OVERLAPPED at = mark_byte();
+    OVERLAPPED at = far_byte(true);
     if (!LockFileEx(handle_of(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
         return true;
-    at = mark_byte();
+    at = far_byte(true);
     UnlockFileEx(handle_of(file), 0, 1, 0, &at);
     return false;
 }
