@@ -56,6 +56,13 @@ for type in 0x000018 0x000010; do
 done
 
 echo "== Linux: tests"
+# The real-JDK tests run with JDK 17 and again with each newer JDK of the
+# machine's JVM directory (tests/CMakeLists.txt): say which.
+for release in /usr/lib/jvm/*/release; do
+    [ -f "$release" ] && echo "JDK $(sed -n 's/^JAVA_VERSION="\(.*\)"/\1/p' "$release") in $(dirname "$release")"
+done
+grep -qs '^JAVA_VERSION="25' /usr/lib/jvm/*/release ||
+    echo "NOTE: no JDK 25 in /usr/lib/jvm (Debian 12 packages only 17): the JDK 25 rows are not run"
 # Under a virtual X display of its own, where the splash screen is shown.
 (cd build/linux && xvfb-run -a ctest --output-on-failure)
 

@@ -390,7 +390,7 @@ std::unique_ptr<BackgroundProgram> start_waiting_tool(const Installation& instal
                            {"TEST_CHILD_EXIT", "7"}});
     if (through_launcher)
         return installation.start(args, env);
-    std::vector<std::string> java = {java_below(BRUMLET_TEST_JDK_HOME), "-cp",
+    std::vector<std::string> java = {java_below(test_jdk_home()), "-cp",
                                      join(installation.bin_dir(), "brumlet_test_tool.jar"),
                                      "com.velkor.brumlet.Brumlet"};
     java.insert(java.end(), args.begin(), args.end());

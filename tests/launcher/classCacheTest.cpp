@@ -189,7 +189,7 @@ void runtime_with_unreadable_archive(const std::string& jre)
     fs::remove(jre);
     for (const std::string dir : {"", "/bin", "/lib", "/lib/server"}) {
         make_dir(jre + dir);
-        for (const fs::directory_entry& entry : fs::directory_iterator(BRUMLET_TEST_JDK_HOME + dir)) {
+        for (const fs::directory_entry& entry : fs::directory_iterator(test_jdk_home() + dir)) {
             const std::string name = entry.path().filename().string(), own = jre + dir + '/' + name;
             const bool made_here = (dir.empty() && (name == "bin" || name == "lib")) || (dir == "/lib" && name == "server");
             if (dir == "/lib/server" || name == "java") {
@@ -206,7 +206,7 @@ void runtime_with_unreadable_archive(const std::string& jre)
 std::string agent_jar()
 {
     static const std::string jar = [] {
-        const std::string dir = join(own_dir(), "cache-test-agent"), jdk_bin = join(BRUMLET_TEST_JDK_HOME, "bin");
+        const std::string dir = join(own_dir(), "cache-test-agent"), jdk_bin = join(test_jdk_home(), "bin");
         remove_tree(dir);
         make_dir(dir);
         write_file(join(dir, "Agent.java"),
@@ -344,7 +344,7 @@ void add_manifest_jar(JdkCacheRun& run)
     make_dir(join(run.installation.bin_dir(), "extra"));
     copy_file(agent_jar(), join(join(run.installation.bin_dir(), "extra"), "dep.jar"));
     write_file(join(dir, "manifest"), "Class-Path: extra/dep.jar\n");
-    run_program({join(join(BRUMLET_TEST_JDK_HOME, "bin"), "jar"), "cfm", join(run.installation.bin_dir(), "lead.jar"),
+    run_program({join(join(test_jdk_home(), "bin"), "jar"), "cfm", join(run.installation.bin_dir(), "lead.jar"),
                  join(dir, "manifest")});
 }
 

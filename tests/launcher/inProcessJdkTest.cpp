@@ -178,7 +178,7 @@ TEST(InProcessJdk, RuntimeWithoutSplashLibraryStillRunsTheTool)
     const std::string jre = jdk.scratch / "jre";
     make_dir(jre);
     make_dir(join(jre, "lib"));
-    ASSERT_TRUE(make_symlink(join(BRUMLET_TEST_JDK_HOME, "lib/server"), join(jre, "lib/server")));
+    ASSERT_TRUE(make_symlink(join(test_jdk_home(), "lib/server"), join(jre, "lib/server")));
     RunResult result = jdk.run({"x"}, {{"BRUMLET_TEST_PROFILE", "splash"}, {"NATIVE_WRAP_JRE_DIR_OVERRIDE", jre}});
     EXPECT_EQ(0, result.exit_code) << result.err;
     EXPECT_EQ("Could not load splash screen: " + jdk.image + "\n", result.out);
@@ -246,7 +246,7 @@ TEST(InProcessJdk, BehavesAsPlainJava)
         SCOPED_TRACE(c.what);
         std::vector<EnvVar> env = c.env;
         env.push_back({"LC_ALL", "C.UTF-8"});
-        RunResult plain = run_program({std::string(BRUMLET_TEST_JDK_HOME) + "/bin/java", "-cp", jar,
+        RunResult plain = run_program({std::string(test_jdk_home()) + "/bin/java", "-cp", jar,
                                        "com.velkor.brumlet.Brumlet", "a", "b c"},
                                       env);
         RunResult inside = jdk.run({"a", "b c"}, env);
@@ -274,7 +274,7 @@ TEST(InProcessJdk, JpsNamesTheMainClass)
         {in_process}, {{"TEST_CHILD_READY", scratch / "ready"}, {"TEST_CHILD_SLEEP_MS", "20000"},
                        {"TEST_CHILD_HOOK", "hook"}});
     const std::string pid = wait_for_file(scratch / "ready");
-    RunResult jps = run_program({std::string(BRUMLET_TEST_JDK_HOME) + "/bin/jps", "-l"});
+    RunResult jps = run_program({std::string(test_jdk_home()) + "/bin/jps", "-l"});
     EXPECT_NE(std::string::npos, jps.out.find(pid + " com.velkor.brumlet.Brumlet\n")) << jps.out;
     launcher->kill();
 }

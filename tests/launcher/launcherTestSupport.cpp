@@ -1,6 +1,7 @@
 #include "launcherTestSupport.h"
 
 #include <cctype>
+#include <cstdlib>
 #include <stdexcept>
 #include <utility>
 
@@ -43,6 +44,24 @@ std::string first_line(const std::string& text)
         line.pop_back();
     return line;
 }
+
+#ifdef BRUMLET_TEST_JDK_HOME
+std::string test_jdk_home()
+{
+    const char* chosen = std::getenv("BRUMLET_TEST_JDK");
+    return chosen != nullptr && chosen[0] != '\0' ? chosen : BRUMLET_TEST_JDK_HOME;
+}
+
+int test_jdk_version()
+{
+    static const int version = [] {
+        const std::string release = "\n" + read_file(join(test_jdk_home(), "release"));
+        const std::size_t at = release.find("\nJAVA_VERSION=\"");
+        return at == std::string::npos ? 0 : std::atoi(release.c_str() + at + 15);
+    }();
+    return version;
+}
+#endif
 
 std::string java_below(const std::string& jre_dir)
 {
@@ -127,7 +146,7 @@ Installation::Installation(const std::vector<std::string>& jars, const std::stri
         make_fake_runtime(jre_dir());
     } else {
 #ifdef BRUMLET_TEST_JDK_HOME
-        if (!make_symlink(BRUMLET_TEST_JDK_HOME, jre_dir()))
+        if (!make_symlink(test_jdk_home(), jre_dir()))
             throw std::runtime_error("cannot link the JDK into the installation");
 #endif
     }

@@ -25,6 +25,15 @@ std::string first_line(const std::string& text);
 // No byte past 127: what a short (8.3) name consists of.
 bool is_ascii(const std::string& text);
 
+#ifdef BRUMLET_TEST_JDK_HOME
+// The real JDK the tests run: BRUMLET_TEST_JDK when set (ctest sets it for
+// the run with each further JDK of the machine), else the one the tests
+// were built with.
+std::string test_jdk_home();
+// Its major version, from its release file (17, 25, ...).
+int test_jdk_version();
+#endif
+
 // bin/java(.exe) below a Java runtime directory.
 std::string java_below(const std::string& jre_dir);
 

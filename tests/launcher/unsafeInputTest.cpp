@@ -42,7 +42,7 @@ TEST(UnsafeInput, HeapValueIsOneJvmOptionWord)
         }
 #ifdef BRUMLET_TEST_JDK_HOME
         const std::string refusal = "Invalid maximum heap size: -Xmx" + value + "\n";
-        RunResult plain = run_program({std::string(BRUMLET_TEST_JDK_HOME) + "/bin/java", "-Xmx" + value, "-cp", jar,
+        RunResult plain = run_program({std::string(test_jdk_home()) + "/bin/java", "-Xmx" + value, "-cp", jar,
                                        "com.velkor.brumlet.Brumlet", "A", "B"});
         ASSERT_EQ(0u, plain.err.find(refusal)) << plain.err;
         for (bool inside : {false, true}) {
@@ -74,7 +74,7 @@ TEST(UnsafeInput, NoJarNoLaunch)
     } else {
 #ifdef BRUMLET_TEST_JDK_HOME
         // The test tool's own class, which would write the report.
-        ASSERT_EQ(0, run_program({std::string(BRUMLET_TEST_JDK_HOME) + "/bin/jar", "xf",
+        ASSERT_EQ(0, run_program({std::string(test_jdk_home()) + "/bin/jar", "xf",
                                   join(own_dir(), tool_jar)}, {}, planted.path())
                          .exit_code);
         ASSERT_TRUE(file_exists(join(package_dir, "Brumlet.class")));
