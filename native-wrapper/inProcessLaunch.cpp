@@ -32,6 +32,13 @@ const char splash_option_prefix[] = "-splash";
 const char main_method[] = "main";
 const char string_class[] = "java/lang/String";
 const char helper_class[] = "sun/launcher/LauncherHelper";
+const char check_and_load_signature[] = "(ZILjava/lang/String;)Ljava/lang/Class;";
+const char main_with_args_signature[] = "([Ljava/lang/String;)V";
+// java's launch mode for a main class named on its command line.
+const jint launch_mode_class = 1;
+// Below the runtime: its version, which decides java's rules.
+const char release_file[] = "release";
+const std::size_t release_read_limit = 65536;
 
 // What JNI_GetDefaultJavaVMInitArgs fills for version 1.1: HotSpot still
 // answers its default stack size there, which java asks for.
@@ -97,6 +104,16 @@ std::string below_jre(const std::string& jre_dir, const char* relative)
     return jre_dir + os::facts.path_separator + relative;
 }
 
+// The runtime's major version from its release file; 0 when unreadable.
+int runtime_version(const std::string& jre_dir)
+{
+    std::string release;
+    int error = 0;
+    if (!os::read_file_start(below_jre(jre_dir, release_file), release_read_limit, release, error))
+        return 0;
+    return release_major_version(release);
+}
+
 // A symbol's address as the function type it is called through.
 template <typename Function>
 void find_entry(Function& entry, void* address)
@@ -116,10 +133,11 @@ int JavaCommandLine::run_in_process()
     std::fflush(out_stream);
     std::fflush(err_stream);
 
+    const std::string jre_dir = get_jre_dir();
     JvmLaunchOptions launch;
+    launch.java_version = runtime_version(jre_dir);
     if (!prepare_jvm_options(launch))
         return 1;  // refused as java refuses it
-    const std::string jre_dir = get_jre_dir();
     const bool splash = !launch.splash_image.empty();
     if (splash && !os::facts.splash_lib_needs_jvm_lib)
         show_splash_screen(launch.splash_image, jre_dir);
@@ -151,7 +169,7 @@ bool JavaCommandLine::prepare_jvm_options(JvmLaunchOptions& launch)
     const char* java_options = std::getenv(java_options_variable);
     if (java_options != nullptr) {
         std::fprintf(err_stream, "NOTE: Picked up %s: %s\n", java_options_variable, java_options);
-        if (!read_java_options_variable(java_options_variable, java_options, words, error)) {
+        if (!read_java_options_variable(java_options_variable, java_options, launch.java_version, words, error)) {
             std::fprintf(err_stream, "%s\n", error.c_str());
             return false;
         }
@@ -212,15 +230,21 @@ int JavaCommandLine::run_jvm(const JvmLaunchOptions& launch, os::Library& jvm_li
     // java's own steps may end the launch before main, with their status.
     int status = 0;
     if (!run_launcher_steps(env, launch, status)) {
-        if (call_main(env) != 0) {
-            // The failed lookup's exception; the splash screen stays and the
-            // JVM is left as it is, since the launcher ends right here.
-            check_java_exception(env);
-            return -1;
+        // main is called from this frame, which holds little: the tool's
+        // stack above it is as deep as under java.
+        MainCall main;
+        if (find_main(env, main)) {
+            jvalue args;
+            args.l = main.args;
+            if (main.instance != nullptr)
+                env->CallVoidMethodA(main.instance, main.method, &args);
+            else
+                env->CallStaticVoidMethodA(main.main_class, main.method, &args);
+            if (splash_close != nullptr)
+                splash_close();
         }
-        if (splash_close != nullptr)
-            splash_close();
-        // An exception that escaped main fails the run as it does under java.
+        // An exception that escaped main, or that java's own steps to it
+        // met, fails the run as it does under java.
         jthrowable escaped = env->ExceptionOccurred();
         if (escaped != nullptr)
             env->DeleteLocalRef(escaped);
@@ -300,39 +324,57 @@ bool JavaCommandLine::call_runtime(JNIEnv* env, const char* class_name, const ch
     return !check_java_exception(env);
 }
 
-int JavaCommandLine::call_main(JNIEnv* env)
+bool JavaCommandLine::find_main(JNIEnv* env, MainCall& main)
 {
-    std::string class_name = program;
-    for (char& c : class_name) {
-        if (c == '.')
-            c = '/';
-    }
-    jclass main_class = env->FindClass(class_name.c_str());
-    if (main_class == nullptr) {
-        std::fprintf(out_stream, "JavaCommandLine: JNI Class Not Found Error: %s\n", class_name.c_str());
-        return -1;
-    }
+    // java's own check of the main class and its main, with java's messages:
+    // a class or a main it cannot have ends the process with status 1.
+    jclass helper = env->FindClass(helper_class);
+    jmethodID check = helper != nullptr ? env->GetStaticMethodID(helper, "checkAndLoadMain", check_and_load_signature)
+                                        : nullptr;
+    if (check == nullptr)
+        return false;
+    ArgumentStrings strings(env);
+    jstring name = strings.make(program);
+    main.main_class = static_cast<jclass>(env->CallStaticObjectMethod(helper, check, JNI_TRUE, launch_mode_class, name));
+    if (env->ExceptionCheck())
+        return false;
+    env->DeleteLocalRef(name);
+    // The arguments are made before main is looked at, as java makes them.
     jclass string_type = env->FindClass(string_class);
     jobjectArray args = env->NewObjectArray(num_of_args, string_type, nullptr);
-    ArgumentStrings strings(env);
-    for (int i = 0; i < num_of_args; ++i) {
+    for (int i = 0; i < num_of_args && args != nullptr; ++i) {
         jstring arg = strings.make(arg_array[i]);
         env->SetObjectArrayElement(args, i, arg);
         env->DeleteLocalRef(arg);
     }
+    if (env->ExceptionCheck())
+        return false;
+    // Which main the check chose: a runtime whose java knows only the
+    // static main(String[]) has no word on it.
+    const bool is_static = helper_flag(env, helper, "isStaticMain", true);
+    const bool without_args = helper_flag(env, helper, "noArgMain", false);
+    const char* signature = without_args ? "()V" : main_with_args_signature;
+    main.args = without_args ? nullptr : args;
+    if (is_static) {
+        main.method = env->GetStaticMethodID(main.main_class, main_method, signature);
+        return main.method != nullptr;
+    }
+    // An instance main runs on an object made by the class's constructor
+    // without parameters, whose exception fails the run as main's would.
+    jmethodID constructor = env->GetMethodID(main.main_class, "<init>", "()V");
+    main.instance = constructor != nullptr ? env->NewObject(main.main_class, constructor) : nullptr;
+    main.method = main.instance != nullptr ? env->GetMethodID(main.main_class, main_method, signature) : nullptr;
+    return main.method != nullptr;
+}
 
-    std::string signature = std::string("([L") + string_class + ";)V";
-    if (jmethodID main = env->GetStaticMethodID(main_class, main_method, signature.c_str())) {
-        env->CallStaticVoidMethod(main_class, main, args);
-        return 0;
+bool JavaCommandLine::helper_flag(JNIEnv* env, jclass helper, const char* name, bool otherwise)
+{
+    jfieldID field = env->GetStaticFieldID(helper, name, "Z");
+    if (field == nullptr) {
+        env->ExceptionClear();
+        return otherwise;
     }
-    env->ExceptionClear();
-    if (jmethodID main = env->GetStaticMethodID(main_class, main_method, "()V")) {
-        env->CallStaticVoidMethod(main_class, main);
-        return 0;
-    }
-    std::fprintf(out_stream, "JavaCommandLine: JNI Incorrect Method ID: %s\n", main_method);
-    return -1;
+    return env->GetStaticBooleanField(helper, field) == JNI_TRUE;
 }
 
 bool JavaCommandLine::check_java_exception(JNIEnv* env)

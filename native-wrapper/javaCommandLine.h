@@ -32,6 +32,15 @@ struct InvocationFunctions {
     void (*SplashSetFileJarName)(const char* file_name, const char* jar_name) = nullptr;
 };
 
+// The tool's main as java calls it: static or on an instance of the main
+// class, with the arguments or without (args null).
+struct MainCall {
+    jclass main_class = nullptr;
+    jobject instance = nullptr;  // null: a static main
+    jmethodID method = nullptr;
+    jobjectArray args = nullptr;
+};
+
 // The close entry of the splash screen that is up, for the whole process;
 // null when no splash screen was shown.
 extern void (*splash_close)();
@@ -148,11 +157,14 @@ public:
     // Calls a static void method of the runtime's classes with the variadic
     // arguments; false when it (or the lookup) threw, described.
     bool call_runtime(JNIEnv* env, const char* class_name, const char* method, const char* signature, ...);
-    // Calls the static main(String[]) of the main class with the tool's
-    // arguments, or main() when there is none. Returns 0 once it returned,
-    // -1 after a message when the class or both methods are missing (the
-    // lookup's exception is left pending).
-    int call_main(JNIEnv* env);
+    // Loads the main class and chooses its main as the runtime's java does,
+    // through java's own helper (whose messages end the process with 1),
+    // and makes the tool's arguments. False with a Java exception pending
+    // (a constructor that threw, a runtime without the helper).
+    bool find_main(JNIEnv* env, MainCall& main);
+    // The boolean static field `name` of java's helper, or `otherwise` where
+    // the runtime's helper lacks it.
+    static bool helper_flag(JNIEnv* env, jclass helper, const char* name, bool otherwise);
     // Describes and clears a pending Java exception; true if there was one.
     bool check_java_exception(JNIEnv* env);
     // Shows `image` through the runtime's splash library and sets

@@ -1,6 +1,7 @@
 #include "launcherOptions.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "osLayer.h"
 
@@ -21,17 +22,39 @@ const char* const class_path_options[] = {"--class-path", "-classpath", "-cp"};
 const char* const launcher_value_options[] = {"--class-path", "-classpath", "-cp", "--module", "-m",
                                               "--describe-module", "-d", "--source"};
 
-// Old spellings that java's launcher still turns into the JVM's options.
-struct Alias {
+// The old spellings that java's launcher still knows, per runtime version:
+// what the JVM gets for each (null: nothing) and the warning java prints.
+// A word that the version's java no longer knows goes to the JVM as it is,
+// which refuses it where it does not know it either.
+enum class OldWarning { none, deprecated, unsupported };
+struct OldSpelling {
     const char* word;
-    const char* option;
+    const char* option;  // "-X" + the word without its "-": the word is a prefix ("-ss512k")
+    OldWarning warning;
 };
-const Alias aliases[] = {{"-noclassgc", "-Xnoclassgc"}, {"-verify", "-Xverify:all"},
-                         {"-verifyremote", "-Xverify:remote"}, {"-noverify", "-Xverify:none"},
-                         {"-t", "-Xt"}, {"-tm", "-Xtm"}, {"-debug", "-Xdebug"}};
-// Old prefixes of sizes: "-ss512k" is "-Xss512k".
-const char* const size_prefixes[] = {"-ss", "-oss", "-ms", "-mx"};
-const char* const unsupported_options[] = {"-checksource", "-cs", "-noasyncgc"};
+const char prefixed[] = "-X";
+const OldSpelling java17_spellings[] = {
+    {"-noclassgc", "-Xnoclassgc", OldWarning::none},  {"-verify", "-Xverify:all", OldWarning::none},
+    {"-verifyremote", "-Xverify:remote", OldWarning::none}, {"-noverify", "-Xverify:none", OldWarning::none},
+    {"-verbosegc", "-verbose:gc", OldWarning::none},  {"-t", "-Xt", OldWarning::none},
+    {"-tm", "-Xtm", OldWarning::none},                {"-debug", "-Xdebug", OldWarning::none},
+    {"-Xfuture", "-Xverify:all", OldWarning::deprecated}, {"-checksource", nullptr, OldWarning::unsupported},
+    {"-cs", nullptr, OldWarning::unsupported},        {"-noasyncgc", nullptr, OldWarning::unsupported},
+    {"-ss", prefixed, OldWarning::none},              {"-oss", prefixed, OldWarning::none},
+    {"-ms", prefixed, OldWarning::none},              {"-mx", prefixed, OldWarning::none},
+};
+// Java 25 warns about the rest, and no longer knows -t, -tm, -oss, -Xfuture,
+// -checksource, -cs and -noasyncgc.
+const OldSpelling java25_spellings[] = {
+    {"-noclassgc", "-Xnoclassgc", OldWarning::deprecated},  {"-verify", "-Xverify:all", OldWarning::deprecated},
+    {"-verifyremote", "-Xverify:remote", OldWarning::deprecated}, {"-noverify", "-Xverify:none", OldWarning::none},
+    {"-verbosegc", "-verbose:gc", OldWarning::deprecated},  {"-debug", nullptr, OldWarning::deprecated},
+    {"-ss", prefixed, OldWarning::deprecated},               {"-ms", prefixed, OldWarning::deprecated},
+    {"-mx", prefixed, OldWarning::deprecated},
+};
+// The first runtime version whose java has the later rules above and
+// reports an argument file it cannot read in other words.
+const int java25 = 25;
 
 // java's smallest stack for the thread of main: less could overflow before
 // the JVM gets to check the size itself.
@@ -62,6 +85,19 @@ bool is_terminal(const std::string& word)
 bool is_value_option(const std::string& word)
 {
     return is_one_of(word, module_options) || is_one_of(word, launcher_value_options);
+}
+
+// The old spelling `word` is for the java of runtime version `version`, or
+// null when that java passes it on as it is.
+const OldSpelling* old_spelling(const std::string& word, int version)
+{
+    const OldSpelling* first = version >= java25 ? std::begin(java25_spellings) : std::begin(java17_spellings);
+    const OldSpelling* last = version >= java25 ? std::end(java25_spellings) : std::end(java17_spellings);
+    for (const OldSpelling* old = first; old != last; ++old) {
+        if (old->option == prefixed ? starts_with(word, old->word) : word == old->word)
+            return old;
+    }
+    return nullptr;
 }
 
 // What an option lacks when no value follows it (worded as java words it,
@@ -103,7 +139,8 @@ private:
 };
 
 // The words of the argument file `path`, or java's message.
-bool read_argument_file(const std::string& path, std::vector<std::string>& words, std::string& error)
+bool read_argument_file(const std::string& path, int java_version, std::vector<std::string>& words,
+                        std::string& error)
 {
     os::FileStatus status;
     std::string content;
@@ -117,8 +154,8 @@ bool read_argument_file(const std::string& path, std::vector<std::string>& words
         return false;
     }
     if (status.is_directory) {
-        // Opened, but not read: java says it cannot load it.
-        error = "Error: loading: " + path;
+        // Opened, but not read.
+        error = (java_version >= java25 ? "Error: Failed to read " : "Error: loading: ") + path;
         return false;
     }
     if (!os::read_file_start(path, static_cast<std::size_t>(status.size), content, open_error)) {
@@ -250,8 +287,8 @@ bool split_java_options(const std::string& text, std::vector<std::string>& words
     return true;
 }
 
-bool read_java_options_variable(const std::string& name, const std::string& text, std::vector<std::string>& words,
-                                std::string& error)
+bool read_java_options_variable(const std::string& name, const std::string& text, int java_version,
+                                std::vector<std::string>& words, std::string& error)
 {
     const std::string in_variable = " is not allowed in environment variable " + name;
     MainClassCheck check;
@@ -265,7 +302,7 @@ bool read_java_options_variable(const std::string& name, const std::string& text
             std::vector<std::string> from_file;
             if (word[1] == '@') {
                 from_file.push_back(word.substr(1));
-            } else if (!read_argument_file(word.substr(1), from_file, error)) {
+            } else if (!read_argument_file(word.substr(1), java_version, from_file, error)) {
                 return false;
             }
             for (const std::string& item : from_file) {
@@ -347,18 +384,18 @@ bool translate_launcher_options(const std::vector<std::string>& words, JvmLaunch
             option = "-Djdk.module.validation=true";
         } else if (starts_with(word, "-XshowSettings")) {
             launch.show_settings = word;
-        } else if (is_one_of(word, unsupported_options)) {
-            launch.warnings.push_back("Warning: " + word + " option is no longer supported.");
+        } else if (const OldSpelling* old = old_spelling(word, launch.java_version)) {
+            if (old->warning != OldWarning::none)
+                launch.warnings.push_back("Warning: " + std::string(old->word) +
+                                          (old->warning == OldWarning::deprecated
+                                               ? " option is deprecated and may be removed in a future release."
+                                               : " option is no longer supported."));
+            if (old->option == prefixed)
+                option = prefixed + word.substr(1);
+            else if (old->option != nullptr)
+                option = old->option;
         } else if (word != "-server" && word != "-client" && !starts_with(word, "--class-path=")) {
             option = word;
-            for (const Alias& alias : aliases) {
-                if (word == alias.word)
-                    option = alias.option;
-            }
-            for (const char* prefix : size_prefixes) {
-                if (starts_with(word, prefix))
-                    option = "-X" + word.substr(1);
-            }
         }
         if (option.empty())
             continue;

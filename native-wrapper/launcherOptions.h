@@ -13,6 +13,7 @@
 // JVM options as java hands them to JNI_CreateJavaVM, and what java's
 // launcher does itself around the JVM.
 struct JvmLaunchOptions {
+    int java_version = 0;                    // the runtime's major version, whose java's rules apply (0: unknown, 17's)
     std::vector<std::string> options;        // for the JVM, in order
     std::string splash_image;                // of the last "-splash:IMAGE"; empty: none
     std::vector<std::string> warnings;       // java's lines for options it ignores
@@ -38,9 +39,10 @@ bool split_java_options(const std::string& text, std::vector<std::string>& words
 // file ("@@x" stands for "@x"). Returns false with java's message in
 // `error` (without line break) where java refuses the variable: an
 // unmatched quote, a file it cannot read, an option that ends java's option
-// list (-jar, -version, --help...) or a word that would name the main class.
-bool read_java_options_variable(const std::string& name, const std::string& text, std::vector<std::string>& words,
-                                std::string& error);
+// list (-jar, -version, --help...) or a word that would name the main class;
+// the messages are those of the java of runtime version `java_version`.
+bool read_java_options_variable(const std::string& name, const std::string& text, int java_version,
+                                std::vector<std::string>& words, std::string& error);
 
 // The words of an argument file's content as java reads them: white space
 // separates, quotes hold a part together, a backslash inside quotes escapes
@@ -51,8 +53,9 @@ std::vector<std::string> argument_file_words(const std::string& content);
 // Turns java's launcher options among `words` into `launch`: the space forms
 // of the module options become the "NAME=VALUE" forms the JVM takes ("-p"
 // is --module-path), class-path options and -server/-client are dropped,
-// the old spellings (-ss, -mx, -verify...) take their -X forms. Every other
-// word goes to the JVM unchanged. Returns false with java's message in
+// the old spellings (-ss, -mx, -verify...) take their -X forms, with the
+// warnings, as the java of launch.java_version has them. Every other word
+// goes to the JVM unchanged. Returns false with java's message in
 // `error` when an option lacks its value.
 bool translate_launcher_options(const std::vector<std::string>& words, JvmLaunchOptions& launch, std::string& error);
 
