@@ -155,6 +155,18 @@ DRAVON_ROOTDIR=$suite bench "$scratch/jdk.csv" "$jvm_runs" \
     in-process "$suite/bin64/brumlet --wrapper-load-jvm-in-process"
 add_row "child launch vs. plain \`java\`" child java "$scratch/jdk.csv" 1.02
 add_row "in-process launch vs. plain \`java\`" in-process java "$scratch/jdk.csv" 0.97
+# The in-process launch follows the java of the runtime it loads: each newer
+# JDK of the machine's JVM directory is timed too, against its own java.
+for release in /usr/lib/jvm/*/release; do
+    newer=$(dirname "$release")
+    major=$(sed -n 's/^JAVA_VERSION="\([0-9]*\).*/\1/p' "$release")
+    [ -n "$major" ] && [ "$major" -gt 17 ] && [ "$(readlink -f "$newer")" != "$(readlink -f "$jdk")" ] || continue
+    echo "== JDK $major: in-process launch against plain java"
+    DRAVON_ROOTDIR=$suite NATIVE_WRAP_JRE_DIR_OVERRIDE=$newer bench "$scratch/jdk$major.csv" "$jvm_runs" \
+        java "$newer/bin/java -cp $suite/bin64/tool.jar com.velkor.brumlet.Brumlet" \
+        in-process "$suite/bin64/brumlet --wrapper-load-jvm-in-process"
+    add_row "in-process launch vs. plain \`java\`, JDK $major" in-process java "$scratch/jdk$major.csv" 1.00
+done
 
 echo "== The class-data cache on a real tool (Debian's checkstyle) against plain java"
 # The jars of Debian's own checkstyle command, beside the launcher, and a

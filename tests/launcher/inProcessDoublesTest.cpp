@@ -64,6 +64,18 @@ struct DoubleRuntime {
     }
 };
 
+// The UTF-16 code units of ASCII `text` as the JVM double logs them.
+std::string hex_units(const std::string& text)
+{
+    std::string out;
+    char unit[8];
+    for (char c : text) {
+        std::snprintf(unit, sizeof unit, "%s%04x", out.empty() ? "" : " ", static_cast<unsigned>(c));
+        out += unit;
+    }
+    return out;
+}
+
 // The text between the quotes after "-cp " in a verbose echo.
 std::string echoed_classpath(const std::string& out)
 {
@@ -99,7 +111,13 @@ TEST(InProcessDoubles, CallsOptionsArgumentsAndSplashInOrder)
         "option -Dsun.java.launcher=SUN_STANDARD",
         "option -Djava.class.path=" + classpath,
         "ExceptionOccurred",
-        "FindClass com/velkor/brumlet/Brumlet",
+        // java's own helper checks the main class and chooses its main
+        "FindClass sun/launcher/LauncherHelper",
+        "GetStaticMethodID checkAndLoadMain (ZILjava/lang/String;)Ljava/lang/Class;",
+        "NewString " + hex_units("com.velkor.brumlet.Brumlet"),
+        "CallStaticObjectMethod checkAndLoadMain 1 com.velkor.brumlet.Brumlet",
+        "ExceptionCheck",
+        "DeleteLocalRef",
         "FindClass java/lang/String",
         "NewObjectArray 3",
         "NewString 0061 0020 0062",
@@ -111,6 +129,12 @@ TEST(InProcessDoubles, CallsOptionsArgumentsAndSplashInOrder)
         "NewString ",
         "SetObjectArrayElement 2",
         "DeleteLocalRef",
+        "ExceptionCheck",
+        // a helper without the word on which main: java's static main(String[])
+        "GetStaticFieldID isStaticMain",
+        "ExceptionClear",
+        "GetStaticFieldID noArgMain",
+        "ExceptionClear",
         "GetStaticMethodID main ([Ljava/lang/String;)V",
         "CallStaticVoidMethod main ([Ljava/lang/String;)V [0061 0020 0062] [00e9 20ac d83d de00] []",
         "SplashClose",
@@ -127,17 +151,30 @@ bool called(const std::vector<std::string>& calls, const std::string& call)
     return std::find(calls.begin(), calls.end(), call) != calls.end();
 }
 
-TEST(InProcessDoubles, MainThreadHasTheStackOfTheLastXss)
+TEST(InProcessDoubles, MainThreadHasTheStackJavaGivesIt)
 {
-    DoubleRuntime runtime;
-    RunResult result = runtime.run({}, "", {{"JDK_JAVA_OPTIONS", "-Xss1m -Xss5m"}});
-    EXPECT_EQ(0, result.exit_code) << result.err;
-    const std::vector<std::string> calls = runtime.calls();
-    auto created = std::find_if(calls.begin(), calls.end(),
-                                [](const std::string& call) { return call.rfind("JNI_CreateJavaVM", 0) == 0; });
-    ASSERT_NE(calls.end(), created);
-    EXPECT_EQ(" stack=5242880", created->substr(created->rfind(' ')));
-    EXPECT_FALSE(called(calls, "JNI_GetDefaultJavaVMInitArgs version=65537"));
+    const struct {
+        const char* what;
+        std::string mode, java_options;
+        const char* stack;
+        bool default_asked;
+    } cases[] = {
+        {"the last -Xss", "", "-Xss1m -Xss5m", " stack=5242880", false},
+        // java.exe's own reserve on x64, where HotSpot names no default
+        {"no default of the JVM", "no-default-stack", "", " stack=1048576", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DoubleRuntime runtime;
+        RunResult result = runtime.run({}, c.mode, {{"JDK_JAVA_OPTIONS", c.java_options}});
+        EXPECT_EQ(0, result.exit_code) << result.err;
+        const std::vector<std::string> calls = runtime.calls();
+        auto created = std::find_if(calls.begin(), calls.end(),
+                                    [](const std::string& call) { return call.rfind("JNI_CreateJavaVM", 0) == 0; });
+        ASSERT_NE(calls.end(), created);
+        EXPECT_EQ(c.stack, created->substr(created->rfind(' ')));
+        EXPECT_EQ(c.default_asked, called(calls, "JNI_GetDefaultJavaVMInitArgs version=65537"));
+    }
 }
 
 TEST(InProcessDoubles, EachOutcomeWithItsMessageStreamAndStatus)
@@ -149,8 +186,8 @@ TEST(InProcessDoubles, EachOutcomeWithItsMessageStreamAndStatus)
         int status;
         bool main_returned;  // then the splash is closed and the JVM destroyed
         bool without_dependency = false;  // the DLL that jvm.dll imports left out
+        const char* main_call = "";       // a call that must be among the double's calls
     };
-    const std::string class_name = "com/velkor/brumlet/Brumlet";
     const Case cases[] = {
         // the loader's reason, and the library that lacks the entry, on the next line
         {"no jvm.dll", "", "splash_double.dll", "", "",
@@ -165,12 +202,14 @@ TEST(InProcessDoubles, EachOutcomeWithItsMessageStreamAndStatus)
          -1, false},
         {"creation fails", "jvm_double.dll", "splash_double.dll", "create-fails",
          "\nJavaCommandLine: Unable to Launch JVM with JNI\n", "", -1, false},
-        {"no class", "jvm_double.dll", "splash_double.dll", "no-class",
-         "JavaCommandLine: JNI Class Not Found Error: " + class_name + "\n",
-         "Exception in thread \"main\" java.lang.NoClassDefFoundError: " + class_name + "\n", -1, false},
-        {"no main", "jvm_double.dll", "splash_double.dll", "no-main", "JavaCommandLine: JNI Incorrect Method ID: main\n",
-         "Exception in thread \"main\" java.lang.NoSuchMethodError: main\n", -1, false},
-        {"only main()", "jvm_double.dll", "splash_double.dll", "only-main()", "", "", 0, true},
+        {"no class", "jvm_double.dll", "splash_double.dll", "no-class", "",
+         "Error: Could not find or load main class com.velkor.brumlet.Brumlet\n", 1, false},
+        {"a static main()", "jvm_double.dll", "splash_double.dll", "only-main()", "", "", 0, true, false,
+         "CallStaticVoidMethod main ()V"},
+        {"an instance main", "jvm_double.dll", "splash_double.dll", "instance-main", "", "", 0, true, false,
+         "CallVoidMethod main ([Ljava/lang/String;)V [0078]"},
+        {"an instance main's object", "jvm_double.dll", "splash_double.dll", "instance-main", "", "", 0, true, false,
+         "NewObject ()V"},
         {"exception escapes main", "jvm_double.dll", "splash_double.dll", "throws", "",
          "Exception in thread \"main\" java.lang.IllegalStateException: thrown out of main\n", 1, true},
         {"no splash library", "jvm_double.dll", "", "", "Could not load splash screen: @\n", "", 0, true},
@@ -194,6 +233,9 @@ TEST(InProcessDoubles, EachOutcomeWithItsMessageStreamAndStatus)
         EXPECT_EQ(fill(c.out), plain_newlines(result.out));
         EXPECT_EQ(fill(c.err), plain_newlines(result.err));
         const std::vector<std::string> calls = runtime.calls();
+        if (*c.main_call != '\0') {
+            EXPECT_TRUE(called(calls, c.main_call)) << c.main_call;
+        }
         const bool splash_shown = called(calls, "SplashInit");
         EXPECT_EQ(c.main_returned && splash_shown, called(calls, "SplashClose"));
         EXPECT_EQ(c.main_returned, called(calls, "DestroyJavaVM"));
@@ -201,8 +243,9 @@ TEST(InProcessDoubles, EachOutcomeWithItsMessageStreamAndStatus)
             // closed after main, before the JVM goes
             auto close = std::find(calls.begin(), calls.end(), "SplashClose");
             auto destroy = std::find(calls.begin(), calls.end(), "DestroyJavaVM");
-            auto main = std::find_if(calls.begin(), calls.end(),
-                                     [](const std::string& call) { return call.rfind("CallStaticVoidMethod", 0) == 0; });
+            auto main = std::find_if(calls.begin(), calls.end(), [](const std::string& call) {
+                return call.rfind("CallStaticVoidMethod main", 0) == 0 || call.rfind("CallVoidMethod main", 0) == 0;
+            });
             EXPECT_TRUE(main < destroy && (!splash_shown || (main < close && close < destroy)));
         }
     }
