@@ -1,9 +1,10 @@
 // The in-process launch of JavaCommandLine, as java's own launcher does it:
 // the runtime's JVM library is loaded, and on a thread of the launcher's
 // making, with the stack java would give it, a JVM is created through the
-// Invocation API with the launch's JVM options and class path and the main
-// class's static main runs; a "-splash" option is shown through the
-// runtime's splash library meanwhile.
+// Invocation API with the launch's JVM options and class path, and the main
+// class's main runs as the runtime's own java would choose and call it
+// (java's helper class in the runtime decides); a "-splash" option is shown
+// through the runtime's splash library meanwhile.
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>

@@ -132,8 +132,11 @@ public:
     // waiting for that thread. Returns 0 when main returned, 1 when an
     // exception escaped it (described on the JVM's error channel) or when
     // the options are refused as java refuses them (java's message), -1
-    // when the JVM, the class or main cannot be had (reported first); a
-    // System.exit in the tool ends the process with its status.
+    // when the JVM library cannot be loaded or the JVM created (reported
+    // first). A main class or main that the runtime's java would not run
+    // ends the process with java's message and status 1, and a System.exit
+    // in the tool with its status. The runtime's version, from its release
+    // file, decides which of java's rules apply.
     int run_in_process();
     // Prints java's note of JDK_JAVA_OPTIONS and turns its words and the
     // JVM options into `launch` as java's launcher does, ending with the
