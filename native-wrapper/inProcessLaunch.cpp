@@ -231,8 +231,9 @@ int JavaCommandLine::run_jvm(const JvmLaunchOptions& launch, os::Library& jvm_li
     // java's own steps may end the launch before main, with their status.
     int status = 0;
     if (!run_launcher_steps(env, launch, status)) {
-        // main is called from this frame, which holds little: the tool's
-        // stack above it is as deep as under java.
+        // main is called from this frame, which holds little, and not from
+        // find_main's: the launcher's frames below main then take no more of
+        // the thread's stack than java's own, and the tool gets as deep.
         MainCall main;
         if (find_main(env, main)) {
             jvalue args;
