@@ -37,12 +37,14 @@ std::string own_dir_of(const std::string& cache)
     return join(cache, "brumlet-classes");
 }
 
-// The names in the cache's own directory that end in `suffix`.
-std::vector<std::string> cache_files(const std::string& cache, const std::string& suffix)
+// The names in the cache's own directory that end in `suffix`, those of
+// single processes (KEY.pidN.list) only when `of_processes`.
+std::vector<std::string> cache_files(const std::string& cache, const std::string& suffix, bool of_processes = false)
 {
     std::vector<std::string> found;
     for (const std::string& name : list_dir(own_dir_of(cache))) {
-        if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+        if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+            of_processes == (name.find(".pid") != std::string::npos))
             found.push_back(name);
     }
     return found;
@@ -107,11 +109,20 @@ TEST(ClassCache, OptionsAndFilesWithAStandInJava)
     const std::string dry_list = option_in(installation.run(dry({"x"}), with_cache(cache)).out, list_option);
     EXPECT_EQ(join(own_dir_of(cache), ""), dry_list.substr(0, own_dir_of(cache).size() + 1));
     EXPECT_EQ(std::vector<std::string>{}, list_dir(cache)) << "a dry run made something";
-    EXPECT_NE("(none)", option_in(run_text(cache), list_option));
+    // java writes the list by a name with its pid, made before it runs; a
+    // java that the tool starts with the same option writes a file of its
+    // own, never into the list.
+    const std::string list_path =
+        option_in(run_text(cache, {{"TEST_CHILD_LISTS_CLASSES", "1"}, {"TEST_CHILD_READY", scratch / "pid"}}), list_option);
     const std::vector<std::string> lists = cache_files(cache, ".list");
     ASSERT_EQ(1u, lists.size());
-    // The stand-in wrote no class: the next run lists anew.
-    write_file(join(own_dir_of(cache), lists[0]), "java/lang/Object id: 0\n");
+    const std::string listed = "java/lang/Object id: " + read_file(scratch / "pid") + '\n';
+    EXPECT_EQ(listed, read_file(join(own_dir_of(cache), lists[0])));
+    std::vector<EnvVar> forked = env;
+    forked.push_back({"TEST_CHILD_LISTS_CLASSES", "1"});
+    run_program({java_below(jre), list_option + list_path}, forked);
+    EXPECT_EQ(listed, read_file(join(own_dir_of(cache), lists[0])));
+    EXPECT_EQ(2u, cache_files(cache, ".list", true).size());
     EXPECT_EQ("(none)", option_in(run_text(cache), "-XX:"));
     // The run is over while the archive's java sleeps, at the lowest
     // priority, with no console and no standard handle of the run's; it
@@ -163,6 +174,15 @@ TEST(ClassCache, OptionsAndFilesWithAStandInJava)
         EXPECT_TRUE(is_ascii(odd_list)) << odd_list;
     }
     EXPECT_EQ(1u, cache_files(odd_cache, ".list").size());
+
+    // A cache directory that is not there is made, with its parents, for this user alone.
+    const std::string missing = join(scratch / "missing", "deeper");
+    EXPECT_NE("(none)", option_in(run_text(missing), list_option));
+    EXPECT_EQ(1u, cache_files(missing, ".list").size());
+    if (!on_windows) {
+        for (const std::string& made_dir : {scratch / "missing", missing})
+            EXPECT_EQ(std::filesystem::perms::owner_all, std::filesystem::status(made_dir).permissions()) << made_dir;
+    }
 
     const std::string separated = scratch / (std::string("a") + list_separator + "b");
     make_dir(separated);
