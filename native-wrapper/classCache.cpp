@@ -30,6 +30,8 @@ const char superuser_note[] =
     "Class cache not used: '%s' is not the superuser's own, and a run as the superuser would leave its files there.";
 const char few_files_note[] =
     "Class cache not used: the hard limit of open files is below %s, and the cache keeps two of them open.";
+const char closed_streams_note[] =
+    "Class cache not used: a standard stream is closed, and a file of the cache would take its place.";
 const char failed_note[] = "Class cache not used: the archive of this launch could not be made (%s).";
 const char listing_note[] = "Class cache: this run lists the classes it loads in '%s'.";
 const char busy_note[] = "Class cache: another run lists the classes or makes the archive '%s'.";
@@ -514,7 +516,11 @@ bool keeps_cache_out(const std::string& option)
         if (name.find(sharing_name) != std::string::npos)
             return true;
     }
-    return false;
+    for (const char* own_output_name : own_output_names) {
+        if (name == own_output_name)
+            return true;
+    }
+    return starts_with(name, ahead_of_time_prefix);
 }
 
 std::string class_cache_key(const std::string& jre_dir, const std::vector<std::string>& classpath,
@@ -597,6 +603,10 @@ ClassCacheUse plan_class_cache(const std::string& dir, const std::string& jre_di
     const std::vector<std::string> all = all_option_words(jvm_options);
     if (std::any_of(all.begin(), all.end(), keeps_cache_out)) {
         use.note = own_sharing_note;
+        return use;
+    }
+    if (!os::standard_streams_open()) {
+        use.note = closed_streams_note;
         return use;
     }
     if (os::open_file_limit() < least_open_files) {

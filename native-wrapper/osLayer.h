@@ -318,8 +318,7 @@ bool make_private_directories(const std::string& path);
 
 // Opens the file `name` in the directory `dir`, never through a link:
 // for reading (`create` false) or as a new file for reading and writing,
-// for this user alone (whatever the umask), that must not exist yet. Never
-// takes a standard stream's descriptor (POSIX 0-2), even where one is closed. With `inherited` the handle
+// for this user alone (whatever the umask), that must not exist yet. With `inherited` the handle
 // passes to a program that replaces this process and to children (and the
 // JVM in this process may open it by jvm_path). Not valid on failure.
 OwnFile open_in_directory(const OwnFile& dir, const std::string& name, bool create, bool inherited = false);
@@ -403,6 +402,11 @@ long process_id();
 // The OS error of the last call of this layer that failed (errno,
 // GetLastError), for error_text.
 int last_error();
+
+// Whether this process has its standard input, output and error: a POSIX
+// file opened while one is closed takes its number. Always on Windows,
+// whose files are not numbered so.
+bool standard_streams_open();
 
 // Whether this process runs with the rights of the system's superuser
 // (POSIX: root); never on Windows, whose administrators own their files.

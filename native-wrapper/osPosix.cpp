@@ -508,22 +508,10 @@ void fill_status(const struct stat& info, FileStatus& status)
     status.private_to_user = status.owned && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-// `fd` moved above the standard streams' descriptors: with one of them
-// closed, a file of the cache would take its place, and the tool's output
-// would be written into it.
-int above_standard_streams(int fd, bool inherited)
-{
-    if (fd < 0 || fd > STDERR_FILENO)
-        return fd;
-    const int moved = fcntl(fd, inherited ? F_DUPFD : F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-    close(fd);
-    return moved;
-}
-
 // Opens the directory `path` for the cache, never through a link.
 int open_directory(const std::string& path)
 {
-    return above_standard_streams(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC), false);
+    return open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
 }  // namespace
@@ -579,8 +567,7 @@ OwnFile open_in_directory(const OwnFile& dir, const std::string& name, bool crea
 {
     int flags = O_NOFOLLOW | (inherited ? 0 : O_CLOEXEC);
     flags |= create ? O_RDWR | O_CREAT | O_EXCL : O_RDONLY | O_NONBLOCK;
-    OwnFile file(above_standard_streams(openat(fd_of(dir), name.c_str(), flags, S_IRUSR | S_IWUSR), inherited),
-                 dir.path() + '/' + name);
+    OwnFile file(openat(fd_of(dir), name.c_str(), flags, S_IRUSR | S_IWUSR), dir.path() + '/' + name);
     // The umask may have taken the owner's write: the JVM opens the file anew.
     if (create && file.valid())
         fchmod(fd_of(file), S_IRUSR | S_IWUSR);
@@ -740,6 +727,15 @@ long process_id()
 int last_error()
 {
     return errno;
+}
+
+bool standard_streams_open()
+{
+    for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (fcntl(fd, F_GETFD) < 0)
+            return false;
+    }
+    return true;
 }
 
 bool running_as_superuser()

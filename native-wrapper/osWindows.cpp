@@ -1215,6 +1215,11 @@ long process_id()
     return static_cast<long>(GetCurrentProcessId());
 }
 
+bool standard_streams_open()
+{
+    return true;
+}
+
 bool running_as_superuser()
 {
     return false;

@@ -244,14 +244,13 @@ std::string agent_jar()
 // java, with the same variables (and user); the tool calls a method
 // reflectively, of which a JVM that writes an archive would tell.
 struct JdkCacheRun {
+    explicit JdkCacheRun(const std::string& root = "") : installation({tool_jar}, root) { make_dir(cache); }
     Installation installation;
     TempDir scratch;
     std::string cache = scratch / "cache";
     std::vector<EnvVar> env = {{"TEST_TOOL_ACTION", "reflect"}, {"LC_ALL", "C.UTF-8"}, {"TEST_CHILD_EXIT", "3"}};
     std::vector<std::string> args = {"a b", "--wrapper-verbose-not"};
-    std::vector<std::string> user;  // a command that runs both as another user
-
-    JdkCacheRun() { make_dir(cache); }
+    std::vector<std::string> user;  // a command that runs both as another user, or in another setting
     RunResult plain() const
     {
         std::vector<std::string> argv = user;
@@ -300,7 +299,21 @@ struct CacheCase {
     std::function<void(JdkCacheRun&)> before = nullptr;
     std::function<void(JdkCacheRun&)> after = nullptr;  // a change to what the archive was made from
     std::function<void(JdkCacheRun&)> check = nullptr;  // at the end
+    std::string root = "";  // the installation's, when it must be this one
 };
+
+// A shell command that runs the rest of its words after `setting`.
+std::vector<std::string> in_shell(const std::string& setting)
+{
+    return {"/bin/sh", "-c", setting + "; exec \"$@\"", "sh"};
+}
+
+// The key of a run's class list, from the option of a dry run.
+std::string listed_key(const JdkCacheRun& run)
+{
+    const std::string list = option_in(run.dry_text(), list_option);
+    return list.substr(list.rfind('/') + 1, 16);
+}
 
 // The run's only archive, with its path.
 std::string archive_of(const JdkCacheRun& run)
@@ -312,7 +325,7 @@ std::string archive_of(const JdkCacheRun& run)
 void run_case(const CacheCase& c)
 {
     SCOPED_TRACE(c.name);
-    JdkCacheRun run;
+    JdkCacheRun run(c.root);
     run.env.insert(run.env.end(), c.env.begin(), c.env.end());
     if (c.before)
         c.before(run);
@@ -403,6 +416,43 @@ TEST(ClassCacheJdk, EveryRunMatchesPlainJava)
          nullptr, nullptr},
         {"@ and Shared in values", {{"JDK_JAVA_OPTIONS", "-Dmail=me@example.com -Dname=Shared"}}, {}, true, nullptr,
          nullptr},
+        // The archive's run sees it as unset, as java does.
+        {"empty JDK_JAVA_OPTIONS", {{"JDK_JAVA_OPTIONS", ""}}, {}, true, nullptr, nullptr},
+        // Its child gets the same options: no warning, no write into the list.
+        {"a tool that starts a JVM with its own input arguments", {{"TEST_TOOL_ACTION", "fork"}}, {}, true, nullptr,
+         nullptr, [](JdkCacheRun& run) { EXPECT_EQ(std::vector<std::string>{}, cache_files(run.cache, ".list", true)); }},
+        // A file of the cache would take descriptor 0-2, and the tool's output would go there.
+        {"closed standard streams", {{"TEST_TOOL_ACTION", "thread"}}, {}, false,
+         [](JdkCacheRun& run) { run.user = in_shell("exec <&- >&- 2>&-"); }, nullptr,
+         [](JdkCacheRun& run) { EXPECT_EQ(std::vector<std::string>{}, list_dir(run.cache)); }},
+        {"a hard limit of 8 open files", {}, {}, false, [](JdkCacheRun& run) { run.user = in_shell("ulimit -n 8"); },
+         nullptr, nullptr},
+        {"options printed", {{"JDK_JAVA_OPTIONS", "-XX:+PrintVMOptions"}}, {}, false, nullptr, nullptr},
+        // JDK 17 refuses the option, with plain java as through the cache.
+        {"ahead-of-time cache off", {{"JDK_JAVA_OPTIONS", "-XX:AOTMode=off"}}, {}, false, nullptr, nullptr},
+        {"ahead-of-time cache", {{"JDK_JAVA_OPTIONS", "-XX:AOTCache=/brumlet-not-there/tool.aot"}}, {}, false, nullptr,
+         nullptr},
+        // The record names its jars by paths that hold tabs and line breaks.
+        {"a tab in the installation's path", {}, {}, true, nullptr, nullptr, nullptr, TempDir().path() + "-x\ty"},
+        {"a missing cache directory", {}, {}, true, [](JdkCacheRun& run) { run.cache = run.scratch / "new/deeper"; },
+         nullptr, nullptr},
+        {"a link by the archive's name", {}, {}, true, nullptr,
+         [](JdkCacheRun& run) {
+             const std::string archive = archive_of(run);
+             std::filesystem::rename(archive, run.scratch / "moved.jsa");
+             ASSERT_TRUE(make_symlink(run.scratch / "moved.jsa", archive));
+         },
+         [](JdkCacheRun& run) {
+             EXPECT_NE(std::string::npos, run.dry_text().find("is not this user's own file")) << run.dry_text();
+         }},
+        // In place: the inode is kept, the change time is not.
+        {"jar rewritten in place with the same size and times", {}, {}, true, nullptr,
+         [](JdkCacheRun& run) {
+             const std::string jar = join(run.installation.bin_dir(), tool_jar);
+             const auto time = std::filesystem::last_write_time(jar);
+             write_file(jar, read_file(jar));
+             std::filesystem::last_write_time(jar, time);
+         }},
         {"cut archive", {}, {}, true, nullptr, truncate_archive},
         {"changed archive bytes", {}, {}, true, nullptr, change_archive_bytes},
         {"jar replaced with the same size and times", {}, {}, true, nullptr,
