@@ -619,7 +619,7 @@ ClassCacheUse plan_class_cache(const std::string& dir, const std::string& jre_di
     if (!cache.valid()) {
         // A dry run before the directory exists shows the first run's options.
         if (use.note.empty())
-            use.jvm_options = {list_option + joined(joined(dir, class_cache_dir_name), list_name)};
+            use.jvm_options = {list_option + joined(joined(dir, class_cache_dir_name), key + jvm_pid_pattern + list_suffix)};
         return use;
     }
     if (!dry_run) {

@@ -308,7 +308,7 @@ std::vector<std::string> in_shell(const std::string& setting)
     return {"/bin/sh", "-c", setting + "; exec \"$@\"", "sh"};
 }
 
-// The key of a run's class list, from the option of a dry run.
+// The key of a run's class list, from the option of a dry run before its first run.
 std::string listed_key(const JdkCacheRun& run)
 {
     const std::string list = option_in(run.dry_text(), list_option);
@@ -430,8 +430,6 @@ TEST(ClassCacheJdk, EveryRunMatchesPlainJava)
         {"options printed", {{"JDK_JAVA_OPTIONS", "-XX:+PrintVMOptions"}}, {}, false, nullptr, nullptr},
         // JDK 17 refuses the option, with plain java as through the cache.
         {"ahead-of-time cache off", {{"JDK_JAVA_OPTIONS", "-XX:AOTMode=off"}}, {}, false, nullptr, nullptr},
-        {"ahead-of-time cache", {{"JDK_JAVA_OPTIONS", "-XX:AOTCache=/brumlet-not-there/tool.aot"}}, {}, false, nullptr,
-         nullptr},
         // The record names its jars by paths that hold tabs and line breaks.
         {"a tab in the installation's path", {}, {}, true, nullptr, nullptr, nullptr, TempDir().path() + "-x\ty"},
         {"a missing cache directory", {}, {}, true, [](JdkCacheRun& run) { run.cache = run.scratch / "new/deeper"; },
@@ -516,6 +514,43 @@ TEST(ClassCacheJdk, StepsAsideAndTouchesOnlyItsOwnFiles)
              run.user = as_nobody;
          },
          nullptr, nullptr},
+        // The cache's directory and files get their modes all the same.
+        {"a umask without the owner's write", {}, {}, true,
+         [](JdkCacheRun& run) {
+             std::filesystem::permissions(run.cache, std::filesystem::perms::all);
+             run.user = as_nobody;
+             run.user.insert(run.user.end(), {"/bin/sh", "-c", "umask 0277; exec \"$@\"", "sh"});
+         },
+         nullptr, nullptr},
+        {"a group-writable cache directory", {}, {}, false,
+         [](JdkCacheRun& run) {
+             make_dir(own_dir_of(run.cache));
+             std::filesystem::permissions(own_dir_of(run.cache), std::filesystem::perms(0770));
+         },
+         nullptr,
+         [](JdkCacheRun& run) {
+             EXPECT_EQ(std::vector<std::string>{}, list_dir(own_dir_of(run.cache)));
+             EXPECT_EQ(std::filesystem::perms(0770), std::filesystem::status(own_dir_of(run.cache)).permissions());
+         }},
+        // The archive's JVM deletes the file it is to write: never one of another user's.
+        {"another user's file by the name of an archive being made", {}, {}, true,
+         [](JdkCacheRun& run) {
+             std::filesystem::permissions(run.cache, std::filesystem::perms::all);
+             run.user = as_nobody;
+             const std::string key = listed_key(run);
+             run.run();
+             write_file(join(own_dir_of(run.cache), key + ".tmp"), "root's");
+         },
+         nullptr,
+         [](JdkCacheRun& run) {
+             const std::vector<std::string> planted = cache_files(run.cache, ".tmp");
+             ASSERT_EQ(1u, planted.size());
+             EXPECT_EQ("root's", read_file(join(own_dir_of(run.cache), planted[0])));
+         }},
+        // As the superuser (sudo -E) in a user's directory: nothing of root's left there.
+        {"the superuser in another user's directory", {}, {}, false,
+         [](JdkCacheRun& run) { ASSERT_EQ(0, run_program({"/usr/bin/chown", "65534", run.cache}).exit_code); },
+         nullptr, [](JdkCacheRun& run) { EXPECT_EQ(std::vector<std::string>{}, list_dir(run.cache)); }},
         {"a link in place of the cache's directory", {}, {}, false,
          [](JdkCacheRun& run) {
              make_dir(run.scratch / "elsewhere");
