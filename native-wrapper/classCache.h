@@ -41,7 +41,16 @@ struct ClassCacheUse {
     std::vector<os::OwnFile> held;
     std::string job;   // the key whose archive a detached run should make now; empty: none
     std::string note;  // why the cache is not used (or not yet); for --wrapper-verbose
+    // A run that lists the classes: the cache's directory and the key of
+    // the list, which name_class_list names for the JVM's process.
+    os::OwnFile dir;
+    std::string listed_key;
 };
+
+// Gives the list of a listing run (see ClassCacheUse) the name by which the
+// JVM of process `pid` writes it, which must be done before that JVM
+// starts; false when there is no list or it cannot be named.
+bool name_class_list(const ClassCacheUse& use, long pid);
 
 // The major version in the text of a runtime's `release` file
 // (JAVA_VERSION="17.0.2" gives 17, "1.8.0_392" gives 8); 0 when it has none.

@@ -236,6 +236,14 @@ void JavaCommandLine::prepare_class_cache()
     jvm_options.insert(jvm_options.end(), class_cache.jvm_options.begin(), class_cache.jvm_options.end());
     if (verbose && !class_cache.note.empty())
         echo(class_cache.note);
+    if (!class_cache.listed_key.empty()) {
+        // The JVM runs in this process, or in the one that replaces it, or
+        // in a child whose pid is known only once it is made.
+        if (load_jvm_in_process || os::facts.replaces_process)
+            name_class_list(class_cache, os::process_id());
+        else
+            child_started = [this](long pid) { name_class_list(class_cache, pid); };
+    }
     if (!class_cache.job.empty())
         start_class_archive_job(class_cache.job);
 }

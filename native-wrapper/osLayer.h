@@ -146,6 +146,10 @@ struct ChildLaunch {
     bool hide_window = true;
     bool tie_to_launcher = true;  // false: the child may outlive the launcher
     FileHandle stdout_file = invalid_file;  // invalid_file: inherit the launcher's
+    // Called with the child's pid once it is known: on Windows before the
+    // child runs its first instruction; on POSIX, whose launches of java
+    // replace this process instead, only after it has started.
+    std::function<void(long)> started;
 };
 
 // One child process, started from a command text in one step and waited for
@@ -288,6 +292,8 @@ struct FileStatus {
     // access-control entry for anyone but this user, SYSTEM or the
     // Administrators grants writing.
     bool private_to_user = false;
+    // This user owns it (Windows: as private_to_user judges the owner).
+    bool owned = false;
 };
 
 // The status of the file at `path`, links followed (as the JVM opens a
@@ -302,20 +308,32 @@ bool file_status(const OwnFile& file, FileStatus& status);
 // directory that was checked (Windows: it cannot be renamed meanwhile).
 // Not valid when it cannot be made or opened or is a link.
 // With `make` false nothing is made: a missing directory is not valid.
+// One it makes gets exactly the mode it means, whatever the umask.
 OwnFile open_own_directory(const std::string& parent, const std::string& name, bool make = true);
+
+// Makes the directory `path` and its missing parents, each for this user
+// alone whatever the umask; changes none that is there. False when `path`
+// is not a directory afterwards.
+bool make_private_directories(const std::string& path);
 
 // Opens the file `name` in the directory `dir`, never through a link:
 // for reading (`create` false) or as a new file for reading and writing,
-// for this user alone, that must not exist yet. With `inherited` the handle
+// for this user alone (whatever the umask), that must not exist yet. With `inherited` the handle
 // passes to a program that replaces this process and to children (and the
 // JVM in this process may open it by jvm_path). Not valid on failure.
 OwnFile open_in_directory(const OwnFile& dir, const std::string& name, bool create, bool inherited = false);
 
 // The name of `file` (opened by open_in_directory with `inherited`) by which
 // a JVM started from this process, or in it, opens the very file that was
-// opened: "/dev/fd/N" on POSIX; on Windows its path, which the open
-// directory keeps from being changed.
+// opened, and so can a program that JVM starts while this process lives:
+// "/proc/PID/fd/N" on Linux ("/dev/fd/N" where /proc does not show this
+// process so); on Windows its path, which the open directory keeps from
+// being changed.
 std::string jvm_path(const OwnFile& file);
+
+// Gives the file `from` in `dir` the second name `to` there (a hard link);
+// false on failure, also when `to` exists.
+bool link_in_directory(const OwnFile& dir, const std::string& from, const std::string& to);
 
 // Reads from `file` at `offset` at most chunk.size() bytes into `chunk`,
 // which then holds what was read (nothing at the end of the file); false on
@@ -380,6 +398,24 @@ void run_in_background();
 
 // This process's id.
 long process_id();
+
+// The OS error of the last call of this layer that failed (errno,
+// GetLastError), for error_text.
+int last_error();
+
+// Whether this process has its standard input, output and error: a POSIX
+// file opened while one is closed takes its number. Always on Windows,
+// whose files are not numbered so.
+bool standard_streams_open();
+
+// Whether this process runs with the rights of the system's superuser
+// (POSIX: root); never on Windows, whose administrators own their files.
+bool running_as_superuser();
+
+// The most files a program started from this one may hold open once it
+// raises its own limit as far as it may (the hard limit); unlimited on
+// Windows.
+std::uint64_t open_file_limit();
 
 // Writes a variable into the process environment, for this process and its
 // children; an empty value removes the variable.

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -324,6 +325,8 @@ bool Child::start(const Command& command, const ChildLaunch& launch)
         exec_child(call.candidates, call.argv.data(), static_cast<int>(launch.stdout_file), launch.tie_to_launcher,
                    launcher, &child_error);
     }
+    if (child_error == 0 && launch.started)
+        launch.started(static_cast<long>(pid));
     if (child_error != 0) {
         int ignored = 0;
         while (waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
@@ -501,7 +504,14 @@ void fill_status(const struct stat& info, FileStatus& status)
                       std::to_string(info.st_ctim.tv_sec) + '.' + std::to_string(info.st_ctim.tv_nsec) + ':' +
                       std::to_string(info.st_size) + ':' + std::to_string(info.st_mtim.tv_sec) + '.' +
                       std::to_string(info.st_mtim.tv_nsec);
-    status.private_to_user = info.st_uid == geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    status.owned = info.st_uid == geteuid();
+    status.private_to_user = status.owned && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Opens the directory `path` for the cache, never through a link.
+int open_directory(const std::string& path)
+{
+    return open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
 }  // namespace
@@ -527,23 +537,59 @@ bool file_status(const OwnFile& file, FileStatus& status)
 OwnFile open_own_directory(const std::string& parent, const std::string& name, bool make)
 {
     const std::string path = parent + '/' + name;
-    // Made for this user alone; an existing one keeps its mode, which the
-    // caller judges on what is opened.
-    if (make)
-        mkdir(path.c_str(), S_IRWXU);
-    return OwnFile(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC), path);
+    // Made for this user alone, whatever the umask takes away; an existing
+    // one keeps its mode, which the caller judges on what is opened.
+    const bool made = make && mkdir(path.c_str(), S_IRWXU) == 0;
+    OwnFile dir(open_directory(path), path);
+    if (made && dir.valid())
+        fchmod(fd_of(dir), S_IRWXU);
+    return dir;
+}
+
+bool make_private_directories(const std::string& path)
+{
+    if (is_directory(path.c_str()))
+        return true;
+    const std::size_t slash = path.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 && !make_private_directories(path.substr(0, slash)))
+        return false;
+    if (mkdir(path.c_str(), S_IRWXU) == 0) {
+        const int dir = open_directory(path);
+        if (dir >= 0) {
+            fchmod(dir, S_IRWXU);
+            close(dir);
+        }
+    }
+    return is_directory(path.c_str());
 }
 
 OwnFile open_in_directory(const OwnFile& dir, const std::string& name, bool create, bool inherited)
 {
     int flags = O_NOFOLLOW | (inherited ? 0 : O_CLOEXEC);
     flags |= create ? O_RDWR | O_CREAT | O_EXCL : O_RDONLY | O_NONBLOCK;
-    return OwnFile(openat(fd_of(dir), name.c_str(), flags, S_IRUSR | S_IWUSR), dir.path() + '/' + name);
+    OwnFile file(openat(fd_of(dir), name.c_str(), flags, S_IRUSR | S_IWUSR), dir.path() + '/' + name);
+    // The umask may have taken the owner's write: the JVM opens the file anew.
+    if (create && file.valid())
+        fchmod(fd_of(file), S_IRUSR | S_IWUSR);
+    return file;
 }
 
 std::string jvm_path(const OwnFile& file)
 {
-    return "/dev/fd/" + std::to_string(fd_of(file));
+    // /dev/fd/N names a descriptor of whoever opens it; a JVM that the
+    // tool's JVM starts with the same options has none such.
+    const std::string own = "/dev/fd/" + std::to_string(fd_of(file));
+    const std::string shared = "/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(fd_of(file));
+    struct stat opened, named;
+    if (fstat(fd_of(file), &opened) != 0 || stat(shared.c_str(), &named) != 0 || opened.st_dev != named.st_dev ||
+        opened.st_ino != named.st_ino)
+        return own;
+    return shared;
+}
+
+bool link_in_directory(const OwnFile& dir, const std::string& from, const std::string& to)
+{
+    return linkat(fd_of(dir), from.c_str(), fd_of(dir), to.c_str(), 0) == 0;
 }
 
 bool read_at(const OwnFile& file, std::uint64_t offset, std::string& chunk)
@@ -676,6 +722,33 @@ void run_in_background()
 long process_id()
 {
     return static_cast<long>(getpid());
+}
+
+int last_error()
+{
+    return errno;
+}
+
+bool standard_streams_open()
+{
+    for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (fcntl(fd, F_GETFD) < 0)
+            return false;
+    }
+    return true;
+}
+
+bool running_as_superuser()
+{
+    return geteuid() == 0;
+}
+
+std::uint64_t open_file_limit()
+{
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_max == RLIM_INFINITY)
+        return UINT64_MAX;
+    return static_cast<std::uint64_t>(limit.rlim_max);
 }
 
 void put_env(const std::string& name, const std::string& value)

@@ -45,7 +45,14 @@ namespace {
 
 HANDLE to_handle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
-int last_error() { return static_cast<int>(GetLastError()); }
+}  // namespace
+
+int last_error()
+{
+    return static_cast<int>(GetLastError());
+}
+
+namespace {
 
 // Closes a handle when it goes out of scope.
 class ScopedHandle {
@@ -586,7 +593,7 @@ bool Child::start(const Command& command, const ChildLaunch& launch)
     // The child starts suspended until it is in the job, so that it runs
     // no instruction untied.
     ScopedHandle job(launch.tie_to_launcher ? create_kill_on_close_job() : nullptr);
-    const DWORD flags = (job.get() != nullptr || in_background ? CREATE_SUSPENDED : 0) |
+    const DWORD flags = (job.get() != nullptr || in_background || launch.started ? CREATE_SUSPENDED : 0) |
                         (in_background ? DETACHED_PROCESS : 0);
 
     // From its first instruction an interrupt may reach the child.
@@ -629,6 +636,8 @@ bool Child::start(const Command& command, const ChildLaunch& launch)
         job_ = reinterpret_cast<std::intptr_t>(job.release());
     if (in_background)
         SetPriorityClass(process.hProcess, IDLE_PRIORITY_CLASS);
+    if (launch.started)
+        launch.started(static_cast<long>(process.dwProcessId));
     if (flags & CREATE_SUSPENDED)
         ResumeThread(process.hThread);
     return true;
@@ -896,6 +905,7 @@ bool fill_status(HANDLE file, FileStatus& status)
                       std::to_string(info.nFileIndexLow) + ':' + std::to_string(basic.ChangeTime.QuadPart) + ':' +
                       std::to_string(status.size) + ':' + std::to_string(status.modified);
     status.private_to_user = only_user_writes(file);
+    status.owned = status.private_to_user;
     return true;
 }
 
@@ -1022,6 +1032,19 @@ OwnFile open_own_directory(const std::string& parent, const std::string& name, b
     return OwnFile(reinterpret_cast<FileHandle>(dir), path);
 }
 
+bool make_private_directories(const std::string& path)
+{
+    if (is_directory(path.c_str()))
+        return true;
+    const std::size_t slash = path.find_last_of("\\/");
+    if (slash != std::string::npos && slash > 0 && !make_private_directories(path.substr(0, slash)))
+        return false;
+    UserOnlySecurity user_only(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+    if (user_only.attributes() != nullptr)
+        CreateDirectoryW(long_path(path).c_str(), user_only.attributes());
+    return is_directory(path.c_str());
+}
+
 OwnFile open_in_directory(const OwnFile& dir, const std::string& name, bool create, bool inherited)
 {
     const std::string path = in_directory(dir, name);
@@ -1039,6 +1062,12 @@ OwnFile open_in_directory(const OwnFile& dir, const std::string& name, bool crea
 std::string jvm_path(const OwnFile& file)
 {
     return file.path();
+}
+
+bool link_in_directory(const OwnFile& dir, const std::string& from, const std::string& to)
+{
+    return CreateHardLinkW(long_path(in_directory(dir, to)).c_str(), long_path(in_directory(dir, from)).c_str(),
+                           nullptr) != 0;
 }
 
 bool read_at(const OwnFile& file, std::uint64_t offset, std::string& chunk)
@@ -1184,6 +1213,21 @@ void run_in_background()
 long process_id()
 {
     return static_cast<long>(GetCurrentProcessId());
+}
+
+bool standard_streams_open()
+{
+    return true;
+}
+
+bool running_as_superuser()
+{
+    return false;
+}
+
+std::uint64_t open_file_limit()
+{
+    return UINT64_MAX;
 }
 
 void put_env(const std::string& name, const std::string& value)

@@ -37,12 +37,14 @@ std::string own_dir_of(const std::string& cache)
     return join(cache, "brumlet-classes");
 }
 
-// The names in the cache's own directory that end in `suffix`.
-std::vector<std::string> cache_files(const std::string& cache, const std::string& suffix)
+// The names in the cache's own directory that end in `suffix`, those of
+// single processes (KEY.pidN.list) only when `of_processes`.
+std::vector<std::string> cache_files(const std::string& cache, const std::string& suffix, bool of_processes = false)
 {
     std::vector<std::string> found;
     for (const std::string& name : list_dir(own_dir_of(cache))) {
-        if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+        if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+            of_processes == (name.find(".pid") != std::string::npos))
             found.push_back(name);
     }
     return found;
@@ -107,11 +109,20 @@ TEST(ClassCache, OptionsAndFilesWithAStandInJava)
     const std::string dry_list = option_in(installation.run(dry({"x"}), with_cache(cache)).out, list_option);
     EXPECT_EQ(join(own_dir_of(cache), ""), dry_list.substr(0, own_dir_of(cache).size() + 1));
     EXPECT_EQ(std::vector<std::string>{}, list_dir(cache)) << "a dry run made something";
-    EXPECT_NE("(none)", option_in(run_text(cache), list_option));
+    // java writes the list by a name with its pid, made before it runs; a
+    // java that the tool starts with the same option writes a file of its
+    // own, never into the list.
+    const std::string list_path =
+        option_in(run_text(cache, {{"TEST_CHILD_LISTS_CLASSES", "1"}, {"TEST_CHILD_READY", scratch / "pid"}}), list_option);
     const std::vector<std::string> lists = cache_files(cache, ".list");
     ASSERT_EQ(1u, lists.size());
-    // The stand-in wrote no class: the next run lists anew.
-    write_file(join(own_dir_of(cache), lists[0]), "java/lang/Object id: 0\n");
+    const std::string listed = "java/lang/Object id: " + read_file(scratch / "pid") + '\n';
+    EXPECT_EQ(listed, read_file(join(own_dir_of(cache), lists[0])));
+    std::vector<EnvVar> forked = env;
+    forked.push_back({"TEST_CHILD_LISTS_CLASSES", "1"});
+    run_program({java_below(jre), list_option + list_path}, forked);
+    EXPECT_EQ(listed, read_file(join(own_dir_of(cache), lists[0])));
+    EXPECT_EQ(2u, cache_files(cache, ".list", true).size());
     EXPECT_EQ("(none)", option_in(run_text(cache), "-XX:"));
     // The run is over while the archive's java sleeps, at the lowest
     // priority, with no console and no standard handle of the run's; it
@@ -163,6 +174,15 @@ TEST(ClassCache, OptionsAndFilesWithAStandInJava)
         EXPECT_TRUE(is_ascii(odd_list)) << odd_list;
     }
     EXPECT_EQ(1u, cache_files(odd_cache, ".list").size());
+
+    // A cache directory that is not there is made, with its parents, for this user alone.
+    const std::string missing = join(scratch / "missing", "deeper");
+    EXPECT_NE("(none)", option_in(run_text(missing), list_option));
+    EXPECT_EQ(1u, cache_files(missing, ".list").size());
+    if (!on_windows) {
+        for (const std::string& made_dir : {scratch / "missing", missing})
+            EXPECT_EQ(std::filesystem::perms::owner_all, std::filesystem::status(made_dir).permissions()) << made_dir;
+    }
 
     const std::string separated = scratch / (std::string("a") + list_separator + "b");
     make_dir(separated);
@@ -224,14 +244,13 @@ std::string agent_jar()
 // java, with the same variables (and user); the tool calls a method
 // reflectively, of which a JVM that writes an archive would tell.
 struct JdkCacheRun {
+    explicit JdkCacheRun(const std::string& root = "") : installation({tool_jar}, root) { make_dir(cache); }
     Installation installation;
     TempDir scratch;
     std::string cache = scratch / "cache";
     std::vector<EnvVar> env = {{"TEST_TOOL_ACTION", "reflect"}, {"LC_ALL", "C.UTF-8"}, {"TEST_CHILD_EXIT", "3"}};
     std::vector<std::string> args = {"a b", "--wrapper-verbose-not"};
-    std::vector<std::string> user;  // a command that runs both as another user
-
-    JdkCacheRun() { make_dir(cache); }
+    std::vector<std::string> user;  // a command that runs both as another user, or in another setting
     RunResult plain() const
     {
         std::vector<std::string> argv = user;
@@ -280,7 +299,21 @@ struct CacheCase {
     std::function<void(JdkCacheRun&)> before = nullptr;
     std::function<void(JdkCacheRun&)> after = nullptr;  // a change to what the archive was made from
     std::function<void(JdkCacheRun&)> check = nullptr;  // at the end
+    std::string root = "";  // the installation's, when it must be this one
 };
+
+// A shell command that runs the rest of its words after `setting`.
+std::vector<std::string> in_shell(const std::string& setting)
+{
+    return {"/bin/sh", "-c", setting + "; exec \"$@\"", "sh"};
+}
+
+// The key of a run's class list, from the option of a dry run before its first run.
+std::string listed_key(const JdkCacheRun& run)
+{
+    const std::string list = option_in(run.dry_text(), list_option);
+    return list.substr(list.rfind('/') + 1, 16);
+}
 
 // The run's only archive, with its path.
 std::string archive_of(const JdkCacheRun& run)
@@ -292,7 +325,7 @@ std::string archive_of(const JdkCacheRun& run)
 void run_case(const CacheCase& c)
 {
     SCOPED_TRACE(c.name);
-    JdkCacheRun run;
+    JdkCacheRun run(c.root);
     run.env.insert(run.env.end(), c.env.begin(), c.env.end());
     if (c.before)
         c.before(run);
@@ -383,6 +416,41 @@ TEST(ClassCacheJdk, EveryRunMatchesPlainJava)
          nullptr, nullptr},
         {"@ and Shared in values", {{"JDK_JAVA_OPTIONS", "-Dmail=me@example.com -Dname=Shared"}}, {}, true, nullptr,
          nullptr},
+        // The archive's run sees it as unset, as java does.
+        {"empty JDK_JAVA_OPTIONS", {{"JDK_JAVA_OPTIONS", ""}}, {}, true, nullptr, nullptr},
+        // Its child gets the same options: no warning, no write into the list.
+        {"a tool that starts a JVM with its own input arguments", {{"TEST_TOOL_ACTION", "fork"}}, {}, true, nullptr,
+         nullptr, [](JdkCacheRun& run) { EXPECT_EQ(std::vector<std::string>{}, cache_files(run.cache, ".list", true)); }},
+        // A file of the cache would take descriptor 0-2, and the tool's output would go there.
+        {"closed standard streams", {{"TEST_TOOL_ACTION", "thread"}}, {}, false,
+         [](JdkCacheRun& run) { run.user = in_shell("exec <&- >&- 2>&-"); }, nullptr,
+         [](JdkCacheRun& run) { EXPECT_EQ(std::vector<std::string>{}, list_dir(run.cache)); }},
+        {"a hard limit of 8 open files", {}, {}, false, [](JdkCacheRun& run) { run.user = in_shell("ulimit -n 8"); },
+         nullptr, nullptr},
+        {"options printed", {{"JDK_JAVA_OPTIONS", "-XX:+PrintVMOptions"}}, {}, false, nullptr, nullptr},
+        // JDK 17 refuses the option, with plain java as through the cache.
+        {"ahead-of-time cache off", {{"JDK_JAVA_OPTIONS", "-XX:AOTMode=off"}}, {}, false, nullptr, nullptr},
+        // The record names its jars by paths that hold tabs and line breaks.
+        {"a tab in the installation's path", {}, {}, true, nullptr, nullptr, nullptr, TempDir().path() + "-x\ty"},
+        {"a missing cache directory", {}, {}, true, [](JdkCacheRun& run) { run.cache = run.scratch / "new/deeper"; },
+         nullptr, nullptr},
+        {"a link by the archive's name", {}, {}, true, nullptr,
+         [](JdkCacheRun& run) {
+             const std::string archive = archive_of(run);
+             std::filesystem::rename(archive, run.scratch / "moved.jsa");
+             ASSERT_TRUE(make_symlink(run.scratch / "moved.jsa", archive));
+         },
+         [](JdkCacheRun& run) {
+             EXPECT_NE(std::string::npos, run.dry_text().find("is not this user's own file")) << run.dry_text();
+         }},
+        // In place: the inode is kept, the change time is not.
+        {"jar rewritten in place with the same size and times", {}, {}, true, nullptr,
+         [](JdkCacheRun& run) {
+             const std::string jar = join(run.installation.bin_dir(), tool_jar);
+             const auto time = std::filesystem::last_write_time(jar);
+             write_file(jar, read_file(jar));
+             std::filesystem::last_write_time(jar, time);
+         }},
         {"cut archive", {}, {}, true, nullptr, truncate_archive},
         {"changed archive bytes", {}, {}, true, nullptr, change_archive_bytes},
         {"jar replaced with the same size and times", {}, {}, true, nullptr,
@@ -446,6 +514,43 @@ TEST(ClassCacheJdk, StepsAsideAndTouchesOnlyItsOwnFiles)
              run.user = as_nobody;
          },
          nullptr, nullptr},
+        // The cache's directory and files get their modes all the same.
+        {"a umask without the owner's write", {}, {}, true,
+         [](JdkCacheRun& run) {
+             std::filesystem::permissions(run.cache, std::filesystem::perms::all);
+             run.user = as_nobody;
+             run.user.insert(run.user.end(), {"/bin/sh", "-c", "umask 0277; exec \"$@\"", "sh"});
+         },
+         nullptr, nullptr},
+        {"a group-writable cache directory", {}, {}, false,
+         [](JdkCacheRun& run) {
+             make_dir(own_dir_of(run.cache));
+             std::filesystem::permissions(own_dir_of(run.cache), std::filesystem::perms(0770));
+         },
+         nullptr,
+         [](JdkCacheRun& run) {
+             EXPECT_EQ(std::vector<std::string>{}, list_dir(own_dir_of(run.cache)));
+             EXPECT_EQ(std::filesystem::perms(0770), std::filesystem::status(own_dir_of(run.cache)).permissions());
+         }},
+        // The archive's JVM deletes the file it is to write: never one of another user's.
+        {"another user's file by the name of an archive being made", {}, {}, true,
+         [](JdkCacheRun& run) {
+             std::filesystem::permissions(run.cache, std::filesystem::perms::all);
+             run.user = as_nobody;
+             const std::string key = listed_key(run);
+             run.run();
+             write_file(join(own_dir_of(run.cache), key + ".tmp"), "root's");
+         },
+         nullptr,
+         [](JdkCacheRun& run) {
+             const std::vector<std::string> planted = cache_files(run.cache, ".tmp");
+             ASSERT_EQ(1u, planted.size());
+             EXPECT_EQ("root's", read_file(join(own_dir_of(run.cache), planted[0])));
+         }},
+        // As the superuser (sudo -E) in a user's directory: nothing of root's left there.
+        {"the superuser in another user's directory", {}, {}, false,
+         [](JdkCacheRun& run) { ASSERT_EQ(0, run_program({"/usr/bin/chown", "65534", run.cache}).exit_code); },
+         nullptr, [](JdkCacheRun& run) { EXPECT_EQ(std::vector<std::string>{}, list_dir(run.cache)); }},
         {"a link in place of the cache's directory", {}, {}, false,
          [](JdkCacheRun& run) {
              make_dir(run.scratch / "elsewhere");

@@ -80,7 +80,9 @@ TEST(ClassCache, OptionsKeepTheCacheOutByName)
     const std::pair<const char*, bool> cases[] = {
         {"-Xshare:off", true}, {"-XX:SharedArchiveFile=a.jsa", true}, {"-XX:+PrintSharedArchiveAndExit", true},
         {"-XX:ArchiveClassesAtExit=a", true}, {"-XX:VMOptionsFile=f", true}, {"@options", true},
-        {"-Xlog:class+load", true}, {"-verbose:class", true},
+        {"-Xlog:class+load", true}, {"-verbose:class", true}, {"-XX:+PrintVMOptions", true},
+        {"-XX:+RecordDynamicDumpInfo", true}, {"-XX:AOTMode=off", true}, {"-XX:AOTCache=a.aot", true},
+        {"-XX:-AOTClassLinking", true}, {"-XX:+PrintGC", false}, {"-Dx=AOTMode", false},
         {"-Dmail=me@example.com", false}, {"-Dname=Shared", false}, {"-XX:MaxRAM=1g", false},
         {"-javaagent:agent.jar=Shared@x", false}, {"-verbose:gc", false}, {"-XX:ObjectAlignmentInBytes=16", false},
     };
