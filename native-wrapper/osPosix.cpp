@@ -664,7 +664,7 @@ bool start_detached(const Command& command, const std::string& variable, const s
         struct sigaction defaults = {};
         defaults.sa_handler = SIG_DFL;
         sigemptyset(&defaults.sa_mask);
-        for (int signal_number = 1; signal_number < NSIG; ++signal_number)
+        for (int signal_number : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE})
             sigaction(signal_number, &defaults, nullptr);
         sigset_t none;
         sigemptyset(&none);
