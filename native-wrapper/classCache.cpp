@@ -13,6 +13,7 @@
 const char class_cache_variable[] = "NATIVE_WRAP_CLASS_CACHE";
 const char class_cache_job_variable[] = "NATIVE_WRAP_CLASS_CACHE_JOB";
 const char class_cache_dir_name[] = "brumlet-classes";
+int class_archive_longest_pause_ms = 5 * 60 * 1000;
 
 namespace {
 
@@ -33,6 +34,11 @@ const char few_files_note[] =
 const char closed_streams_note[] =
     "Class cache not used: a standard stream is closed, and a file of the cache would take its place.";
 const char failed_note[] = "Class cache not used: the archive of this launch could not be made (%s).";
+const char lasting_failure_note[] =
+    "Class cache not used: making the archive of this launch failed within the last day, and would again:\n%s";
+// The reasons a JVM of the archive's run failed for good, as KEY.bad holds them.
+const char made_nothing_reason[] = "The JVM made no archive.";
+const char signal_reason[] = "The JVM ended with status %s.";
 const char listing_note[] = "Class cache: this run lists the classes it loads in '%s'.";
 const char busy_note[] = "Class cache: another run lists the classes or makes the archive '%s'.";
 const char job_note[] = "Class cache: the archive is made in the background from '%s'.";
@@ -62,13 +68,15 @@ const char* const layout_names[] = {"ObjectAlignmentInBytes", "UseCompressedOops
 const char archive_suffix[] = ".jsa";
 const char meta_suffix[] = ".sum";    // the identities of the archive and of its jars
 const char list_suffix[] = ".list";   // the classes a run loaded; locked while written or used
-const char failed_suffix[] = ".bad";  // making the archive failed: not tried again
+const char failed_suffix[] = ".bad";  // why making the archive failed; tried again after a day
 const char pending_suffix[] = ".tmp";
 const char output_suffix[] = ".out";
 const char arguments_suffix[] = ".args";
 const char record_pending_suffix[] = ".new";  // a record until it is whole
-const char* const key_suffixes[] = {archive_suffix, meta_suffix,      list_suffix,     failed_suffix,
-                                    pending_suffix, output_suffix,    arguments_suffix, record_pending_suffix};
+const char whole_lines_suffix[] = ".lines";  // the list without a line cut short
+const char* const key_suffixes[] = {archive_suffix,   meta_suffix,      list_suffix,           failed_suffix,
+                                    pending_suffix,   output_suffix,    arguments_suffix,      record_pending_suffix,
+                                    whole_lines_suffix};
 // A file of one process: KEY.pidN.list, the list as the JVM of process N
 // names it (the tool's JVM writes KEY.list through this second name; a JVM
 // the tool starts with the same options writes a file of its own, never
@@ -86,7 +94,6 @@ const char runs_name[] = "runs.lock";
 // a tool that never ends cannot keep the archive from being made.
 const int busy_poll_ms = 20;
 const int paused_poll_ms = 100;
-const int longest_pause_ms = 5 * 60 * 1000;
 
 // The line of the trial start that names every jar of the archive's class
 // path, those of the manifests' Class-Path included.
@@ -94,11 +101,23 @@ const char expected_classpath[] = "Expecting -Djava.class.path=";
 
 const std::size_t release_read_limit = 65536;
 const int first_supported_version = 13;
-// A file of a key left this long by a run that did not end as it should.
+// A file of a key left this long by a run that did not end as it should;
+// a failed attempt is tried again after as long, in case the cause was not
+// in its inputs after all.
 const std::int64_t abandoned_age = 24ll * 3600 * 10000000;
 // The JVM raises its limit of open files to the hard limit; below this one
 // the descriptors the cache keeps open could be those a tool lacks.
 const std::uint64_t least_open_files = 256;
+// What the JVM says when it cannot have memory or room on the disk: the
+// next attempt may well succeed.
+const char* const transient_phrases[] = {"reserve",       "insufficient memory", "allocate",   "OutOfMemoryError",
+                                         "Out of Memory", "No space left",       "Unable to write"};
+// Exit statuses of a JVM that another program ended (128 + SIGHUP, SIGINT,
+// SIGKILL, SIGTERM): a sweep of build processes, a service stop, the
+// kernel's out-of-memory killer.
+const int ended_from_outside[] = {129, 130, 137, 143};
+// The lines of a failed JVM's output that KEY.bad keeps.
+const int reason_lines = 5;
 
 std::string joined(const std::string& dir, const std::string& name)
 {
@@ -372,6 +391,8 @@ struct ArchiveRun {
     std::string java;
     std::vector<std::string> options;
     int paused_ms = 0;
+    int status = -1;       // the last JVM's exit status; -1: not started or not waited for
+    bool stopped = false;  // this process was asked to stop: the JVM was ended
 
     // Runs java with `own` options, these, the class path and `last`;
     // standard output into `output` when it is valid. True when it ended
@@ -389,8 +410,11 @@ struct ArchiveRun {
         os::Child child;
         os::ChildLaunch launch;
         launch.stdout_file = output.valid() ? output.handle() : os::invalid_file;
-        int status = -1;
-        if (!child.start(command, launch))
+        // A request to stop reaches this process, which ends the JVM (even
+        // a paused one) and cleans up.
+        launch.pass_signals = false;
+        status = -1;
+        if (os::stop_request() != 0 || !child.start(command, launch))
             return false;
         // Even at the lowest priority this JVM slows a tool that starts
         // beside it (they share the processors' caches and memory): it is
@@ -398,14 +422,23 @@ struct ArchiveRun {
         bool paused = false;
         os::Child::State state = os::Child::State::running;
         while (state == os::Child::State::running) {
-            const bool busy = runs.valid() && paused_ms < longest_pause_ms && os::in_use_elsewhere(runs);
+            if (os::stop_request() != 0) {
+                stopped = true;
+                child.end();
+                child.wait(status);
+                return false;
+            }
+            const bool busy =
+                runs.valid() && paused_ms < class_archive_longest_pause_ms && os::in_use_elsewhere(runs);
             if (busy != paused && child.pause(busy))
                 paused = busy;
             const int step = paused ? paused_poll_ms : busy_poll_ms;
             state = child.wait_for(step, status);
             paused_ms += paused ? step : 0;
         }
-        return state == os::Child::State::ended && status == 0;
+        if (state != os::Child::State::ended)
+            status = -1;
+        return status == 0;
     }
 };
 
@@ -487,6 +520,34 @@ os::OwnFile open_cache_dir(const std::string& dir, bool make, std::string& note)
 }
 
 }  // namespace
+
+std::string lasting_failure_reason(int status, const std::string& output)
+{
+    if (status < 0 || std::find(std::begin(ended_from_outside), std::end(ended_from_outside), status) !=
+                          std::end(ended_from_outside))
+        return std::string();
+    for (const char* phrase : transient_phrases) {
+        if (output.find(phrase) != std::string::npos)
+            return std::string();
+    }
+    if (status == 0)
+        return made_nothing_reason;
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < output.size();) {
+        std::size_t end = output.find('\n', at);
+        end = end == std::string::npos ? output.size() : end;
+        std::string line = output.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty())
+            lines.push_back(line);
+        at = end + 1;
+    }
+    std::string reason;
+    for (std::size_t i = lines.size() > reason_lines ? lines.size() - reason_lines : 0; i < lines.size(); ++i)
+        reason += lines[i] + '\n';
+    return reason + formatted(signal_reason, std::to_string(status));
+}
 
 int release_major_version(const std::string& release_text)
 {
@@ -628,9 +689,16 @@ ClassCacheUse plan_class_cache(const std::string& dir, const std::string& jre_di
             use.held.push_back(std::move(runs));
     }
     const std::string archive_name = key + archive_suffix;
-    if (exists(cache, key + failed_suffix)) {
-        use.note = formatted(failed_note, "an earlier attempt failed");
-        return use;
+    os::FileStatus failed;
+    if (os::entry_status(cache, key + failed_suffix, failed)) {
+        // Tried again after a while: what failed may have been no input's.
+        if (os::current_time() - failed.modified < abandoned_age) {
+            const os::OwnFile reason = os::open_in_directory(cache, key + failed_suffix, false);
+            use.note = formatted(lasting_failure_note, is_own(reason) ? read_text(reason) : std::string());
+            return use;
+        }
+        if (!dry_run)
+            delete_own(cache, key + failed_suffix);
     }
     os::OwnFile archive = os::open_in_directory(cache, archive_name, false, true);
     // A link or anything else by that name: no run could place the archive.
@@ -754,7 +822,11 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
     if (!is_own(list) || !os::lock_file(list, true) || exists(cache, key + archive_suffix) ||
         exists(cache, key + failed_suffix) || os::free_disk_space(cache) < class_archive_room)
         return 1;
-    for (const char* suffix : {pending_suffix, output_suffix, arguments_suffix})
+    // From here on it leaves files behind: a request to stop (a sweep of
+    // build processes, a service stop) ends its JVM, and they go as on any
+    // other end, with no mark of failure.
+    os::catch_stop_requests();
+    for (const char* suffix : {pending_suffix, output_suffix, arguments_suffix, whole_lines_suffix})
         delete_own(cache, key + suffix);
     ArchiveRun run;
     run.java = java;
@@ -771,7 +843,7 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
         return 1;
     const std::string pending_path = openable(joined(cache.path(), pending_name));
     os::OwnFile pending;
-    const os::OwnFile output = os::open_in_directory(cache, key + output_suffix, true, true);
+    os::OwnFile output = os::open_in_directory(cache, key + output_suffix, true, true);
     std::string arguments;
     std::string classpath_text;
     for (const std::string& entry : classpath)
@@ -780,6 +852,17 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
     append_argument_file_word(arguments, "-cp");
     append_argument_file_word(arguments, os::to_child_encoding(classpath_text));
     int error = 0;
+    // A list that a full disk cut short ends inside a line, which the JVM
+    // would take for a class or fail on: it gets the whole lines alone.
+    const std::string list_text = read_text(list);
+    os::OwnFile whole_lines;
+    bool ready = run.arguments.valid() && output.valid() && os::write_file(run.arguments.handle(), arguments, error);
+    if (ready && !list_text.empty() && list_text.back() != '\n') {
+        whole_lines = os::open_in_directory(cache, key + whole_lines_suffix, true, true);
+        ready = whole_lines.valid() &&
+                os::write_file(whole_lines.handle(), list_text.substr(0, list_text.rfind('\n') + 1), error);
+    }
+    const os::OwnFile& classes = whole_lines.valid() ? whole_lines : list;
     // The tool's variables reach neither JVM (an agent would run, or stop
     // the dump); they are back for the key's second look.
     std::vector<std::pair<const char*, std::string>> saved;
@@ -788,16 +871,31 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
         saved.emplace_back(variable, value != nullptr ? value : "");
         os::put_env(variable, "");
     }
+    // Why it failed, when it would fail again with the same inputs; a
+    // failure of the moment (see lasting_failure_reason) leaves it empty.
+    std::string reason;
     std::string output_text;
-    const bool made =
-        run.arguments.valid() && output.valid() &&
-        os::write_file(run.arguments.handle(), arguments, error) &&
-        run.run({"-Xshare:dump", "-XX:SharedClassListFile=" + openable(os::jvm_path(list)),
-                 use_option + pending_path, "-XX:ParallelGCThreads=1", "-XX:ConcGCThreads=1"}) &&
-        is_own(pending = os::open_in_directory(cache, pending_name, false, true)) &&
-        run.run({"-Xshare:on", use_option + openable(os::jvm_path(pending)), "-Xint", "-Xlog:class+path=info"}, "-version",
-                output) &&
-        !(output_text = read_text(output)).empty();
+    bool made = false;
+    if (!ready) {
+        // Its own small files could not be written: a failure of the moment.
+    } else if (!run.run({"-Xshare:dump", "-XX:SharedClassListFile=" + openable(os::jvm_path(classes)),
+                         use_option + pending_path, "-XX:ParallelGCThreads=1", "-XX:ConcGCThreads=1"},
+                        "", output)) {
+        reason = lasting_failure_reason(run.status, read_text(output));
+    } else if (!is_own(pending = os::open_in_directory(cache, pending_name, false, true))) {
+        reason = made_nothing_reason;
+    } else {
+        // The trial's output alone, for the jars it names.
+        output.close();
+        delete_own(cache, key + output_suffix);
+        output = os::open_in_directory(cache, key + output_suffix, true, true);
+        made = output.valid() &&
+               run.run({"-Xshare:on", use_option + openable(os::jvm_path(pending)), "-Xint", "-Xlog:class+path=info"},
+                       "-version", output) &&
+               !(output_text = read_text(output)).empty();
+        if (output.valid() && !made)
+            reason = lasting_failure_reason(run.status, read_text(output));
+    }
     for (const auto& variable : saved)
         os::put_env(variable.first, variable.second);
     // The jars may have changed while the archive was made.
@@ -811,11 +909,13 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
         os::file_status(os::open_in_directory(cache, key + archive_suffix, false), placed_status) &&
         placed_status.size > 0 &&
         write_whole(cache, key, meta_suffix, archive_record(placed_status.identity, reported_jars(output_text, classpath)));
-    if (!placed && !(made && !current)) {
+    if (!placed)
         delete_own(cache, key + archive_suffix);
-        write_new(cache, key + failed_suffix, "");
-    }
-    for (const char* suffix : {pending_suffix, output_suffix, arguments_suffix, list_suffix, record_pending_suffix})
+    // A disk that filled meanwhile is a failure of the moment too.
+    if (!placed && !reason.empty() && !run.stopped && os::free_disk_space(cache) >= class_archive_room)
+        write_new(cache, key + failed_suffix, reason);
+    for (const char* suffix : {pending_suffix, output_suffix, arguments_suffix, whole_lines_suffix, list_suffix,
+                               record_pending_suffix})
         delete_own(cache, key + suffix);
     delete_own(cache, pending_name);
     delete_process_files(cache, key);

@@ -150,6 +150,10 @@ struct ChildLaunch {
     // child runs its first instruction; on POSIX, whose launches of java
     // replace this process instead, only after it has started.
     std::function<void(long)> started;
+    // POSIX: false leaves this process's own signal handling as it is
+    // while the child runs (nothing ignored, nothing passed on). Windows
+    // has no such signals and does not look at it.
+    bool pass_signals = true;
 };
 
 // One child process, started from a command text in one step and waited for
@@ -198,6 +202,10 @@ public:
     // on; false when the OS refuses. A child that is paused uses no
     // processor time.
     bool pause(bool paused);
+
+    // Ends the running child at once, also while it is paused (SIGKILL;
+    // TerminateProcess). It still has to be waited for.
+    bool end();
 
     int error() const { return error_; }
     bool too_long() const { return too_long_; }
@@ -388,8 +396,28 @@ bool program_can_take_path(const std::string& path);
 // process: in a session (POSIX) or process group of its own, without a
 // console window, with no standard input, output or error, holding none of
 // this process's files or pipes, not tied to this process's end, never
-// waited for. False when it cannot be started.
-bool start_detached(const Command& command, const std::string& variable, const std::string& value);
+// waited for, with every signal at its default and none blocked (POSIX).
+// It starts in `working_dir` when that is not empty (so that it holds no
+// directory of the caller's), else in this process's current directory.
+// False when it cannot be started.
+bool start_detached(const Command& command, const std::string& variable, const std::string& value,
+                    const std::string& working_dir = "");
+
+// From now on SIGTERM, SIGINT and SIGHUP no longer end this process at
+// once: the first is noted, for stop_request() to tell. Windows sends a
+// process without a console no such request: there it does nothing.
+void catch_stop_requests();
+
+// The signal that asked this process to stop since catch_stop_requests;
+// 0 when none did (always on Windows).
+int stop_request();
+
+// Whether `path` names a file without regard to the current directory
+// ("/x"; "C:\x", "\\server\share").
+bool is_absolute_path(const std::string& path);
+
+// The time now, in FileStatus::modified ticks.
+std::int64_t current_time();
 
 // Lowers this process (and what it starts) to the lowest priority the OS
 // gives a user: SCHED_IDLE, else nice 19 (Linux); the idle class in

@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <utility>
 #include <vector>
@@ -336,7 +337,8 @@ bool Child::start(const Command& command, const ChildLaunch& launch)
         return false;
     }
     // From here on an interrupt may reach the child.
-    interrupts_.reset(new InterruptGuard(pid));
+    if (launch.pass_signals)
+        interrupts_.reset(new InterruptGuard(pid));
     process_ = pid;
     return true;
 }
@@ -385,6 +387,11 @@ Child::State Child::wait_for(int milliseconds, int& exit_code)
 bool Child::pause(bool paused)
 {
     return process_ != 0 && kill(static_cast<pid_t>(process_), paused ? SIGSTOP : SIGCONT) == 0;
+}
+
+bool Child::end()
+{
+    return process_ != 0 && kill(static_cast<pid_t>(process_), SIGKILL) == 0;
 }
 
 void replace_process(const Command& command, int& error, bool& too_long)
@@ -672,7 +679,8 @@ bool program_can_take_path(const std::string&)
     return true;
 }
 
-bool start_detached(const Command& command, const std::string& variable, const std::string& value)
+bool start_detached(const Command& command, const std::string& variable, const std::string& value,
+                    const std::string& working_dir)
 {
     ProgramCall call(command);
     const pid_t first = fork();
@@ -694,11 +702,19 @@ bool start_detached(const Command& command, const std::string& variable, const s
             dup2(null, fd);
         // No file or pipe of the caller's stays open in it.
         closefrom(3);
+        if (!working_dir.empty() && chdir(working_dir.c_str()) != 0)
+            _exit(127);
+        // Nothing of the caller's signal handling either: a caller that
+        // ignores SIGCHLD would leave it no child to wait for, one that
+        // ignores or blocks SIGTERM a run that cannot be stopped.
         struct sigaction defaults = {};
         defaults.sa_handler = SIG_DFL;
         sigemptyset(&defaults.sa_mask);
-        for (int signal_number : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE})
+        for (int signal_number = 1; signal_number < NSIG; ++signal_number)
             sigaction(signal_number, &defaults, nullptr);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
         setenv(variable.c_str(), value.c_str(), 1);
         exec_first(call.candidates, call.argv.data());
         _exit(127);
@@ -707,6 +723,45 @@ bool start_detached(const Command& command, const std::string& variable, const s
     while (waitpid(first, &status, 0) < 0 && errno == EINTR) {
     }
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+namespace {
+
+volatile sig_atomic_t stop_signal = 0;
+
+void note_stop(int signal_number)
+{
+    if (stop_signal == 0)
+        stop_signal = signal_number;
+}
+
+}  // namespace
+
+void catch_stop_requests()
+{
+    struct sigaction action = {};
+    sigemptyset(&action.sa_mask);
+    action.sa_handler = note_stop;
+    action.sa_flags = SA_RESTART;
+    for (int signal_number : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(signal_number, &action, nullptr);
+}
+
+int stop_request()
+{
+    return stop_signal;
+}
+
+bool is_absolute_path(const std::string& path)
+{
+    return !path.empty() && path[0] == '/';
+}
+
+std::int64_t current_time()
+{
+    struct timespec now = {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 10000000 + now.tv_nsec / 100;
 }
 
 void run_in_background()

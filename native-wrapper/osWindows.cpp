@@ -693,6 +693,11 @@ bool Child::pause(bool paused)
     return all;
 }
 
+bool Child::end()
+{
+    return process_ != 0 && TerminateProcess(reinterpret_cast<HANDLE>(process_), 1) != 0;
+}
+
 // Windows cannot run another program in this process: the launcher starts
 // java as a child and waits (facts.replaces_process is false).
 void replace_process(const Command&, int& error, bool& too_long)
@@ -1176,7 +1181,8 @@ bool program_can_take_path(const std::string& path)
     return path_for_child(openable);
 }
 
-bool start_detached(const Command& command, const std::string& variable, const std::string& value)
+bool start_detached(const Command& command, const std::string& variable, const std::string& value,
+                    const std::string& working_dir)
 {
     std::wstring text = widen(render_command_text(command));
     if (text.size() > facts.max_command_text)
@@ -1189,18 +1195,46 @@ bool start_detached(const Command& command, const std::string& variable, const s
     PROCESS_INFORMATION process = {};
     put_env(variable, value);
     const DWORD flags = DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP | IDLE_PRIORITY_CLASS;
+    // Its own directory, as a process's current directory cannot be
+    // deleted while it runs; the caller's where that one is too long for
+    // a current directory.
+    const std::wstring dir = working_dir.empty() ? std::wstring() : widen(working_dir);
+    const auto create = [&](DWORD more_flags, const std::wstring& in) {
+        return CreateProcessW(nullptr, &text[0], nullptr, nullptr, FALSE, flags | more_flags, nullptr,
+                              in.empty() ? nullptr : in.c_str(), &startup, &process);
+    };
     // Out of the launcher's job where it may leave it, so that the job's
     // end does not end it.
-    BOOL started = CreateProcessW(nullptr, &text[0], nullptr, nullptr, FALSE, flags | CREATE_BREAKAWAY_FROM_JOB,
-                                  nullptr, nullptr, &startup, &process);
-    if (!started)
-        started = CreateProcessW(nullptr, &text[0], nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup, &process);
+    BOOL started = create(CREATE_BREAKAWAY_FROM_JOB, dir) || create(0, dir);
+    if (!started && !dir.empty())
+        started = create(CREATE_BREAKAWAY_FROM_JOB, std::wstring()) || create(0, std::wstring());
     put_env(variable, "");
     if (!started)
         return false;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return true;
+}
+
+void catch_stop_requests() {}
+
+int stop_request()
+{
+    return 0;
+}
+
+bool is_absolute_path(const std::string& path)
+{
+    const auto separator = [](char c) { return c == '\\' || c == '/'; };
+    return (path.size() >= 2 && separator(path[0]) && separator(path[1])) ||
+           (path.size() >= 3 && path[1] == ':' && separator(path[2]));
+}
+
+std::int64_t current_time()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return ticks(now);
 }
 
 void run_in_background()

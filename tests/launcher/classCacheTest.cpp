@@ -95,10 +95,10 @@ TEST(ClassCache, OptionsAndFilesWithAStandInJava)
         all.push_back({cache_variable, dir});
         return all;
     };
-    auto run_text = [&](const std::string& dir, const std::vector<EnvVar>& more = {}) {
+    auto run_text = [&](const std::string& dir, const std::vector<EnvVar>& more = {}, const std::string& cwd = "") {
         std::vector<EnvVar> all = with_cache(dir);
         all.insert(all.end(), more.begin(), more.end());
-        RunResult result = installation.run({"x"}, all);
+        RunResult result = installation.run({"x"}, all, cwd);
         EXPECT_EQ(0, result.exit_code) << result.out + result.err;
         std::string text;
         for (const std::string& arg : read_child_report(report).args)
@@ -123,10 +123,14 @@ TEST(ClassCache, OptionsAndFilesWithAStandInJava)
     run_program({java_below(jre), list_option + list_path}, forked);
     EXPECT_EQ(listed, read_file(join(own_dir_of(cache), lists[0])));
     EXPECT_EQ(2u, cache_files(cache, ".list", true).size());
-    EXPECT_EQ("(none)", option_in(run_text(cache), "-XX:"));
     // The run is over while the archive's java sleeps, at the lowest
-    // priority, with no console and no standard handle of the run's; it
+    // priority, with no console and no standard handle of the run's, in the
+    // cache's directory (the caller's may go at once, on Windows too); it
     // stays paused while another run of the cache lives.
+    make_dir(scratch / "work");
+    EXPECT_EQ("(none)", option_in(run_text(cache, {}, scratch / "work"), "-XX:"));
+    remove_tree(scratch / "work");
+    EXPECT_FALSE(file_exists(scratch / "work")) << "the caller's directory is held";
     EXPECT_FALSE(file_exists(scratch / "dump"));
     std::vector<EnvVar> lasting = with_cache(cache);
     lasting.insert(lasting.end(), {{"TEST_CHILD_SLEEP_MS", "4000"}, {"TEST_CHILD_READY", scratch / "ready"}});
@@ -135,12 +139,16 @@ TEST(ClassCache, OptionsAndFilesWithAStandInJava)
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     EXPECT_FALSE(file_exists(scratch / "dump")) << "not paused";
     other->wait();
+    const std::string facts = wait_for_file(scratch / "dump");
     EXPECT_EQ(on_windows ? "priority:40 console:0 handles:0" : "priority:5 console:0 handles:0",
-              wait_for_file(scratch / "dump"));
+              facts.substr(0, facts.find('\n')));
+    EXPECT_TRUE(std::filesystem::equivalent(own_dir_of(cache), facts.substr(facts.find('\n') + 1))) << facts;
     wait_for_archive_run(cache);
     std::vector<std::string> left = list_dir(own_dir_of(cache));
     std::sort(left.begin(), left.end());
     EXPECT_EQ((std::vector<std::string>{lists[0].substr(0, 16) + ".bad", "runs.lock"}), left);
+    EXPECT_NE(std::string::npos,
+              installation.run(dry({"--wrapper-verbose", "x"}), with_cache(cache)).out.find("The JVM made no archive."));
     EXPECT_EQ("(none)", option_in(run_text(cache), "-XX:"));
 
     // A stand-in that makes the archive as the JVM does: it is placed and
@@ -251,6 +259,20 @@ struct JdkCacheRun {
     std::vector<EnvVar> env = {{"TEST_TOOL_ACTION", "reflect"}, {"LC_ALL", "C.UTF-8"}, {"TEST_CHILD_EXIT", "3"}};
     std::vector<std::string> args = {"a b", "--wrapper-verbose-not"};
     std::vector<std::string> user;  // a command that runs both as another user, or in another setting
+    std::vector<std::string> launcher_tail;  // last arguments that the launcher alone gets
+    std::string workspace;  // when set: each run in it, made before and deleted once the run is over
+    std::unique_ptr<BackgroundProgram> other;  // a run of the cache that lives on beside them
+    std::string other_bad;                     // the mark of failure that keeps it from listing
+
+    RunResult in_workspace(const std::vector<std::string>& argv, const std::vector<EnvVar>& env) const
+    {
+        if (workspace.empty())
+            return run_program(argv, env);
+        make_dir(workspace);
+        const RunResult result = run_program(argv, env, workspace);
+        remove_tree(workspace);
+        return result;
+    }
     RunResult plain() const
     {
         std::vector<std::string> argv = user;
@@ -259,7 +281,7 @@ struct JdkCacheRun {
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<EnvVar> all = clean_launcher_env();
         all.insert(all.end(), env.begin(), env.end());
-        return run_program(argv, all);
+        return in_workspace(argv, all);
     }
     RunResult run(std::vector<std::string> options = {}) const
     {
@@ -267,11 +289,12 @@ struct JdkCacheRun {
         argv.push_back(installation.launcher());
         argv.insert(argv.end(), options.begin(), options.end());
         argv.insert(argv.end(), args.begin(), args.end());
+        argv.insert(argv.end(), launcher_tail.begin(), launcher_tail.end());
         std::vector<EnvVar> all = clean_launcher_env();
         all.push_back({"DRAVON_ROOTDIR", installation.root()});
         all.insert(all.end(), env.begin(), env.end());
         all.push_back({cache_variable, cache});
-        return run_program(argv, all);
+        return in_workspace(argv, all);
     }
     std::string dry_text(const std::vector<std::string>& options = {}) const
     {
@@ -309,9 +332,9 @@ std::vector<std::string> in_shell(const std::string& setting)
 }
 
 // The key of a run's class list, from the option of a dry run before its first run.
-std::string listed_key(const JdkCacheRun& run)
+std::string listed_key(const JdkCacheRun& run, const std::vector<std::string>& options = {})
 {
-    const std::string list = option_in(run.dry_text(), list_option);
+    const std::string list = option_in(run.dry_text(options), list_option);
     return list.substr(list.rfind('/') + 1, 16);
 }
 
@@ -332,9 +355,11 @@ void run_case(const CacheCase& c)
     const RunResult plain = run.plain();
     // Lists, makes the archive in the background, maps it.
     expect_as_plain(plain, run.run(c.options), "first run");
-    for (const char* step : {"second run", "third run"}) {
+    for (const std::string step : {"second run", "third run"}) {
         expect_as_plain(plain, run.run(c.options), step);
-        wait_for_archive_run(run.cache);
+        // Where no archive comes the third run lists anew, for a fourth.
+        if (c.archive || step == "second run")
+            wait_for_archive_run(run.cache);
     }
     const std::string dry_text = run.dry_text(c.options);
     EXPECT_EQ(c.archive, option_in(dry_text, use_option) != "(none)") << dry_text;
@@ -392,6 +417,38 @@ std::vector<std::string> long_classpath_options()
     for (int i = 0; i < 40; ++i)
         options.push_back("--wrapper-add-jar=" + dir + "/jar" + std::to_string(i) + ".jar");
     return options;
+}
+
+// The test launcher (with its profiles and seams) in place of the installation's.
+void use_test_launcher(JdkCacheRun& run)
+{
+    std::filesystem::remove(run.installation.launcher());
+    copy_file(built_test_launcher(), run.installation.launcher());
+    copy_file(join(own_dir(), "splash.png"), join(run.installation.bin_dir(), "splash.png"));
+}
+
+// A run of the cache that lives for ten minutes (under another key: another
+// heap size, whose attempt failed, so that it lists nothing), with the test
+// launcher: while it does, an archive's JVM is paused, up to the longest pause.
+void start_lasting_run(JdkCacheRun& run)
+{
+    use_test_launcher(run);
+    run.other_bad = join(own_dir_of(run.cache), listed_key(run, {"--jvm-max-heap-size=300m"}) + ".bad");
+    make_dir(own_dir_of(run.cache));
+    write_file(run.other_bad, "");
+    std::vector<EnvVar> env = run.env;
+    env.insert(env.end(), {{"TEST_CHILD_READY", run.scratch / "lasting"},
+                           {"TEST_CHILD_SLEEP_MS", "600000"},
+                           {cache_variable, run.cache}});
+    run.other = run.installation.start({"--jvm-max-heap-size=300m", "x"}, env);
+    wait_for_file(run.scratch / "lasting");
+}
+
+void end_lasting_run(JdkCacheRun& run)
+{
+    run.other->kill();
+    run.other->wait();
+    std::filesystem::remove(run.other_bad);
 }
 
 // Every case the cache must survive: the tool's output and status are plain
@@ -467,6 +524,35 @@ TEST(ClassCacheJdk, EveryRunMatchesPlainJava)
              run.env.push_back({"TMPDIR", run.scratch / "tmp"});
          },
          nullptr, [](JdkCacheRun& run) { EXPECT_EQ(std::vector<std::string>{}, list_dir(run.scratch / "tmp")); }},
+        // The archive's run works in the cache's directory, with signals
+        // as the system sets them, whatever the caller's.
+        {"the caller's directory deleted after each run", {}, {}, true,
+         [](JdkCacheRun& run) { run.workspace = run.scratch / "workspace"; }, nullptr, nullptr},
+        {"a caller that ignores SIGCHLD", {}, {}, true,
+         [](JdkCacheRun& run) { run.user = {"/usr/bin/perl", "-e", "$SIG{CHLD} = 'IGNORE'; exec @ARGV"}; }, nullptr,
+         nullptr},
+        {"a trailing --splash=N that leaves a profile's splash out", {{"BRUMLET_TEST_PROFILE", "splash"}}, {}, true,
+         [](JdkCacheRun& run) {
+             use_test_launcher(run);
+             run.launcher_tail = {"--splash=1"};
+         },
+         nullptr, nullptr},
+        {"a run of the cache that outlives the longest pause", {{"BRUMLET_TEST_LONGEST_PAUSE_MS", "1000"}}, {}, true,
+         start_lasting_run, nullptr, end_lasting_run},
+        // The dump cannot reserve its space under the caller's limit: no
+        // mark of failure, and runs without the limit get the archive.
+        {"an address-space limit that the dump cannot work under",
+         {{"JDK_JAVA_OPTIONS", "-Xmx64m -XX:CompressedClassSpaceSize=64m -XX:ReservedCodeCacheSize=32m"}}, {}, false,
+         [](JdkCacheRun& run) { run.user = {"/bin/sh", "-c", "ulimit -v 2000000 && exec \"$@\"", "sh"}; }, nullptr,
+         [](JdkCacheRun& run) {
+             EXPECT_EQ(std::vector<std::string>{}, cache_files(run.cache, ".bad"));
+             run.user.clear();
+             expect_as_plain(run.plain(), run.run(), "run without the limit");
+             wait_for_archive_run(run.cache);
+             expect_as_plain(run.plain(), run.run(), "run without the limit, after");
+             wait_for_archive_run(run.cache);
+             EXPECT_NE("(none)", option_in(run.dry_text(), use_option));
+         }},
     };
     for (const CacheCase& c : cases)
         run_case(c);
@@ -635,19 +721,28 @@ TEST(ClassCacheJdk, DryRunsMakeAndTouchNothing)
     EXPECT_EQ(names, list_dir(own_dir_of(run.cache)));
 }
 
-// The state letter in /proc of the JVM that makes an archive for the
-// installation at `root` ('T' while it is stopped); empty while there is none.
-std::string archive_jvm_state(const std::string& root)
+// The fields of /proc/PID/stat after the command of the JVM that makes an
+// archive for the installation at `root` ("T PPID ..." while it is stopped),
+// with `pid` its pid; empty while there is none.
+std::string archive_jvm_stat(const std::string& root, unsigned long* pid = nullptr)
 {
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
         std::string command = read_file(entry.path() / "cmdline");
         std::replace(command.begin(), command.end(), '\0', ' ');
         if (command.find("-Xshare:dump") != std::string::npos && command.find(root) != std::string::npos) {
             const std::string stat = read_file(entry.path() / "stat");
-            return stat.substr(stat.rfind(')') + 2, 1);
+            if (pid != nullptr)
+                *pid = std::stoul(entry.path().filename().string());
+            return stat.substr(stat.rfind(')') + 2);
         }
     }
     return std::string();
+}
+
+// Its state letter ('T' while it is stopped).
+std::string archive_jvm_state(const std::string& root)
+{
+    return archive_jvm_stat(root).substr(0, 1);
 }
 
 // The archive's JVM is stopped while a run of the cache lives, and made
@@ -670,6 +765,36 @@ TEST(ClassCacheJdk, TheArchiveWaitsForTheRuns)
     EXPECT_EQ("T", state);
     tool->kill();
     tool->wait();
+    wait_for_archive_run(run.cache);
+    EXPECT_NE("(none)", option_in(run.dry_text(), use_option));
+}
+
+// SIGTERM to the run that makes the archive (a sweep of build processes, a
+// service stop) ends it and its paused JVM at once, leaves no file of the
+// attempt and no mark of failure, and later runs make the archive.
+TEST(ClassCacheJdk, TheArchivesRunEndsCleanlyOnSigterm)
+{
+    JdkCacheRun run;
+    const RunResult plain = run.plain();
+    run.run();
+    run.run();  // starts the making
+    start_lasting_run(run);
+    unsigned long jvm = 0;
+    std::string stat;
+    for (int i = 0; i < 200 && stat.compare(0, 1, "T") != 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        stat = archive_jvm_stat(run.installation.root(), &jvm);
+    }
+    ASSERT_EQ("T", stat.substr(0, 1));
+    const unsigned long job = std::stoul(stat.substr(2));
+    ASSERT_EQ(0, kill(static_cast<pid_t>(job), SIGTERM));
+    EXPECT_TRUE(process_ends_within(job, 5000));
+    EXPECT_TRUE(process_ends_within(jvm, 5000));
+    end_lasting_run(run);
+    for (const char* suffix : {".bad", ".tmp", ".out", ".args", ".list", ".jsa"})
+        EXPECT_EQ(std::vector<std::string>{}, cache_files(run.cache, suffix)) << suffix;
+    for (const char* step : {"listing run", "run that starts the archive's"})
+        expect_as_plain(plain, run.run(), step);
     wait_for_archive_run(run.cache);
     EXPECT_NE("(none)", option_in(run.dry_text(), use_option));
 }
