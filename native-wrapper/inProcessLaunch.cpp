@@ -153,7 +153,7 @@ int JavaCommandLine::run_in_process()
     find_entry(invocation.GetDefaultJavaVMInitArgs, find_symbol(jvm_library, default_args_entry));
     if (invocation.CreateJavaVM == nullptr) {
         print_message(err_stream, "Cannot load symbol/function: '%s'\nThe library '%s' does not export it.\n",
-                     create_jvm_entry, jvm_path.c_str());
+                      create_jvm_entry, jvm_path.c_str());
         return -1;
     }
     if (splash && os::facts.splash_lib_needs_jvm_lib)

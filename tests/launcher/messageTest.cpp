@@ -88,7 +88,9 @@ void expect_message(const Case& c, const RunResult& result, const std::string& t
     }
 }
 
-TEST(Messages, EachKindInItsStreamWithItsBytes)
+// Runs each case in an installation of its own making, to a pipe or on a
+// console (Windows), and checks its message.
+void check_each_kind(bool on_console)
 {
     Installation with_jars;
     TempDir parent, scratch;
@@ -96,11 +98,23 @@ TEST(Messages, EachKindInItsStreamWithItsBytes)
     for (const Case& c : cases(with_jars, no_jars, scratch)) {
         SCOPED_TRACE(c.what);
         const Installation& installation = c.what == std::string("a launcher error") ? no_jars : with_jars;
-        RunResult result = installation.run(c.args, c.env);
-        result.out = plain_newlines(result.out);
-        result.err = plain_newlines(result.err);
-        expect_message(c, result, in_code_page(c.text));
+        if (!on_console) {
+            RunResult result = installation.run(c.args, c.env);
+            result.out = plain_newlines(result.out);
+            result.err = plain_newlines(result.err);
+            expect_message(c, result, in_code_page(c.text));
+            continue;
+        }
+        RunResult result = installation.run_on_console(c.args, c.env);
+        if (result.exit_code == no_console_status)
+            GTEST_SKIP() << result.err << "(scripts/test.sh runs the Windows tests under Xvfb)";
+        expect_message(c, result, c.text);
     }
+}
+
+TEST(Messages, EachKindInItsStreamWithItsBytes)
+{
+    check_each_kind(false);
 }
 
 // A console shows every message as the text it is, whatever the code page.
@@ -108,17 +122,7 @@ TEST(Messages, EachKindOnAConsoleAsUnicode)
 {
     if (!on_windows)
         GTEST_SKIP() << "a terminal gets the bytes that a pipe gets";
-    Installation with_jars;
-    TempDir parent, scratch;
-    Installation no_jars({}, parent / lodz);
-    for (const Case& c : cases(with_jars, no_jars, scratch)) {
-        SCOPED_TRACE(c.what);
-        const Installation& installation = c.what == std::string("a launcher error") ? no_jars : with_jars;
-        RunResult result = installation.run_on_console(c.args, c.env);
-        if (result.exit_code == no_console_status)
-            GTEST_SKIP() << result.err << "(scripts/test.sh runs the Windows tests under Xvfb)";
-        expect_message(c, result, c.text);
-    }
+    check_each_kind(true);
 }
 
 }  // namespace
