@@ -42,6 +42,7 @@ struct Case {
     std::string text;  // what the stream starts with, in UTF-8
     bool other_empty;  // the other stream holds nothing
     int status;
+    bool without_jars = false;  // run in the installation without jars
 };
 
 // The installations' runtime is the JVM double on Windows, the machine's
@@ -58,11 +59,14 @@ std::vector<Case> cases(const Installation& with_jars, const Installation& no_ja
     const std::string library = on_windows ? "\\bin\\server\\jvm.dll" : "/lib/server/libjvm.so";
     return {
         {"a launcher error", {"x"}, {}, false,
-         "Error - no jar files found in '" + as_substituted(no_jars.bin_dir()) + "'.\n", true, failure_exit_status()},
+         "Error - no jar files found in '" + as_substituted(no_jars.bin_dir()) + "'.\n", true, failure_exit_status(),
+         true},
         {"a fatal environment error", {"x"}, {unset("DRAVON_ROOTDIR")}, false,
          "ERROR: DRAVON_ROOTDIR - Undefined variable\n", true, failure_exit_status()},
+        // the loader's reason follows, in its own words
         {"a JVM library that cannot be loaded", {in_process}, {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", missing}}, false,
          "Cannot load library: '" + missing + library + "'\n", true, failure_exit_status()},
+        // the double fails on demand, the JDK on the heap size (after its message on standard error)
         {"a JVM that does not start", {in_process, "--jvm-max-heap-size=64q"},
          {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", jvm}, {"JVM_DOUBLE_MODE", "create-fails"}}, true,
          "\nJavaCommandLine: Unable to Launch JVM with JNI\n", false, failure_exit_status()},
@@ -97,7 +101,7 @@ void check_each_kind(bool on_console)
     Installation no_jars({}, parent / lodz);
     for (const Case& c : cases(with_jars, no_jars, scratch)) {
         SCOPED_TRACE(c.what);
-        const Installation& installation = c.what == std::string("a launcher error") ? no_jars : with_jars;
+        const Installation& installation = c.without_jars ? no_jars : with_jars;
         if (!on_console) {
             RunResult result = installation.run(c.args, c.env);
             result.out = plain_newlines(result.out);
