@@ -129,7 +129,7 @@ bool CommandLine::show_command(const std::string& command_text)
 void CommandLine::echo(const std::string& line)
 {
     os::BrokenPipesFail guard;
-    os::write_text(out_stream, line + "\n");
+    write_message(out_stream, line + "\n");
 }
 
 int CommandLine::run()

@@ -59,10 +59,11 @@ bool create_temp_file(std::string& name, FileHandle& handle, Failure& failure);
 
 // Creates a new, empty file for a Java argument file in the user's
 // temporary directory, opened for reading and writing, that only this user
-// may read; the handle is not inherited. Windows: named "brumlet-args-*.tmp"
-// and, while `handle` is open, readable by others (java) but not deletable:
-// before making it, the call deletes the files of that name that no live
-// launcher holds, left by launchers that were killed. POSIX: as
+// may read; the handle is not inherited. Windows: named "brumlet-args-X.tmp"
+// (X one to four hex digits) and, while `handle` is open, readable by others
+// (java) but not deletable: before making it, the call deletes the files
+// named so, letter for letter, that no live launcher holds, left by
+// launchers that were killed. POSIX: as
 // create_temp_file (mode 0600). Returns false and fills `failure` when it
 // cannot be made.
 bool create_argument_file(std::string& name, FileHandle& handle, Failure& failure);

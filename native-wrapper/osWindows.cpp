@@ -248,6 +248,8 @@ bool long_temp_dir(std::wstring& dir)
 
 // What the names of the launcher's argument files start with.
 const wchar_t argument_file_prefix[] = L"brumlet-args-";
+// What the names of the files that create_new_file makes end with.
+const wchar_t temp_file_suffix[] = L".tmp";
 
 // The user's temporary directory, ending in a backslash, also where it is
 // longer than GetTempPath can give.
@@ -267,7 +269,8 @@ HANDLE create_new_file(const std::wstring& dir, const wchar_t* prefix, DWORD sha
 {
     DWORD unique = GetTickCount();
     for (int attempt = 0; attempt < 0x10000; ++attempt, ++unique) {
-        const std::wstring candidate = dir + prefix + hex_digits((unique & 0xFFFF) != 0 ? unique & 0xFFFF : 1) + L".tmp";
+        const std::wstring candidate =
+            dir + prefix + hex_digits((unique & 0xFFFF) != 0 ? unique & 0xFFFF : 1) + temp_file_suffix;
         HANDLE file = CreateFileW(long_path(candidate).c_str(), GENERIC_READ | GENERIC_WRITE, share, attributes,
                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
@@ -278,6 +281,19 @@ HANDLE create_new_file(const std::wstring& dir, const wchar_t* prefix, DWORD sha
             break;
     }
     return INVALID_HANDLE_VALUE;
+}
+
+// Whether `name` is one that create_new_file gives with `prefix`, letter
+// for letter: the user's own files that merely start alike are not ours.
+bool is_made_name(const std::wstring& name, const std::wstring& prefix)
+{
+    const std::size_t suffix_size = std::wcslen(temp_file_suffix);
+    if (name.size() <= prefix.size() + suffix_size || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - suffix_size, suffix_size, temp_file_suffix) != 0)
+        return false;
+    const std::wstring digits = name.substr(prefix.size(), name.size() - prefix.size() - suffix_size);
+    const unsigned long value = std::wcstoul(digits.c_str(), nullptr, 16);
+    return value >= 1 && value <= 0xFFFF && hex_digits(value) == digits;
 }
 
 }  // namespace
@@ -966,12 +982,14 @@ bool create_argument_file(std::string& name, FileHandle& handle, Failure& failur
     }
     // The files of launchers that are gone, killed before they could delete
     // theirs: a live launcher's file, held open without sharing deletion,
-    // stays.
+    // stays. The pattern matches without regard to case, and also short
+    // names: only the names the launcher makes are deleted.
     WIN32_FIND_DATAW entry;
-    HANDLE listing = FindFirstFileW(long_path(dir + argument_file_prefix + L"*.tmp").c_str(), &entry);
+    HANDLE listing = FindFirstFileW(long_path(dir + argument_file_prefix + L"*" + temp_file_suffix).c_str(), &entry);
     if (listing != INVALID_HANDLE_VALUE) {
         do {
-            DeleteFileW(long_path(dir + entry.cFileName).c_str());
+            if (is_made_name(entry.cFileName, argument_file_prefix))
+                DeleteFileW(long_path(dir + entry.cFileName).c_str());
         } while (FindNextFileW(listing, &entry));
         FindClose(listing);
     }
