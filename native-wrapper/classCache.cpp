@@ -25,6 +25,7 @@ const char separator_note[] = "Class cache not used: the JVM cannot take the pat
 const char foreign_name_note[] = "Class cache not used: java.exe cannot be given the path '%s' in the ANSI code page.";
 const char own_sharing_note[] =
     "Class cache not used: the JVM options choose class-data sharing, read options from a file, or log class loading.";
+const char runtime_archive_note[] = "Class cache not used: java warns that it cannot use the runtime's own archive '%s'.";
 const char foreign_file_note[] = "Class cache not used: '%s' is not this user's own file.";
 const char unmade_note[] = "Class cache not used: '%s' cannot be made: ";
 const char superuser_note[] =
@@ -61,8 +62,30 @@ const char* const own_output_names[] = {"PrintVMOptions", "RecordDynamicDumpInfo
 const char ahead_of_time_prefix[] = "AOT";
 // Options that change the layout of objects and classes, which an archive
 // must be made with to be taken: the archive's JVM gets them too.
-const char* const layout_names[] = {"ObjectAlignmentInBytes", "UseCompressedOops", "UseCompressedClassPointers",
-                                    "MaxHeapSize", "UseLargePages"};
+// The collector's choice counts (ZGC has no compressed oops), and so do
+// compact object headers; the unlocking options go along for the options
+// that need them.
+const char* const layout_names[] = {"ObjectAlignmentInBytes",     "UseCompressedOops",          "UseCompressedClassPointers",
+                                    "MaxHeapSize",                "UseLargePages",              "UseCompactObjectHeaders",
+                                    "UseSerialGC",                "UseParallelGC",              "UseG1GC",
+                                    "UseZGC",                     "UseShenandoahGC",            "UseEpsilonGC",
+                                    "UnlockExperimentalVMOptions", "UnlockDiagnosticVMOptions"};
+// From this version on an archive may hold its classes linked ahead of
+// time, which spares each run the linking.
+const int first_linking_version = 24;
+const char linking_option[] = "-XX:+AOTClassLinking";
+// The JVM refuses an archive of linked classes to a run whose module
+// options or agents its making lacked: the beginnings of such option words
+// ("--add-opens", "--enable-native-access", "-p", their properties).
+const char* const unlinked_prefixes[] = {"--", "-p", "-agent", "-javaagent", "-Djdk.module."};
+// The runtime's own archive, beside its JVM. Up to Java 17 a run that
+// cannot use it shares nothing, silently; later runtimes warn, which the
+// cache's own archive would keep quiet. They cannot use it when it is
+// unreadable or when the run has no compressed class pointers (the archive
+// is made with them).
+const char runtime_archive_name[] = "classes.jsa";
+const int last_quiet_archive_version = 17;
+const char no_class_pointers_option[] = "-XX:-UseCompressedClassPointers";
 
 // The files of one key, KEY + suffix.
 const char archive_suffix[] = ".jsa";
@@ -95,9 +118,13 @@ const char runs_name[] = "runs.lock";
 const int busy_poll_ms = 20;
 const int paused_poll_ms = 100;
 
-// The line of the trial start that names every jar of the archive's class
-// path, those of the manifests' Class-Path included.
+// What the trial start says of every jar of the archive's class path, those
+// of the manifests' Class-Path included: up to Java 21 one line with the
+// whole list; from Java 24 on a line for each jar, as
+// "[0.012s][info][class,path] (app   ) [2] = /lib/dep.jar".
 const char expected_classpath[] = "Expecting -Djava.class.path=";
+const char app_entry[] = "(app";
+const char entry_path[] = "] = ";
 
 const std::size_t release_read_limit = 65536;
 const int first_supported_version = 13;
@@ -359,20 +386,28 @@ bool matches_record(const os::OwnFile& archive, const std::string& record)
 // `fallback` when it does not.
 std::vector<std::string> reported_jars(const std::string& output, const std::vector<std::string>& fallback)
 {
-    std::size_t at = output.find(expected_classpath);
-    if (at == std::string::npos)
-        return fallback;
-    at += std::strlen(expected_classpath);
-    const std::string list = output.substr(at, output.find_first_of("\r\n", at) - at);
     std::vector<std::string> jars;
-    std::size_t begin = 0;
-    for (;;) {
-        const std::size_t end = list.find(os::facts.list_separator, begin);
-        jars.push_back(list.substr(begin, end == std::string::npos ? std::string::npos : end - begin));
-        if (end == std::string::npos)
-            return jars;
-        begin = end + 1;
+    std::size_t at = output.find(expected_classpath);
+    if (at != std::string::npos) {
+        at += std::strlen(expected_classpath);
+        const std::string list = output.substr(at, output.find_first_of("\r\n", at) - at);
+        for (std::size_t begin = 0;;) {
+            const std::size_t end = list.find(os::facts.list_separator, begin);
+            jars.push_back(list.substr(begin, end == std::string::npos ? std::string::npos : end - begin));
+            if (end == std::string::npos)
+                return jars;
+            begin = end + 1;
+        }
     }
+    for (std::size_t line = 0; line < output.size();) {
+        const std::size_t end = std::min(output.find_first_of("\r\n", line), output.size());
+        const std::string text = output.substr(line, end - line);
+        const std::size_t entry = text.find(app_entry), path = text.find(entry_path);
+        if (entry != std::string::npos && path != std::string::npos && entry < path)
+            jars.push_back(text.substr(path + std::strlen(entry_path)));
+        line = end + 1;
+    }
+    return jars.empty() ? fallback : jars;
 }
 
 // `path` by a name java can open: every path of the cache's runs can be
@@ -565,6 +600,45 @@ int release_major_version(const std::string& release_text)
     return std::atoi(version);
 }
 
+// The archive that the runtime's java maps when no other is named.
+std::string runtime_archive_path(const std::string& jre_dir)
+{
+    const std::string jvm_lib = joined(jre_dir, os::facts.jvm_lib_below_jre);
+    return jvm_lib.substr(0, jvm_lib.find_last_of("/\\") + 1) + runtime_archive_name;
+}
+
+// Whether a run of these options can use the runtime's own archive, where
+// there is one.
+bool runtime_archive_usable(const std::string& jre_dir, const std::vector<std::string>& option_words)
+{
+    const std::string archive = runtime_archive_path(jre_dir);
+    std::string start;
+    int error = 0;
+    os::FileStatus status;
+    if (!os::file_status(archive, status))
+        return true;
+    return os::read_file_start(archive, 1, start, error) &&
+           std::find(option_words.begin(), option_words.end(), no_class_pointers_option) == option_words.end();
+}
+
+// Whether the archive may hold its classes linked: a runtime that can, and
+// no option the JVM would then refuse it for.
+bool may_link_classes(const std::string& jre_dir, const std::vector<std::string>& jvm_options)
+{
+    std::string release;
+    int error = 0;
+    if (!os::read_file_start(joined(jre_dir, "release"), release_read_limit, release, error) ||
+        release_major_version(release) < first_linking_version)
+        return false;
+    for (const std::string& option : all_option_words(jvm_options)) {
+        for (const char* prefix : unlinked_prefixes) {
+            if (starts_with(option, prefix))
+                return false;
+        }
+    }
+    return true;
+}
+
 bool keeps_cache_out(const std::string& option)
 {
     // "@file" names a file of options; -Xlog and -verbose:class tell where
@@ -656,14 +730,20 @@ ClassCacheUse plan_class_cache(const std::string& dir, const std::string& jre_di
     ClassCacheUse use;
     std::string release;
     int error = 0;
-    if (!os::read_file_start(joined(jre_dir, "release"), release_read_limit, release, error) ||
-        release_major_version(release) < first_supported_version) {
+    const int version = os::read_file_start(joined(jre_dir, "release"), release_read_limit, release, error)
+                            ? release_major_version(release)
+                            : 0;
+    if (version < first_supported_version) {
         use.note = formatted(not_supported_note, jre_dir);
         return use;
     }
     const std::vector<std::string> all = all_option_words(jvm_options);
     if (std::any_of(all.begin(), all.end(), keeps_cache_out)) {
         use.note = own_sharing_note;
+        return use;
+    }
+    if (version > last_quiet_archive_version && !runtime_archive_usable(jre_dir, all)) {
+        use.note = formatted(runtime_archive_note, runtime_archive_path(jre_dir));
         return use;
     }
     if (!os::standard_streams_open()) {
@@ -863,6 +943,9 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
                 os::write_file(whole_lines.handle(), list_text.substr(0, list_text.rfind('\n') + 1), error);
     }
     const os::OwnFile& classes = whole_lines.valid() ? whole_lines : list;
+    // Decided while the tool's variables are set: their agents and module
+    // options count.
+    const bool link_classes = may_link_classes(jre_dir, jvm_options);
     // The tool's variables reach neither JVM (an agent would run, or stop
     // the dump); they are back for the key's second look.
     std::vector<std::pair<const char*, std::string>> saved;
@@ -875,12 +958,14 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
     // failure of the moment (see lasting_failure_reason) leaves it empty.
     std::string reason;
     std::string output_text;
+    std::vector<std::string> dump_options = {"-Xshare:dump", "-XX:SharedClassListFile=" + openable(os::jvm_path(classes)),
+                                             use_option + pending_path, "-XX:ParallelGCThreads=1", "-XX:ConcGCThreads=1"};
+    if (link_classes)
+        dump_options.push_back(linking_option);
     bool made = false;
     if (!ready) {
         // Its own small files could not be written: a failure of the moment.
-    } else if (!run.run({"-Xshare:dump", "-XX:SharedClassListFile=" + openable(os::jvm_path(classes)),
-                         use_option + pending_path, "-XX:ParallelGCThreads=1", "-XX:ConcGCThreads=1"},
-                        "", output)) {
+    } else if (!run.run(dump_options, "", output)) {
         reason = lasting_failure_reason(run.status, read_text(output));
     } else if (!is_own(pending = os::open_in_directory(cache, pending_name, false, true))) {
         reason = made_nothing_reason;

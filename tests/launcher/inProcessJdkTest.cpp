@@ -182,11 +182,7 @@ TEST(InProcessJdk, RuntimeWithoutSplashLibraryStillRunsTheTool)
 
 // Frames of main's thread that the launcher may take beyond java's own: its
 // code built with the sanitizers has larger frames.
-#if defined(__SANITIZE_ADDRESS__)
-const long depth_slack = 200;
-#else
-const long depth_slack = 0;
-#endif
+const long depth_slack = launcher_is_sanitized ? 200 : 0;
 
 // The depth the test tool's recursion reached, from its "depth:N" line.
 long recursion_depth(const std::string& out)

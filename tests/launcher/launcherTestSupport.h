@@ -12,6 +12,14 @@ namespace launcher_testing {
 using testing_support::EnvVar;
 using testing_support::RunResult;
 
+// Whether the launcher under test is built with AddressSanitizer, which
+// reserves terabytes of address space and has larger frames.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool launcher_is_sanitized = true;
+#else
+constexpr bool launcher_is_sanitized = false;
+#endif
+
 // The options of a dry run (print the java command text, start nothing) in
 // front of `args`.
 std::vector<std::string> dry(std::vector<std::string> args);
