@@ -13,6 +13,7 @@
 const char class_cache_variable[] = "NATIVE_WRAP_CLASS_CACHE";
 const char class_cache_job_variable[] = "NATIVE_WRAP_CLASS_CACHE_JOB";
 const char class_cache_dir_name[] = "brumlet-classes";
+int class_archive_longest_pause_ms = 5 * 60 * 1000;
 
 namespace {
 
@@ -25,7 +26,19 @@ const char foreign_name_note[] = "Class cache not used: java.exe cannot be given
 const char own_sharing_note[] =
     "Class cache not used: the JVM options choose class-data sharing, read options from a file, or log class loading.";
 const char foreign_file_note[] = "Class cache not used: '%s' is not this user's own file.";
+const char unmade_note[] = "Class cache not used: '%s' cannot be made: ";
+const char superuser_note[] =
+    "Class cache not used: '%s' is not the superuser's own, and a run as the superuser would leave its files there.";
+const char few_files_note[] =
+    "Class cache not used: the hard limit of open files is below %s, and the cache keeps two of them open.";
+const char closed_streams_note[] =
+    "Class cache not used: a standard stream is closed, and a file of the cache would take its place.";
 const char failed_note[] = "Class cache not used: the archive of this launch could not be made (%s).";
+const char lasting_failure_note[] =
+    "Class cache not used: making the archive of this launch failed within the last day, and would again:\n%s";
+// The reasons a JVM of the archive's run failed for good, as KEY.bad holds them.
+const char made_nothing_reason[] = "The JVM made no archive.";
+const char signal_reason[] = "The JVM ended with status %s.";
 const char listing_note[] = "Class cache: this run lists the classes it loads in '%s'.";
 const char busy_note[] = "Class cache: another run lists the classes or makes the archive '%s'.";
 const char job_note[] = "Class cache: the archive is made in the background from '%s'.";
@@ -40,6 +53,12 @@ const char list_option[] = "-XX:DumpLoadedClassList=";
 const char* const option_variables[] = {"JDK_JAVA_OPTIONS", "JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS"};
 // The names of -XX options that keep the cache out.
 const char* const sharing_names[] = {"Shared", "ArchiveClasses", "DumpLoadedClassList", "VMOptionsFile", "Flags", "CDS"};
+// More -XX options that keep it out: one prints the cache's options, one
+// warns through the log that the cache silences; and every option of the
+// ahead-of-time cache (JDK 24 on), which the JVM takes with none of the
+// cache's options.
+const char* const own_output_names[] = {"PrintVMOptions", "RecordDynamicDumpInfo"};
+const char ahead_of_time_prefix[] = "AOT";
 // Options that change the layout of objects and classes, which an archive
 // must be made with to be taken: the archive's JVM gets them too.
 const char* const layout_names[] = {"ObjectAlignmentInBytes", "UseCompressedOops", "UseCompressedClassPointers",
@@ -49,12 +68,23 @@ const char* const layout_names[] = {"ObjectAlignmentInBytes", "UseCompressedOops
 const char archive_suffix[] = ".jsa";
 const char meta_suffix[] = ".sum";    // the identities of the archive and of its jars
 const char list_suffix[] = ".list";   // the classes a run loaded; locked while written or used
-const char failed_suffix[] = ".bad";  // making the archive failed: not tried again
+const char failed_suffix[] = ".bad";  // why making the archive failed; tried again after a day
 const char pending_suffix[] = ".tmp";
 const char output_suffix[] = ".out";
 const char arguments_suffix[] = ".args";
-const char* const key_suffixes[] = {archive_suffix, meta_suffix, list_suffix, failed_suffix,
-                                    pending_suffix, output_suffix, arguments_suffix};
+const char record_pending_suffix[] = ".new";  // a record until it is whole
+const char whole_lines_suffix[] = ".lines";  // the list without a line cut short
+const char* const key_suffixes[] = {archive_suffix,   meta_suffix,      list_suffix,           failed_suffix,
+                                    pending_suffix,   output_suffix,    arguments_suffix,      record_pending_suffix,
+                                    whole_lines_suffix};
+// A file of one process: KEY.pidN.list, the list as the JVM of process N
+// names it (the tool's JVM writes KEY.list through this second name; a JVM
+// the tool starts with the same options writes a file of its own, never
+// used), and KEY.pidN.tmp, the archive that run N makes.
+const char pid_infix[] = ".pid";
+// The JVM puts "pid" and its process id in place of %p in the list's
+// name: KEY.%p.list is KEY.pidN.list.
+const char jvm_pid_pattern[] = ".%p";
 const std::size_t key_length = 16;
 // The file that every run using the cache marks while it lives (see
 // os::mark_in_use): the making of an archive pauses while any does.
@@ -64,7 +94,6 @@ const char runs_name[] = "runs.lock";
 // a tool that never ends cannot keep the archive from being made.
 const int busy_poll_ms = 20;
 const int paused_poll_ms = 100;
-const int longest_pause_ms = 5 * 60 * 1000;
 
 // The line of the trial start that names every jar of the archive's class
 // path, those of the manifests' Class-Path included.
@@ -72,8 +101,23 @@ const char expected_classpath[] = "Expecting -Djava.class.path=";
 
 const std::size_t release_read_limit = 65536;
 const int first_supported_version = 13;
-// A file of a key left this long by a run that did not end as it should.
+// A file of a key left this long by a run that did not end as it should;
+// a failed attempt is tried again after as long, in case the cause was not
+// in its inputs after all.
 const std::int64_t abandoned_age = 24ll * 3600 * 10000000;
+// The JVM raises its limit of open files to the hard limit; below this one
+// the descriptors the cache keeps open could be those a tool lacks.
+const std::uint64_t least_open_files = 256;
+// What the JVM says when it cannot have memory or room on the disk: the
+// next attempt may well succeed.
+const char* const transient_phrases[] = {"reserve",       "insufficient memory", "allocate",   "OutOfMemoryError",
+                                         "Out of Memory", "No space left",       "Unable to write"};
+// Exit statuses of a JVM that another program ended (128 + SIGHUP, SIGINT,
+// SIGKILL, SIGTERM): a sweep of build processes, a service stop, the
+// kernel's out-of-memory killer.
+const int ended_from_outside[] = {129, 130, 137, 143};
+// The lines of a failed JVM's output that KEY.bad keeps.
+const int reason_lines = 5;
 
 std::string joined(const std::string& dir, const std::string& name)
 {
@@ -158,15 +202,34 @@ std::vector<std::string> layout_options(const std::vector<std::string>& jvm_opti
     return layout;
 }
 
-// Whether `name` is one the cache gives a file of its own: a key and one of its suffixes.
-bool is_cache_file(const std::string& name, std::string* key = nullptr)
+// The name of the file `suffix` of `key` of process `pid`.
+std::string pid_name(const std::string& key, long pid, const char* suffix)
+{
+    return key + pid_infix + std::to_string(pid) + suffix;
+}
+
+// Whether `name` is one the cache gives a file of its own: a key and one
+// of its suffixes, or a file of one process (`of_process` tells which).
+bool is_cache_file(const std::string& name, std::string* key = nullptr, bool* of_process = nullptr)
 {
     if (name.size() <= key_length || name.find_first_not_of("0123456789abcdef") != key_length)
         return false;
+    std::size_t rest = key_length;
+    const bool pid_named = name.compare(rest, std::strlen(pid_infix), pid_infix) == 0;
+    if (pid_named) {
+        rest += std::strlen(pid_infix);
+        const std::size_t digits_end = name.find_first_not_of("0123456789", rest);
+        if (digits_end == rest || digits_end == std::string::npos)
+            return false;
+        rest = digits_end;
+    }
     for (const char* suffix : key_suffixes) {
-        if (name.size() == key_length + std::strlen(suffix) && ends_with(name, suffix)) {
+        if (name.compare(rest, std::string::npos, suffix) == 0 &&
+            (!pid_named || suffix == list_suffix || suffix == pending_suffix)) {
             if (key != nullptr)
                 *key = name.substr(0, key_length);
+            if (of_process != nullptr)
+                *of_process = pid_named;
             return true;
         }
     }
@@ -208,6 +271,19 @@ std::string read_text(const os::OwnFile& file)
     }
 }
 
+// Writes `text` to `name` in `dir` (one there before is replaced) under a
+// name of its own first, so that no one reads it before it is whole; false
+// when it cannot be written whole.
+bool write_whole(const os::OwnFile& dir, const std::string& key, const char* suffix, const std::string& text)
+{
+    const std::string pending = key + record_pending_suffix;
+    delete_own(dir, pending);
+    os::OwnFile file = os::open_in_directory(dir, pending, true);
+    int error = 0;
+    return file.valid() && os::write_file(file.handle(), text, error) &&
+           os::rename_in_directory(dir, pending, key + suffix);
+}
+
 // Writes `text` to a new file `name` in `dir` (one there before is
 // replaced); false when it cannot be written whole.
 bool write_new(const os::OwnFile& dir, const std::string& name, const std::string& text)
@@ -218,16 +294,43 @@ bool write_new(const os::OwnFile& dir, const std::string& name, const std::strin
     return file.valid() && os::write_file(file.handle(), text, error);
 }
 
+// `path` as one field of a line of the record: a tab, a line break or a
+// backslash in it written as \t, \n, \r, \\, so that any path reads back whole.
+std::string record_field(const std::string& path)
+{
+    std::string field;
+    for (char c : path) {
+        const char* escaped = c == '\t' ? "\\t" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\\' ? "\\\\" : nullptr;
+        field += escaped != nullptr ? std::string(escaped) : std::string(1, c);
+    }
+    return field;
+}
+
+// The path that record_field wrote as `field`.
+std::string record_path(const std::string& field)
+{
+    std::string path;
+    for (std::size_t at = 0; at < field.size(); ++at) {
+        if (field[at] != '\\' || at + 1 == field.size()) {
+            path += field[at];
+            continue;
+        }
+        const char next = field[++at];
+        path += next == 't' ? '\t' : next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+    }
+    return path;
+}
+
 // The record of an archive: the identity of the archive as it was placed
 // (see os::FileStatus: every later write, cut or replacement of it changes
-// that), then one line for each jar the JVM checks it with: the path and
-// its identity.
+// that), then one line for each jar the JVM checks it with: the path (see
+// record_field) and its identity.
 std::string archive_record(const std::string& archive_identity, const std::vector<std::string>& jars)
 {
     std::string record = archive_identity + '\n';
     for (const std::string& jar : jars) {
         os::FileStatus status;
-        record += jar + '\t' + (os::file_status(jar, status) ? status.identity : "missing") + '\n';
+        record += record_field(jar) + '\t' + (os::file_status(jar, status) ? status.identity : "missing") + '\n';
     }
     return record;
 }
@@ -246,7 +349,7 @@ bool matches_record(const os::OwnFile& archive, const std::string& record)
         if (line_end == std::string::npos)
             return false;
         const std::string line = record.substr(at, line_end - at);
-        jars.push_back(line.substr(0, line.find('\t')));
+        jars.push_back(record_path(line.substr(0, line.find('\t'))));
         at = line_end + 1;
     }
     return archive_record(status.identity, jars) == record;
@@ -288,6 +391,8 @@ struct ArchiveRun {
     std::string java;
     std::vector<std::string> options;
     int paused_ms = 0;
+    int status = -1;       // the last JVM's exit status; -1: not started or not waited for
+    bool stopped = false;  // this process was asked to stop: the JVM was ended
 
     // Runs java with `own` options, these, the class path and `last`;
     // standard output into `output` when it is valid. True when it ended
@@ -305,8 +410,11 @@ struct ArchiveRun {
         os::Child child;
         os::ChildLaunch launch;
         launch.stdout_file = output.valid() ? output.handle() : os::invalid_file;
-        int status = -1;
-        if (!child.start(command, launch))
+        // A request to stop reaches this process, which ends the JVM (even
+        // a paused one) and cleans up.
+        launch.pass_signals = false;
+        status = -1;
+        if (os::stop_request() != 0 || !child.start(command, launch))
             return false;
         // Even at the lowest priority this JVM slows a tool that starts
         // beside it (they share the processors' caches and memory): it is
@@ -314,16 +422,38 @@ struct ArchiveRun {
         bool paused = false;
         os::Child::State state = os::Child::State::running;
         while (state == os::Child::State::running) {
-            const bool busy = runs.valid() && paused_ms < longest_pause_ms && os::in_use_elsewhere(runs);
+            if (os::stop_request() != 0) {
+                stopped = true;
+                child.end();
+                child.wait(status);
+                return false;
+            }
+            const bool busy =
+                runs.valid() && paused_ms < class_archive_longest_pause_ms && os::in_use_elsewhere(runs);
             if (busy != paused && child.pause(busy))
                 paused = busy;
             const int step = paused ? paused_poll_ms : busy_poll_ms;
             state = child.wait_for(step, status);
             paused_ms += paused ? step : 0;
         }
-        return state == os::Child::State::ended && status == 0;
+        if (state != os::Child::State::ended)
+            status = -1;
+        return status == 0;
     }
 };
+
+// Deletes the files of single processes of `key` (see pid_name).
+void delete_process_files(const os::OwnFile& dir, const std::string& key)
+{
+    std::vector<std::string> names;
+    os::list_directory(dir, names);
+    for (const std::string& name : names) {
+        std::string of_key;
+        bool of_process = false;
+        if (is_cache_file(name, &of_key, &of_process) && of_process && of_key == key)
+            delete_own(dir, name);
+    }
+}
 
 // Whether the file `name` in `dir` is locked by another run.
 bool held_elsewhere(const os::OwnFile& dir, const std::string& name)
@@ -343,6 +473,19 @@ os::OwnFile open_runs_file(const os::OwnFile& cache)
     return is_own(runs) ? std::move(runs) : os::OwnFile();
 }
 
+// Whether the nearest of `path` and its parents that is there is this user's own.
+bool nearest_is_own(std::string path)
+{
+    os::FileStatus status;
+    while (!os::file_status(path, status)) {
+        const std::size_t slash = path.find_last_of(os::facts.path_separator == '/' ? "/" : "\\/");
+        if (slash == std::string::npos || slash == 0)
+            return false;
+        path.erase(slash);
+    }
+    return status.owned;
+}
+
 // The cache's own directory below `dir`, opened and trusted, or a note why not.
 os::OwnFile open_cache_dir(const std::string& dir, bool make, std::string& note)
 {
@@ -355,6 +498,14 @@ os::OwnFile open_cache_dir(const std::string& dir, bool make, std::string& note)
         note = formatted(foreign_name_note, path);
         return os::OwnFile();
     }
+    if (make && os::running_as_superuser() && !nearest_is_own(path)) {
+        note = formatted(superuser_note, dir);
+        return os::OwnFile();
+    }
+    // A directory named for the cache is made as compilers make theirs;
+    // one that is there is taken as it is.
+    if (make)
+        os::make_private_directories(dir);
     os::OwnFile opened = os::open_own_directory(dir, class_cache_dir_name, make);
     os::FileStatus status;
     if (!opened.valid() || !os::file_status(opened, status) || !status.is_directory || !status.private_to_user) {
@@ -369,6 +520,34 @@ os::OwnFile open_cache_dir(const std::string& dir, bool make, std::string& note)
 }
 
 }  // namespace
+
+std::string lasting_failure_reason(int status, const std::string& output)
+{
+    if (status < 0 || std::find(std::begin(ended_from_outside), std::end(ended_from_outside), status) !=
+                          std::end(ended_from_outside))
+        return std::string();
+    for (const char* phrase : transient_phrases) {
+        if (output.find(phrase) != std::string::npos)
+            return std::string();
+    }
+    if (status == 0)
+        return made_nothing_reason;
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < output.size();) {
+        std::size_t end = output.find('\n', at);
+        end = end == std::string::npos ? output.size() : end;
+        std::string line = output.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty())
+            lines.push_back(line);
+        at = end + 1;
+    }
+    std::string reason;
+    for (std::size_t i = lines.size() > reason_lines ? lines.size() - reason_lines : 0; i < lines.size(); ++i)
+        reason += lines[i] + '\n';
+    return reason + formatted(signal_reason, std::to_string(status));
+}
 
 int release_major_version(const std::string& release_text)
 {
@@ -398,7 +577,11 @@ bool keeps_cache_out(const std::string& option)
         if (name.find(sharing_name) != std::string::npos)
             return true;
     }
-    return false;
+    for (const char* own_output_name : own_output_names) {
+        if (name == own_output_name)
+            return true;
+    }
+    return starts_with(name, ahead_of_time_prefix);
 }
 
 std::string class_cache_key(const std::string& jre_dir, const std::vector<std::string>& classpath,
@@ -431,8 +614,9 @@ void trim_class_cache(const os::OwnFile& dir, const std::string& kept_key, std::
     std::uint64_t total = 0;
     for (const std::string& name : names) {
         std::string key;
+        bool of_process = false;
         os::FileStatus status;
-        if (!is_cache_file(name, &key) || key == kept_key || !os::entry_status(dir, name, status) ||
+        if (!is_cache_file(name, &key, &of_process) || key == kept_key || !os::entry_status(dir, name, status) ||
             !status.is_regular || !status.private_to_user)
             continue;
         if (ends_with(name, archive_suffix)) {
@@ -441,9 +625,10 @@ void trim_class_cache(const os::OwnFile& dir, const std::string& kept_key, std::
             archives.emplace_back(os::entry_status(dir, key + meta_suffix, record) ? record.modified : status.modified,
                                   key);
             total += status.size;
-        } else if (!ends_with(name, failed_suffix) && !ends_with(name, meta_suffix) &&
-                   now - status.modified > abandoned_age) {
-            // A list still locked is still written or used.
+        } else if ((of_process && ends_with(name, list_suffix)) || (!ends_with(name, failed_suffix) && !ends_with(name, meta_suffix) &&
+                                  now - status.modified > abandoned_age)) {
+            // A list still locked is still written or used; a file of one
+            // process that no run holds is of no more use.
             os::OwnFile file = os::open_in_directory(dir, name, false);
             if (file.valid() && os::lock_file(file, false))
                 delete_own(dir, name);
@@ -481,13 +666,21 @@ ClassCacheUse plan_class_cache(const std::string& dir, const std::string& jre_di
         use.note = own_sharing_note;
         return use;
     }
-    const os::OwnFile cache = open_cache_dir(dir, !dry_run, use.note);
+    if (!os::standard_streams_open()) {
+        use.note = closed_streams_note;
+        return use;
+    }
+    if (os::open_file_limit() < least_open_files) {
+        use.note = formatted(few_files_note, std::to_string(least_open_files));
+        return use;
+    }
+    os::OwnFile cache = open_cache_dir(dir, !dry_run, use.note);
     const std::string key = class_cache_key(jre_dir, classpath, jvm_options);
     const std::string list_name = key + list_suffix;
     if (!cache.valid()) {
         // A dry run before the directory exists shows the first run's options.
         if (use.note.empty())
-            use.jvm_options = {list_option + joined(joined(dir, class_cache_dir_name), list_name)};
+            use.jvm_options = {list_option + joined(joined(dir, class_cache_dir_name), key + jvm_pid_pattern + list_suffix)};
         return use;
     }
     if (!dry_run) {
@@ -496,11 +689,23 @@ ClassCacheUse plan_class_cache(const std::string& dir, const std::string& jre_di
             use.held.push_back(std::move(runs));
     }
     const std::string archive_name = key + archive_suffix;
-    if (exists(cache, key + failed_suffix)) {
-        use.note = formatted(failed_note, "an earlier attempt failed");
-        return use;
+    os::FileStatus failed;
+    if (os::entry_status(cache, key + failed_suffix, failed)) {
+        // Tried again after a while: what failed may have been no input's.
+        if (os::current_time() - failed.modified < abandoned_age) {
+            const os::OwnFile reason = os::open_in_directory(cache, key + failed_suffix, false);
+            use.note = formatted(lasting_failure_note, is_own(reason) ? read_text(reason) : std::string());
+            return use;
+        }
+        if (!dry_run)
+            delete_own(cache, key + failed_suffix);
     }
     os::OwnFile archive = os::open_in_directory(cache, archive_name, false, true);
+    // A link or anything else by that name: no run could place the archive.
+    if (!archive.valid() && exists(cache, archive_name)) {
+        use.note = formatted(foreign_file_note, joined(cache.path(), archive_name));
+        return use;
+    }
     if (archive.valid()) {
         if (!is_own(archive)) {
             use.note = formatted(foreign_file_note, archive.path());
@@ -562,21 +767,44 @@ ClassCacheUse plan_class_cache(const std::string& dir, const std::string& jre_di
         list.close();
         delete_own(cache, list_name);
     }
+    // The JVM names the list by its process: the tool's JVM writes this
+    // run's through a second name of that (see name_class_list), a JVM that
+    // the tool starts with the same options a file of its own.
+    const std::string by_process = list_option + openable(joined(cache.path(), key + jvm_pid_pattern + list_suffix));
     if (dry_run) {
-        use.jvm_options = {list_option + joined(cache.path(), list_name)};
+        use.jvm_options = {by_process};
         return use;
     }
     // The JVM gets a file that this run made and holds locked until the
     // JVM has ended: a later run waits for the list to be whole.
     list = os::open_in_directory(cache, list_name, true, true);
-    if (!list.valid() || !os::lock_file(list, false)) {
+    if (!list.valid()) {
+        const int error = os::last_error();
+        use.note = exists(cache, list_name) ? formatted(busy_note, joined(cache.path(), list_name))
+                                            : formatted(unmade_note, joined(cache.path(), list_name)) +
+                                                  os::error_text(error) + '.';
+        return use;
+    }
+    if (!os::lock_file(list, false)) {
         use.note = formatted(busy_note, joined(cache.path(), list_name));
         return use;
     }
     use.note = formatted(listing_note, list.path());
-    use.jvm_options = {list_option + os::jvm_path(list)};
+    use.jvm_options = {by_process};
     use.held.push_back(std::move(list));
+    use.listed_key = key;
+    use.dir = std::move(cache);
     return use;
+}
+
+bool name_class_list(const ClassCacheUse& use, long pid)
+{
+    if (!use.dir.valid() || use.listed_key.empty())
+        return false;
+    // One left by an earlier process of this id is of no use.
+    const std::string name = pid_name(use.listed_key, pid, list_suffix);
+    delete_own(use.dir, name);
+    return os::link_in_directory(use.dir, use.listed_key + list_suffix, name);
 }
 
 int make_class_archive(const std::string& dir, const std::string& jre_dir, const std::string& java,
@@ -594,7 +822,11 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
     if (!is_own(list) || !os::lock_file(list, true) || exists(cache, key + archive_suffix) ||
         exists(cache, key + failed_suffix) || os::free_disk_space(cache) < class_archive_room)
         return 1;
-    for (const char* suffix : {pending_suffix, output_suffix, arguments_suffix})
+    // From here on it leaves files behind: a request to stop (a sweep of
+    // build processes, a service stop) ends its JVM, and they go as on any
+    // other end, with no mark of failure.
+    os::catch_stop_requests();
+    for (const char* suffix : {pending_suffix, output_suffix, arguments_suffix, whole_lines_suffix})
         delete_own(cache, key + suffix);
     ArchiveRun run;
     run.java = java;
@@ -602,11 +834,16 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
     run.arguments = os::open_in_directory(cache, key + arguments_suffix, true, true);
     run.runs = open_runs_file(cache);
     // The JVM deletes the file it is to write the archive to and makes it
-    // anew (read-only): it gets a path where there is no file yet, and the
-    // archive is opened (never through a link, and checked) once made.
-    const std::string pending_path = openable(joined(cache.path(), key + pending_suffix));
+    // anew (read-only): it gets a name of this attempt's own where there is
+    // no file (one planted there is left alone, and so is the attempt), and
+    // the archive is opened (never through a link, and checked) once made.
+    const std::string pending_name = pid_name(key, os::process_id(), pending_suffix);
+    delete_own(cache, pending_name);
+    if (exists(cache, pending_name))
+        return 1;
+    const std::string pending_path = openable(joined(cache.path(), pending_name));
     os::OwnFile pending;
-    const os::OwnFile output = os::open_in_directory(cache, key + output_suffix, true, true);
+    os::OwnFile output = os::open_in_directory(cache, key + output_suffix, true, true);
     std::string arguments;
     std::string classpath_text;
     for (const std::string& entry : classpath)
@@ -615,6 +852,17 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
     append_argument_file_word(arguments, "-cp");
     append_argument_file_word(arguments, os::to_child_encoding(classpath_text));
     int error = 0;
+    // A list that a full disk cut short ends inside a line, which the JVM
+    // would take for a class or fail on: it gets the whole lines alone.
+    const std::string list_text = read_text(list);
+    os::OwnFile whole_lines;
+    bool ready = run.arguments.valid() && output.valid() && os::write_file(run.arguments.handle(), arguments, error);
+    if (ready && !list_text.empty() && list_text.back() != '\n') {
+        whole_lines = os::open_in_directory(cache, key + whole_lines_suffix, true, true);
+        ready = whole_lines.valid() &&
+                os::write_file(whole_lines.handle(), list_text.substr(0, list_text.rfind('\n') + 1), error);
+    }
+    const os::OwnFile& classes = whole_lines.valid() ? whole_lines : list;
     // The tool's variables reach neither JVM (an agent would run, or stop
     // the dump); they are back for the key's second look.
     std::vector<std::pair<const char*, std::string>> saved;
@@ -623,16 +871,31 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
         saved.emplace_back(variable, value != nullptr ? value : "");
         os::put_env(variable, "");
     }
+    // Why it failed, when it would fail again with the same inputs; a
+    // failure of the moment (see lasting_failure_reason) leaves it empty.
+    std::string reason;
     std::string output_text;
-    const bool made =
-        run.arguments.valid() && output.valid() &&
-        os::write_file(run.arguments.handle(), arguments, error) &&
-        run.run({"-Xshare:dump", "-XX:SharedClassListFile=" + openable(os::jvm_path(list)),
-                 use_option + pending_path, "-XX:ParallelGCThreads=1", "-XX:ConcGCThreads=1"}) &&
-        is_own(pending = os::open_in_directory(cache, key + pending_suffix, false, true)) &&
-        run.run({"-Xshare:on", use_option + openable(os::jvm_path(pending)), "-Xint", "-Xlog:class+path=info"}, "-version",
-                output) &&
-        !(output_text = read_text(output)).empty();
+    bool made = false;
+    if (!ready) {
+        // Its own small files could not be written: a failure of the moment.
+    } else if (!run.run({"-Xshare:dump", "-XX:SharedClassListFile=" + openable(os::jvm_path(classes)),
+                         use_option + pending_path, "-XX:ParallelGCThreads=1", "-XX:ConcGCThreads=1"},
+                        "", output)) {
+        reason = lasting_failure_reason(run.status, read_text(output));
+    } else if (!is_own(pending = os::open_in_directory(cache, pending_name, false, true))) {
+        reason = made_nothing_reason;
+    } else {
+        // The trial's output alone, for the jars it names.
+        output.close();
+        delete_own(cache, key + output_suffix);
+        output = os::open_in_directory(cache, key + output_suffix, true, true);
+        made = output.valid() &&
+               run.run({"-Xshare:on", use_option + openable(os::jvm_path(pending)), "-Xint", "-Xlog:class+path=info"},
+                       "-version", output) &&
+               !(output_text = read_text(output)).empty();
+        if (output.valid() && !made)
+            reason = lasting_failure_reason(run.status, read_text(output));
+    }
     for (const auto& variable : saved)
         os::put_env(variable.first, variable.second);
     // The jars may have changed while the archive was made.
@@ -642,16 +905,20 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
     // on the list keeps runs from taking the archive for damaged.
     os::FileStatus placed_status;
     const bool placed =
-        current && os::rename_in_directory(cache, key + pending_suffix, key + archive_suffix) &&
+        current && os::rename_in_directory(cache, pending_name, key + archive_suffix) &&
         os::file_status(os::open_in_directory(cache, key + archive_suffix, false), placed_status) &&
         placed_status.size > 0 &&
-        write_new(cache, key + meta_suffix, archive_record(placed_status.identity, reported_jars(output_text, classpath)));
-    if (!placed && !(made && !current)) {
+        write_whole(cache, key, meta_suffix, archive_record(placed_status.identity, reported_jars(output_text, classpath)));
+    if (!placed)
         delete_own(cache, key + archive_suffix);
-        write_new(cache, key + failed_suffix, "");
-    }
-    for (const char* suffix : {pending_suffix, output_suffix, arguments_suffix, list_suffix})
+    // A disk that filled meanwhile is a failure of the moment too.
+    if (!placed && !reason.empty() && !run.stopped && os::free_disk_space(cache) >= class_archive_room)
+        write_new(cache, key + failed_suffix, reason);
+    for (const char* suffix : {pending_suffix, output_suffix, arguments_suffix, whole_lines_suffix, list_suffix,
+                               record_pending_suffix})
         delete_own(cache, key + suffix);
+    delete_own(cache, pending_name);
+    delete_process_files(cache, key);
     if (placed)
         trim_class_cache(cache, key, class_cache_size_limit, placed_status.modified);
     return placed ? 0 : 1;

@@ -32,6 +32,10 @@ extern const char class_cache_variable[];
 extern const char class_cache_job_variable[];
 // The cache's own directory below the named one.
 extern const char class_cache_dir_name[];
+// The longest the archive's JVM is paused in all (five minutes), so that a
+// tool that never ends cannot keep the archive from being made; a test's
+// launcher may shorten it.
+extern int class_archive_longest_pause_ms;
 
 // What the cache adds to one launch.
 struct ClassCacheUse {
@@ -41,7 +45,16 @@ struct ClassCacheUse {
     std::vector<os::OwnFile> held;
     std::string job;   // the key whose archive a detached run should make now; empty: none
     std::string note;  // why the cache is not used (or not yet); for --wrapper-verbose
+    // A run that lists the classes: the cache's directory and the key of
+    // the list, which name_class_list names for the JVM's process.
+    os::OwnFile dir;
+    std::string listed_key;
 };
+
+// Gives the list of a listing run (see ClassCacheUse) the name by which the
+// JVM of process `pid` writes it, which must be done before that JVM
+// starts; false when there is no list or it cannot be named.
+bool name_class_list(const ClassCacheUse& use, long pid);
 
 // The major version in the text of a runtime's `release` file
 // (JAVA_VERSION="17.0.2" gives 17, "1.8.0_392" gives 8); 0 when it has none.
@@ -75,13 +88,24 @@ ClassCacheUse plan_class_cache(const std::string& dir, const std::string& jre_di
 // give that key and no other run is at it; tries it, and moves it into place
 // with a record of its own identity there and of every jar the JVM checks
 // (manifest Class-Path jars included). Its JVMs are paused while any run
-// of the cache lives (five minutes at most). An attempt that fails leaves a mark
-// that keeps the key from being tried again. Then the directory keeps only
+// of the cache lives (five minutes at most). Then the directory keeps only
 // the most recently used archives up to class_cache_size_limit. Returns 0
 // when an archive was made, 1 otherwise.
+//
+// A failure leaves KEY.bad, with its reason, only where it would recur with
+// the same inputs (see lasting_failure_reason); any change of them gives
+// another key, and a day later the key is tried again. SIGTERM, SIGINT or
+// SIGHUP ends its JVM (a paused one too) and it, leaving nothing behind.
 int make_class_archive(const std::string& dir, const std::string& jre_dir, const std::string& java,
                        const std::vector<std::string>& classpath, const std::vector<std::string>& jvm_options,
                        const std::string& key);
+
+// Why a JVM of the archive's run that ended with `status` (-1: it could
+// not be started or waited for) after writing `output` failed, when it
+// would fail again with the same inputs: the last lines of its output and
+// its status. Empty for a failure of the moment: no memory or room on the
+// disk, a JVM that another program ended, one that never ran.
+std::string lasting_failure_reason(int status, const std::string& output);
 
 // Deletes the least recently used archives (with their records, whose last
 // change tells the last use) in the cache's own directory `dir` while all

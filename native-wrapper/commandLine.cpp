@@ -129,7 +129,7 @@ bool CommandLine::show_command(const std::string& command_text)
 void CommandLine::echo(const std::string& line)
 {
     os::BrokenPipesFail guard;
-    os::write_text(out_stream, line + "\n");
+    write_message(out_stream, line + "\n");
 }
 
 int CommandLine::run()
@@ -262,6 +262,7 @@ int CommandLine::execute(const os::Command& command)
     launch.hide_window = hide_window;
     // A child that is not waited for may outlive the launcher.
     launch.tie_to_launcher = wait_for_exit;
+    launch.started = child_started;
 
     os::FileHandle capture_file = os::invalid_file;
     if (capture_output) {

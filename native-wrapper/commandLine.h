@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -142,4 +143,7 @@ protected:
     bool exec_enabled;
     bool wait_for_exit;
     bool hide_window;
+    // Called with the pid of a started child before it runs (see
+    // os::ChildLaunch::started); empty: nothing.
+    std::function<void(long)> child_started;
 };

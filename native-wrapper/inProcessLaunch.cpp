@@ -14,6 +14,7 @@
 
 #include "javaCommandLine.h"
 #include "launcherOptions.h"
+#include "message.h"
 #include "vlkConfig.h"
 
 void (*splash_close)() = nullptr;
@@ -145,14 +146,14 @@ int JavaCommandLine::run_in_process()
     const std::string jvm_path = below_jre(jre_dir, os::facts.jvm_lib_below_jre);
     os::Library jvm_library = load_library(jvm_path, jre_dir);
     if (!jvm_library.loaded()) {
-        std::fprintf(err_stream, "Cannot load library: '%s'\n%s\n", jvm_path.c_str(), jvm_library.error().c_str());
+        print_message(err_stream, "Cannot load library: '%s'\n%s\n", jvm_path.c_str(), jvm_library.error().c_str());
         return -1;
     }
     find_entry(invocation.CreateJavaVM, find_symbol(jvm_library, create_jvm_entry));
     find_entry(invocation.GetDefaultJavaVMInitArgs, find_symbol(jvm_library, default_args_entry));
     if (invocation.CreateJavaVM == nullptr) {
-        std::fprintf(err_stream, "Cannot load symbol/function: '%s'\nThe library '%s' does not export it.\n",
-                     create_jvm_entry, jvm_path.c_str());
+        print_message(err_stream, "Cannot load symbol/function: '%s'\nThe library '%s' does not export it.\n",
+                      create_jvm_entry, jvm_path.c_str());
         return -1;
     }
     if (splash && os::facts.splash_lib_needs_jvm_lib)
@@ -169,9 +170,9 @@ bool JavaCommandLine::prepare_jvm_options(JvmLaunchOptions& launch)
     std::string error;
     const char* java_options = std::getenv(java_options_variable);
     if (java_options != nullptr) {
-        std::fprintf(err_stream, "NOTE: Picked up %s: %s\n", java_options_variable, java_options);
+        print_message(err_stream, "NOTE: Picked up %s: %s\n", java_options_variable, java_options);
         if (!read_java_options_variable(java_options_variable, java_options, launch.java_version, words, error)) {
-            std::fprintf(err_stream, "%s\n", error.c_str());
+            print_message(err_stream, "%s\n", error.c_str());
             return false;
         }
     }
@@ -188,14 +189,13 @@ bool JavaCommandLine::prepare_jvm_options(JvmLaunchOptions& launch)
         profile_image = splash_image_name(word);
     }
     if (!translate_launcher_options(words, launch, error)) {
-        std::fprintf(err_stream, "%s\n", error.c_str());
+        print_message(err_stream, "%s\n", error.c_str());
         return false;
     }
     if (profile_splash)
         launch.splash_image = profile_image;
     for (const std::string& warning : launch.warnings)
-        std::fprintf(err_stream, "%s\n", warning.c_str());
-    std::fflush(err_stream);
+        print_message(err_stream, "%s\n", warning.c_str());
 
     std::string command = command_option_prefix + program;
     for (const std::string& arg : arg_array) {
@@ -275,8 +275,7 @@ int JavaCommandLine::create_jvm(const JvmLaunchOptions& launch, JavaVM** vm, JNI
     init_args.options = options.data();
     init_args.ignoreUnrecognized = JNI_FALSE;
     if (invocation.CreateJavaVM(vm, reinterpret_cast<void**>(env), &init_args) != JNI_OK) {
-        std::fprintf(out_stream, "\nJavaCommandLine: Unable to Launch JVM with JNI\n");
-        std::fflush(out_stream);
+        print_message(out_stream, "\nJavaCommandLine: Unable to Launch JVM with JNI\n");
         return -1;
     }
     return 0;
@@ -406,7 +405,7 @@ void JavaCommandLine::show_splash_screen(const std::string& image, std::string j
     const std::string splash_path = below_jre(jre_dir, os::facts.splash_lib_below_jre);
     os::Library splash_library = load_library(splash_path, jre_dir);
     if (!splash_library.loaded()) {
-        std::fprintf(out_stream, "Could not load splash screen: %s\n", image.c_str());
+        print_message(out_stream, "Could not load splash screen: %s\n", image.c_str());
         return;
     }
     find_entry(invocation.SplashInit, find_symbol(splash_library, "SplashInit"));

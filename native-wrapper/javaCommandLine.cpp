@@ -236,6 +236,14 @@ void JavaCommandLine::prepare_class_cache()
     jvm_options.insert(jvm_options.end(), class_cache.jvm_options.begin(), class_cache.jvm_options.end());
     if (verbose && !class_cache.note.empty())
         echo(class_cache.note);
+    if (!class_cache.listed_key.empty()) {
+        // The JVM runs in this process, or in the one that replaces it, or
+        // in a child whose pid is known only once it is made.
+        if (load_jvm_in_process || os::facts.replaces_process)
+            name_class_list(class_cache, os::process_id());
+        else
+            child_started = [this](long pid) { name_class_list(class_cache, pid); };
+    }
     if (!class_cache.job.empty())
         start_class_archive_job(class_cache.job);
 }
@@ -255,7 +263,18 @@ void JavaCommandLine::start_class_archive_job(const std::string& key)
         if (may_be_option(arg.c_str()))
             command.words.push_back(arg);
     }
-    if (!os::start_detached(command, class_cache_job_variable, key) && verbose)
+    if (!taken_splash_arg.empty())
+        command.words.push_back(taken_splash_arg);
+    // It works in the cache's own directory, so that it neither needs nor
+    // holds the caller's (a build's workspace may be deleted before it is
+    // done); a path relative to the caller's keeps it there.
+    const std::string dir = std::getenv(class_cache_variable);
+    bool absolute = os::is_absolute_path(dir) && os::is_absolute_path(get_jre_dir()) &&
+                    os::is_absolute_path(java_path);
+    for (const std::string& entry : classpath_jar_array)
+        absolute = absolute && os::is_absolute_path(entry);
+    const std::string working_dir = absolute ? dir + os::facts.path_separator + class_cache_dir_name : "";
+    if (!os::start_detached(command, class_cache_job_variable, key, working_dir) && verbose)
         echo("Class cache: the run that makes the archive cannot be started.");
 }
 

@@ -90,6 +90,9 @@ public:
     os::Command build_command() override;
 
     void set_java_path(const char* path) { java_path = path; }
+    // The trailing "--splash=N" that the entry point took off the arguments:
+    // it decides the JVM options, so the archive's run gets it too, last.
+    void set_taken_splash_arg(const std::string& arg) { taken_splash_arg = arg; }
     // The JVM options, one word each: a word never splits into two options
     // or joins the words around it, whatever characters it holds.
     void set_jvm_options(std::vector<std::string> options) { jvm_options = std::move(options); }
@@ -210,4 +213,5 @@ private:
     InvocationFunctions invocation;
     ClassCacheUse class_cache;
     std::vector<std::string> launch_args;  // as the launcher got them
+    std::string taken_splash_arg;
 };

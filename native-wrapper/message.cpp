@@ -4,6 +4,11 @@
 
 #include "osLayer.h"
 
+void write_message(std::FILE* stream, const std::string& text)
+{
+    os::write_text(stream, text);
+}
+
 void print_message(std::FILE* stream, const char* format, ...)
 {
     std::va_list args;
@@ -16,7 +21,7 @@ void print_message(std::FILE* stream, const char* format, ...)
     if (length > 0)
         std::vsnprintf(&text[0], text.size() + 1, format, again);
     va_end(again);
-    os::write_text(stream, text);
+    write_message(stream, text);
 }
 
 void print_unopenable_path(std::FILE* stream, const std::string& path)

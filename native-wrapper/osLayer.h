@@ -59,10 +59,11 @@ bool create_temp_file(std::string& name, FileHandle& handle, Failure& failure);
 
 // Creates a new, empty file for a Java argument file in the user's
 // temporary directory, opened for reading and writing, that only this user
-// may read; the handle is not inherited. Windows: named "brumlet-args-*.tmp"
-// and, while `handle` is open, readable by others (java) but not deletable:
-// before making it, the call deletes the files of that name that no live
-// launcher holds, left by launchers that were killed. POSIX: as
+// may read; the handle is not inherited. Windows: named "brumlet-args-X.tmp"
+// (X one to four hex digits) and, while `handle` is open, readable by others
+// (java) but not deletable: before making it, the call deletes the files
+// named so, letter for letter, that no live launcher holds, left by
+// launchers that were killed. POSIX: as
 // create_temp_file (mode 0600). Returns false and fills `failure` when it
 // cannot be made.
 bool create_argument_file(std::string& name, FileHandle& handle, Failure& failure);
@@ -146,6 +147,14 @@ struct ChildLaunch {
     bool hide_window = true;
     bool tie_to_launcher = true;  // false: the child may outlive the launcher
     FileHandle stdout_file = invalid_file;  // invalid_file: inherit the launcher's
+    // Called with the child's pid once it is known: on Windows before the
+    // child runs its first instruction; on POSIX, whose launches of java
+    // replace this process instead, only after it has started.
+    std::function<void(long)> started;
+    // POSIX: false leaves this process's own signal handling as it is
+    // while the child runs (nothing ignored, nothing passed on). Windows
+    // has no such signals and does not look at it.
+    bool pass_signals = true;
 };
 
 // One child process, started from a command text in one step and waited for
@@ -194,6 +203,10 @@ public:
     // on; false when the OS refuses. A child that is paused uses no
     // processor time.
     bool pause(bool paused);
+
+    // Ends the running child at once, also while it is paused (SIGKILL;
+    // TerminateProcess). It still has to be waited for.
+    bool end();
 
     int error() const { return error_; }
     bool too_long() const { return too_long_; }
@@ -288,6 +301,8 @@ struct FileStatus {
     // access-control entry for anyone but this user, SYSTEM or the
     // Administrators grants writing.
     bool private_to_user = false;
+    // This user owns it (Windows: as private_to_user judges the owner).
+    bool owned = false;
 };
 
 // The status of the file at `path`, links followed (as the JVM opens a
@@ -302,20 +317,32 @@ bool file_status(const OwnFile& file, FileStatus& status);
 // directory that was checked (Windows: it cannot be renamed meanwhile).
 // Not valid when it cannot be made or opened or is a link.
 // With `make` false nothing is made: a missing directory is not valid.
+// One it makes gets exactly the mode it means, whatever the umask.
 OwnFile open_own_directory(const std::string& parent, const std::string& name, bool make = true);
+
+// Makes the directory `path` and its missing parents, each for this user
+// alone whatever the umask; changes none that is there. False when `path`
+// is not a directory afterwards.
+bool make_private_directories(const std::string& path);
 
 // Opens the file `name` in the directory `dir`, never through a link:
 // for reading (`create` false) or as a new file for reading and writing,
-// for this user alone, that must not exist yet. With `inherited` the handle
+// for this user alone (whatever the umask), that must not exist yet. With `inherited` the handle
 // passes to a program that replaces this process and to children (and the
 // JVM in this process may open it by jvm_path). Not valid on failure.
 OwnFile open_in_directory(const OwnFile& dir, const std::string& name, bool create, bool inherited = false);
 
 // The name of `file` (opened by open_in_directory with `inherited`) by which
 // a JVM started from this process, or in it, opens the very file that was
-// opened: "/dev/fd/N" on POSIX; on Windows its path, which the open
-// directory keeps from being changed.
+// opened, and so can a program that JVM starts while this process lives:
+// "/proc/PID/fd/N" on Linux ("/dev/fd/N" where /proc does not show this
+// process so); on Windows its path, which the open directory keeps from
+// being changed.
 std::string jvm_path(const OwnFile& file);
+
+// Gives the file `from` in `dir` the second name `to` there (a hard link);
+// false on failure, also when `to` exists.
+bool link_in_directory(const OwnFile& dir, const std::string& from, const std::string& to);
 
 // Reads from `file` at `offset` at most chunk.size() bytes into `chunk`,
 // which then holds what was read (nothing at the end of the file); false on
@@ -370,8 +397,28 @@ bool program_can_take_path(const std::string& path);
 // process: in a session (POSIX) or process group of its own, without a
 // console window, with no standard input, output or error, holding none of
 // this process's files or pipes, not tied to this process's end, never
-// waited for. False when it cannot be started.
-bool start_detached(const Command& command, const std::string& variable, const std::string& value);
+// waited for, with every signal at its default and none blocked (POSIX).
+// It starts in `working_dir` when that is not empty (so that it holds no
+// directory of the caller's), else in this process's current directory.
+// False when it cannot be started.
+bool start_detached(const Command& command, const std::string& variable, const std::string& value,
+                    const std::string& working_dir = "");
+
+// From now on SIGTERM, SIGINT and SIGHUP no longer end this process at
+// once: the first is noted, for stop_request() to tell. Windows sends a
+// process without a console no such request: there it does nothing.
+void catch_stop_requests();
+
+// The signal that asked this process to stop since catch_stop_requests;
+// 0 when none did (always on Windows).
+int stop_request();
+
+// Whether `path` names a file without regard to the current directory
+// ("/x"; "C:\x", "\\server\share").
+bool is_absolute_path(const std::string& path);
+
+// The time now, in FileStatus::modified ticks.
+std::int64_t current_time();
 
 // Lowers this process (and what it starts) to the lowest priority the OS
 // gives a user: SCHED_IDLE, else nice 19 (Linux); the idle class in
@@ -380,6 +427,24 @@ void run_in_background();
 
 // This process's id.
 long process_id();
+
+// The OS error of the last call of this layer that failed (errno,
+// GetLastError), for error_text.
+int last_error();
+
+// Whether this process has its standard input, output and error: a POSIX
+// file opened while one is closed takes its number. Always on Windows,
+// whose files are not numbered so.
+bool standard_streams_open();
+
+// Whether this process runs with the rights of the system's superuser
+// (POSIX: root); never on Windows, whose administrators own their files.
+bool running_as_superuser();
+
+// The most files a program started from this one may hold open once it
+// raises its own limit as far as it may (the hard limit); unlimited on
+// Windows.
+std::uint64_t open_file_limit();
 
 // Writes a variable into the process environment, for this process and its
 // children; an empty value removes the variable.

@@ -16,9 +16,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <utility>
 #include <vector>
@@ -324,6 +326,8 @@ bool Child::start(const Command& command, const ChildLaunch& launch)
         exec_child(call.candidates, call.argv.data(), static_cast<int>(launch.stdout_file), launch.tie_to_launcher,
                    launcher, &child_error);
     }
+    if (child_error == 0 && launch.started)
+        launch.started(static_cast<long>(pid));
     if (child_error != 0) {
         int ignored = 0;
         while (waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
@@ -333,7 +337,8 @@ bool Child::start(const Command& command, const ChildLaunch& launch)
         return false;
     }
     // From here on an interrupt may reach the child.
-    interrupts_.reset(new InterruptGuard(pid));
+    if (launch.pass_signals)
+        interrupts_.reset(new InterruptGuard(pid));
     process_ = pid;
     return true;
 }
@@ -382,6 +387,11 @@ Child::State Child::wait_for(int milliseconds, int& exit_code)
 bool Child::pause(bool paused)
 {
     return process_ != 0 && kill(static_cast<pid_t>(process_), paused ? SIGSTOP : SIGCONT) == 0;
+}
+
+bool Child::end()
+{
+    return process_ != 0 && kill(static_cast<pid_t>(process_), SIGKILL) == 0;
 }
 
 void replace_process(const Command& command, int& error, bool& too_long)
@@ -501,7 +511,14 @@ void fill_status(const struct stat& info, FileStatus& status)
                       std::to_string(info.st_ctim.tv_sec) + '.' + std::to_string(info.st_ctim.tv_nsec) + ':' +
                       std::to_string(info.st_size) + ':' + std::to_string(info.st_mtim.tv_sec) + '.' +
                       std::to_string(info.st_mtim.tv_nsec);
-    status.private_to_user = info.st_uid == geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    status.owned = info.st_uid == geteuid();
+    status.private_to_user = status.owned && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Opens the directory `path` for the cache, never through a link.
+int open_directory(const std::string& path)
+{
+    return open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
 }  // namespace
@@ -527,23 +544,59 @@ bool file_status(const OwnFile& file, FileStatus& status)
 OwnFile open_own_directory(const std::string& parent, const std::string& name, bool make)
 {
     const std::string path = parent + '/' + name;
-    // Made for this user alone; an existing one keeps its mode, which the
-    // caller judges on what is opened.
-    if (make)
-        mkdir(path.c_str(), S_IRWXU);
-    return OwnFile(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC), path);
+    // Made for this user alone, whatever the umask takes away; an existing
+    // one keeps its mode, which the caller judges on what is opened.
+    const bool made = make && mkdir(path.c_str(), S_IRWXU) == 0;
+    OwnFile dir(open_directory(path), path);
+    if (made && dir.valid())
+        fchmod(fd_of(dir), S_IRWXU);
+    return dir;
+}
+
+bool make_private_directories(const std::string& path)
+{
+    if (is_directory(path.c_str()))
+        return true;
+    const std::size_t slash = path.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 && !make_private_directories(path.substr(0, slash)))
+        return false;
+    if (mkdir(path.c_str(), S_IRWXU) == 0) {
+        const int dir = open_directory(path);
+        if (dir >= 0) {
+            fchmod(dir, S_IRWXU);
+            close(dir);
+        }
+    }
+    return is_directory(path.c_str());
 }
 
 OwnFile open_in_directory(const OwnFile& dir, const std::string& name, bool create, bool inherited)
 {
     int flags = O_NOFOLLOW | (inherited ? 0 : O_CLOEXEC);
     flags |= create ? O_RDWR | O_CREAT | O_EXCL : O_RDONLY | O_NONBLOCK;
-    return OwnFile(openat(fd_of(dir), name.c_str(), flags, S_IRUSR | S_IWUSR), dir.path() + '/' + name);
+    OwnFile file(openat(fd_of(dir), name.c_str(), flags, S_IRUSR | S_IWUSR), dir.path() + '/' + name);
+    // The umask may have taken the owner's write: the JVM opens the file anew.
+    if (create && file.valid())
+        fchmod(fd_of(file), S_IRUSR | S_IWUSR);
+    return file;
 }
 
 std::string jvm_path(const OwnFile& file)
 {
-    return "/dev/fd/" + std::to_string(fd_of(file));
+    // /dev/fd/N names a descriptor of whoever opens it; a JVM that the
+    // tool's JVM starts with the same options has none such.
+    const std::string own = "/dev/fd/" + std::to_string(fd_of(file));
+    const std::string shared = "/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(fd_of(file));
+    struct stat opened, named;
+    if (fstat(fd_of(file), &opened) != 0 || stat(shared.c_str(), &named) != 0 || opened.st_dev != named.st_dev ||
+        opened.st_ino != named.st_ino)
+        return own;
+    return shared;
+}
+
+bool link_in_directory(const OwnFile& dir, const std::string& from, const std::string& to)
+{
+    return linkat(fd_of(dir), from.c_str(), fd_of(dir), to.c_str(), 0) == 0;
 }
 
 bool read_at(const OwnFile& file, std::uint64_t offset, std::string& chunk)
@@ -626,7 +679,8 @@ bool program_can_take_path(const std::string&)
     return true;
 }
 
-bool start_detached(const Command& command, const std::string& variable, const std::string& value)
+bool start_detached(const Command& command, const std::string& variable, const std::string& value,
+                    const std::string& working_dir)
 {
     ProgramCall call(command);
     const pid_t first = fork();
@@ -648,11 +702,19 @@ bool start_detached(const Command& command, const std::string& variable, const s
             dup2(null, fd);
         // No file or pipe of the caller's stays open in it.
         closefrom(3);
+        if (!working_dir.empty() && chdir(working_dir.c_str()) != 0)
+            _exit(127);
+        // Nothing of the caller's signal handling either: a caller that
+        // ignores SIGCHLD would leave it no child to wait for, one that
+        // ignores or blocks SIGTERM a run that cannot be stopped.
         struct sigaction defaults = {};
         defaults.sa_handler = SIG_DFL;
         sigemptyset(&defaults.sa_mask);
-        for (int signal_number : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE})
+        for (int signal_number = 1; signal_number < NSIG; ++signal_number)
             sigaction(signal_number, &defaults, nullptr);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
         setenv(variable.c_str(), value.c_str(), 1);
         exec_first(call.candidates, call.argv.data());
         _exit(127);
@@ -661,6 +723,45 @@ bool start_detached(const Command& command, const std::string& variable, const s
     while (waitpid(first, &status, 0) < 0 && errno == EINTR) {
     }
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+namespace {
+
+volatile sig_atomic_t stop_signal = 0;
+
+void note_stop(int signal_number)
+{
+    if (stop_signal == 0)
+        stop_signal = signal_number;
+}
+
+}  // namespace
+
+void catch_stop_requests()
+{
+    struct sigaction action = {};
+    sigemptyset(&action.sa_mask);
+    action.sa_handler = note_stop;
+    action.sa_flags = SA_RESTART;
+    for (int signal_number : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(signal_number, &action, nullptr);
+}
+
+int stop_request()
+{
+    return stop_signal;
+}
+
+bool is_absolute_path(const std::string& path)
+{
+    return !path.empty() && path[0] == '/';
+}
+
+std::int64_t current_time()
+{
+    struct timespec now = {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 10000000 + now.tv_nsec / 100;
 }
 
 void run_in_background()
@@ -676,6 +777,33 @@ void run_in_background()
 long process_id()
 {
     return static_cast<long>(getpid());
+}
+
+int last_error()
+{
+    return errno;
+}
+
+bool standard_streams_open()
+{
+    for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (fcntl(fd, F_GETFD) < 0)
+            return false;
+    }
+    return true;
+}
+
+bool running_as_superuser()
+{
+    return geteuid() == 0;
+}
+
+std::uint64_t open_file_limit()
+{
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_max == RLIM_INFINITY)
+        return UINT64_MAX;
+    return static_cast<std::uint64_t>(limit.rlim_max);
 }
 
 void put_env(const std::string& name, const std::string& value)

@@ -45,7 +45,14 @@ namespace {
 
 HANDLE to_handle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
-int last_error() { return static_cast<int>(GetLastError()); }
+}  // namespace
+
+int last_error()
+{
+    return static_cast<int>(GetLastError());
+}
+
+namespace {
 
 // Closes a handle when it goes out of scope.
 class ScopedHandle {
@@ -241,6 +248,8 @@ bool long_temp_dir(std::wstring& dir)
 
 // What the names of the launcher's argument files start with.
 const wchar_t argument_file_prefix[] = L"brumlet-args-";
+// What the names of the files that create_new_file makes end with.
+const wchar_t temp_file_suffix[] = L".tmp";
 
 // The user's temporary directory, ending in a backslash, also where it is
 // longer than GetTempPath can give.
@@ -260,7 +269,8 @@ HANDLE create_new_file(const std::wstring& dir, const wchar_t* prefix, DWORD sha
 {
     DWORD unique = GetTickCount();
     for (int attempt = 0; attempt < 0x10000; ++attempt, ++unique) {
-        const std::wstring candidate = dir + prefix + hex_digits((unique & 0xFFFF) != 0 ? unique & 0xFFFF : 1) + L".tmp";
+        const std::wstring candidate =
+            dir + prefix + hex_digits((unique & 0xFFFF) != 0 ? unique & 0xFFFF : 1) + temp_file_suffix;
         HANDLE file = CreateFileW(long_path(candidate).c_str(), GENERIC_READ | GENERIC_WRITE, share, attributes,
                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
@@ -271,6 +281,19 @@ HANDLE create_new_file(const std::wstring& dir, const wchar_t* prefix, DWORD sha
             break;
     }
     return INVALID_HANDLE_VALUE;
+}
+
+// Whether `name` is one that create_new_file gives with `prefix`, letter
+// for letter: the user's own files that merely start alike are not ours.
+bool is_made_name(const std::wstring& name, const std::wstring& prefix)
+{
+    const std::size_t suffix_size = std::wcslen(temp_file_suffix);
+    if (name.size() <= prefix.size() + suffix_size || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - suffix_size, suffix_size, temp_file_suffix) != 0)
+        return false;
+    const std::wstring digits = name.substr(prefix.size(), name.size() - prefix.size() - suffix_size);
+    const unsigned long value = std::wcstoul(digits.c_str(), nullptr, 16);
+    return value >= 1 && value <= 0xFFFF && hex_digits(value) == digits;
 }
 
 }  // namespace
@@ -586,7 +609,7 @@ bool Child::start(const Command& command, const ChildLaunch& launch)
     // The child starts suspended until it is in the job, so that it runs
     // no instruction untied.
     ScopedHandle job(launch.tie_to_launcher ? create_kill_on_close_job() : nullptr);
-    const DWORD flags = (job.get() != nullptr || in_background ? CREATE_SUSPENDED : 0) |
+    const DWORD flags = (job.get() != nullptr || in_background || launch.started ? CREATE_SUSPENDED : 0) |
                         (in_background ? DETACHED_PROCESS : 0);
 
     // From its first instruction an interrupt may reach the child.
@@ -629,6 +652,8 @@ bool Child::start(const Command& command, const ChildLaunch& launch)
         job_ = reinterpret_cast<std::intptr_t>(job.release());
     if (in_background)
         SetPriorityClass(process.hProcess, IDLE_PRIORITY_CLASS);
+    if (launch.started)
+        launch.started(static_cast<long>(process.dwProcessId));
     if (flags & CREATE_SUSPENDED)
         ResumeThread(process.hThread);
     return true;
@@ -682,6 +707,11 @@ bool Child::pause(bool paused)
         all = all && count != static_cast<DWORD>(-1);
     }
     return all;
+}
+
+bool Child::end()
+{
+    return process_ != 0 && TerminateProcess(reinterpret_cast<HANDLE>(process_), 1) != 0;
 }
 
 // Windows cannot run another program in this process: the launcher starts
@@ -896,6 +926,7 @@ bool fill_status(HANDLE file, FileStatus& status)
                       std::to_string(info.nFileIndexLow) + ':' + std::to_string(basic.ChangeTime.QuadPart) + ':' +
                       std::to_string(status.size) + ':' + std::to_string(status.modified);
     status.private_to_user = only_user_writes(file);
+    status.owned = status.private_to_user;
     return true;
 }
 
@@ -951,12 +982,14 @@ bool create_argument_file(std::string& name, FileHandle& handle, Failure& failur
     }
     // The files of launchers that are gone, killed before they could delete
     // theirs: a live launcher's file, held open without sharing deletion,
-    // stays.
+    // stays. The pattern matches without regard to case, and also short
+    // names: only the names the launcher makes are deleted.
     WIN32_FIND_DATAW entry;
-    HANDLE listing = FindFirstFileW(long_path(dir + argument_file_prefix + L"*.tmp").c_str(), &entry);
+    HANDLE listing = FindFirstFileW(long_path(dir + argument_file_prefix + L"*" + temp_file_suffix).c_str(), &entry);
     if (listing != INVALID_HANDLE_VALUE) {
         do {
-            DeleteFileW(long_path(dir + entry.cFileName).c_str());
+            if (is_made_name(entry.cFileName, argument_file_prefix))
+                DeleteFileW(long_path(dir + entry.cFileName).c_str());
         } while (FindNextFileW(listing, &entry));
         FindClose(listing);
     }
@@ -1022,6 +1055,19 @@ OwnFile open_own_directory(const std::string& parent, const std::string& name, b
     return OwnFile(reinterpret_cast<FileHandle>(dir), path);
 }
 
+bool make_private_directories(const std::string& path)
+{
+    if (is_directory(path.c_str()))
+        return true;
+    const std::size_t slash = path.find_last_of("\\/");
+    if (slash != std::string::npos && slash > 0 && !make_private_directories(path.substr(0, slash)))
+        return false;
+    UserOnlySecurity user_only(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+    if (user_only.attributes() != nullptr)
+        CreateDirectoryW(long_path(path).c_str(), user_only.attributes());
+    return is_directory(path.c_str());
+}
+
 OwnFile open_in_directory(const OwnFile& dir, const std::string& name, bool create, bool inherited)
 {
     const std::string path = in_directory(dir, name);
@@ -1039,6 +1085,12 @@ OwnFile open_in_directory(const OwnFile& dir, const std::string& name, bool crea
 std::string jvm_path(const OwnFile& file)
 {
     return file.path();
+}
+
+bool link_in_directory(const OwnFile& dir, const std::string& from, const std::string& to)
+{
+    return CreateHardLinkW(long_path(in_directory(dir, to)).c_str(), long_path(in_directory(dir, from)).c_str(),
+                           nullptr) != 0;
 }
 
 bool read_at(const OwnFile& file, std::uint64_t offset, std::string& chunk)
@@ -1147,7 +1199,8 @@ bool program_can_take_path(const std::string& path)
     return path_for_child(openable);
 }
 
-bool start_detached(const Command& command, const std::string& variable, const std::string& value)
+bool start_detached(const Command& command, const std::string& variable, const std::string& value,
+                    const std::string& working_dir)
 {
     std::wstring text = widen(render_command_text(command));
     if (text.size() > facts.max_command_text)
@@ -1160,18 +1213,46 @@ bool start_detached(const Command& command, const std::string& variable, const s
     PROCESS_INFORMATION process = {};
     put_env(variable, value);
     const DWORD flags = DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP | IDLE_PRIORITY_CLASS;
+    // Its own directory, as a process's current directory cannot be
+    // deleted while it runs; the caller's where that one is too long for
+    // a current directory.
+    const std::wstring dir = working_dir.empty() ? std::wstring() : widen(working_dir);
+    const auto create = [&](DWORD more_flags, const std::wstring& in) {
+        return CreateProcessW(nullptr, &text[0], nullptr, nullptr, FALSE, flags | more_flags, nullptr,
+                              in.empty() ? nullptr : in.c_str(), &startup, &process);
+    };
     // Out of the launcher's job where it may leave it, so that the job's
     // end does not end it.
-    BOOL started = CreateProcessW(nullptr, &text[0], nullptr, nullptr, FALSE, flags | CREATE_BREAKAWAY_FROM_JOB,
-                                  nullptr, nullptr, &startup, &process);
-    if (!started)
-        started = CreateProcessW(nullptr, &text[0], nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup, &process);
+    BOOL started = create(CREATE_BREAKAWAY_FROM_JOB, dir) || create(0, dir);
+    if (!started && !dir.empty())
+        started = create(CREATE_BREAKAWAY_FROM_JOB, std::wstring()) || create(0, std::wstring());
     put_env(variable, "");
     if (!started)
         return false;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return true;
+}
+
+void catch_stop_requests() {}
+
+int stop_request()
+{
+    return 0;
+}
+
+bool is_absolute_path(const std::string& path)
+{
+    const auto separator = [](char c) { return c == '\\' || c == '/'; };
+    return (path.size() >= 2 && separator(path[0]) && separator(path[1])) ||
+           (path.size() >= 3 && path[1] == ':' && separator(path[2]));
+}
+
+std::int64_t current_time()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return ticks(now);
 }
 
 void run_in_background()
@@ -1184,6 +1265,21 @@ void run_in_background()
 long process_id()
 {
     return static_cast<long>(GetCurrentProcessId());
+}
+
+bool standard_streams_open()
+{
+    return true;
+}
+
+bool running_as_superuser()
+{
+    return false;
+}
+
+std::uint64_t open_file_limit()
+{
+    return UINT64_MAX;
 }
 
 void put_env(const std::string& name, const std::string& value)

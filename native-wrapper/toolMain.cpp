@@ -76,9 +76,12 @@ void prepare_launch(JavaCommandLine& cmd, const ToolProfile& profile, int argc, 
 
 int tool_main(int argc, char** argv, const ToolProfile& profile)
 {
+    const int given = argc;
     int splash_index = take_trailing_splash(argc, argv);
     bool show_splash = true;
     std::unique_ptr<JavaCommandLine> cmd(new JavaCommandLine(profile.main_class, argc - 1, argv + 1));
+    if (argc < given)
+        cmd->set_taken_splash_arg(argv[argc]);
     prepare_launch(*cmd, profile, argc, argv, splash_index, show_splash);
     return cmd->run();
 }

@@ -1,11 +1,11 @@
 #include "wrapAssert.h"
 
-#include <cstdio>
 #include <cstdlib>
+
+#include "message.h"
 
 void wrap_assert_failed(const char* condition, const char* file, int line)
 {
-    std::fprintf(stderr, "Assertion failed: %s, file %s, line %d\n", condition, file, line);
-    std::fflush(stderr);
+    print_message(stderr, "Assertion failed: %s, file %s, line %d\n", condition, file, line);
     std::abort();
 }

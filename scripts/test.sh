@@ -116,10 +116,13 @@ cleanup() {
 }
 trap cleanup EXIT
 # Both start with standard input and output away from this script's pipes,
-# which a lasting wineserver would otherwise keep open.
-"$wine" wineboot -i </dev/null >/dev/null 2>&1
-"$wineserver" -p </dev/null >/dev/null 2>&1 &
-(cd build/windows && ctest --output-on-failure)
+# which a lasting wineserver would otherwise keep open. All of it runs on a
+# virtual X display of its own: Wine makes a console (the tests of what a
+# console shows) only on a display, and the desktop process that wineboot
+# leaves running must have that display too.
+xvfb-run -a bash -c '"$1" wineboot -i </dev/null >/dev/null 2>&1
+    "$2" -p </dev/null >/dev/null 2>&1 &
+    cd build/windows && ctest --output-on-failure' windows-tests "$wine" "$wineserver"
 
 echo "== Release: two builds from two copies of the sources, compared"
 # The release build is reproducible: copies of the tracked files in two

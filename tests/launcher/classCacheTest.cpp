@@ -37,12 +37,14 @@ std::string own_dir_of(const std::string& cache)
     return join(cache, "brumlet-classes");
 }
 
-// The names in the cache's own directory that end in `suffix`.
-std::vector<std::string> cache_files(const std::string& cache, const std::string& suffix)
+// The names in the cache's own directory that end in `suffix`, those of
+// single processes (KEY.pidN.list) only when `of_processes`.
+std::vector<std::string> cache_files(const std::string& cache, const std::string& suffix, bool of_processes = false)
 {
     std::vector<std::string> found;
     for (const std::string& name : list_dir(own_dir_of(cache))) {
-        if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+        if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+            of_processes == (name.find(".pid") != std::string::npos))
             found.push_back(name);
     }
     return found;
@@ -93,10 +95,10 @@ TEST(ClassCache, OptionsAndFilesWithAStandInJava)
         all.push_back({cache_variable, dir});
         return all;
     };
-    auto run_text = [&](const std::string& dir, const std::vector<EnvVar>& more = {}) {
+    auto run_text = [&](const std::string& dir, const std::vector<EnvVar>& more = {}, const std::string& cwd = "") {
         std::vector<EnvVar> all = with_cache(dir);
         all.insert(all.end(), more.begin(), more.end());
-        RunResult result = installation.run({"x"}, all);
+        RunResult result = installation.run({"x"}, all, cwd);
         EXPECT_EQ(0, result.exit_code) << result.out + result.err;
         std::string text;
         for (const std::string& arg : read_child_report(report).args)
@@ -107,15 +109,28 @@ TEST(ClassCache, OptionsAndFilesWithAStandInJava)
     const std::string dry_list = option_in(installation.run(dry({"x"}), with_cache(cache)).out, list_option);
     EXPECT_EQ(join(own_dir_of(cache), ""), dry_list.substr(0, own_dir_of(cache).size() + 1));
     EXPECT_EQ(std::vector<std::string>{}, list_dir(cache)) << "a dry run made something";
-    EXPECT_NE("(none)", option_in(run_text(cache), list_option));
+    // java writes the list by a name with its pid, made before it runs; a
+    // java that the tool starts with the same option writes a file of its
+    // own, never into the list.
+    const std::string list_path =
+        option_in(run_text(cache, {{"TEST_CHILD_LISTS_CLASSES", "1"}, {"TEST_CHILD_READY", scratch / "pid"}}), list_option);
     const std::vector<std::string> lists = cache_files(cache, ".list");
     ASSERT_EQ(1u, lists.size());
-    // The stand-in wrote no class: the next run lists anew.
-    write_file(join(own_dir_of(cache), lists[0]), "java/lang/Object id: 0\n");
-    EXPECT_EQ("(none)", option_in(run_text(cache), "-XX:"));
+    const std::string listed = "java/lang/Object id: " + read_file(scratch / "pid") + '\n';
+    EXPECT_EQ(listed, read_file(join(own_dir_of(cache), lists[0])));
+    std::vector<EnvVar> forked = env;
+    forked.push_back({"TEST_CHILD_LISTS_CLASSES", "1"});
+    run_program({java_below(jre), list_option + list_path}, forked);
+    EXPECT_EQ(listed, read_file(join(own_dir_of(cache), lists[0])));
+    EXPECT_EQ(2u, cache_files(cache, ".list", true).size());
     // The run is over while the archive's java sleeps, at the lowest
-    // priority, with no console and no standard handle of the run's; it
+    // priority, with no console and no standard handle of the run's, in the
+    // cache's directory (the caller's may go at once, on Windows too); it
     // stays paused while another run of the cache lives.
+    make_dir(scratch / "work");
+    EXPECT_EQ("(none)", option_in(run_text(cache, {}, scratch / "work"), "-XX:"));
+    remove_tree(scratch / "work");
+    EXPECT_FALSE(file_exists(scratch / "work")) << "the caller's directory is held";
     EXPECT_FALSE(file_exists(scratch / "dump"));
     std::vector<EnvVar> lasting = with_cache(cache);
     lasting.insert(lasting.end(), {{"TEST_CHILD_SLEEP_MS", "4000"}, {"TEST_CHILD_READY", scratch / "ready"}});
@@ -124,12 +139,16 @@ TEST(ClassCache, OptionsAndFilesWithAStandInJava)
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     EXPECT_FALSE(file_exists(scratch / "dump")) << "not paused";
     other->wait();
+    const std::string facts = wait_for_file(scratch / "dump");
     EXPECT_EQ(on_windows ? "priority:40 console:0 handles:0" : "priority:5 console:0 handles:0",
-              wait_for_file(scratch / "dump"));
+              facts.substr(0, facts.find('\n')));
+    EXPECT_TRUE(std::filesystem::equivalent(own_dir_of(cache), facts.substr(facts.find('\n') + 1))) << facts;
     wait_for_archive_run(cache);
     std::vector<std::string> left = list_dir(own_dir_of(cache));
     std::sort(left.begin(), left.end());
     EXPECT_EQ((std::vector<std::string>{lists[0].substr(0, 16) + ".bad", "runs.lock"}), left);
+    EXPECT_NE(std::string::npos,
+              installation.run(dry({"--wrapper-verbose", "x"}), with_cache(cache)).out.find("The JVM made no archive."));
     EXPECT_EQ("(none)", option_in(run_text(cache), "-XX:"));
 
     // A stand-in that makes the archive as the JVM does: it is placed and
@@ -163,6 +182,15 @@ TEST(ClassCache, OptionsAndFilesWithAStandInJava)
         EXPECT_TRUE(is_ascii(odd_list)) << odd_list;
     }
     EXPECT_EQ(1u, cache_files(odd_cache, ".list").size());
+
+    // A cache directory that is not there is made, with its parents, for this user alone.
+    const std::string missing = join(scratch / "missing", "deeper");
+    EXPECT_NE("(none)", option_in(run_text(missing), list_option));
+    EXPECT_EQ(1u, cache_files(missing, ".list").size());
+    if (!on_windows) {
+        for (const std::string& made_dir : {scratch / "missing", missing})
+            EXPECT_EQ(std::filesystem::perms::owner_all, std::filesystem::status(made_dir).permissions()) << made_dir;
+    }
 
     const std::string separated = scratch / (std::string("a") + list_separator + "b");
     make_dir(separated);
@@ -224,14 +252,27 @@ std::string agent_jar()
 // java, with the same variables (and user); the tool calls a method
 // reflectively, of which a JVM that writes an archive would tell.
 struct JdkCacheRun {
+    explicit JdkCacheRun(const std::string& root = "") : installation({tool_jar}, root) { make_dir(cache); }
     Installation installation;
     TempDir scratch;
     std::string cache = scratch / "cache";
     std::vector<EnvVar> env = {{"TEST_TOOL_ACTION", "reflect"}, {"LC_ALL", "C.UTF-8"}, {"TEST_CHILD_EXIT", "3"}};
     std::vector<std::string> args = {"a b", "--wrapper-verbose-not"};
-    std::vector<std::string> user;  // a command that runs both as another user
+    std::vector<std::string> user;  // a command that runs both as another user, or in another setting
+    std::vector<std::string> launcher_tail;  // last arguments that the launcher alone gets
+    std::string workspace;  // when set: each run in it, made before and deleted once the run is over
+    std::unique_ptr<BackgroundProgram> other;  // a run of the cache that lives on beside them
+    std::string other_bad;                     // the mark of failure that keeps it from listing
 
-    JdkCacheRun() { make_dir(cache); }
+    RunResult in_workspace(const std::vector<std::string>& argv, const std::vector<EnvVar>& env) const
+    {
+        if (workspace.empty())
+            return run_program(argv, env);
+        make_dir(workspace);
+        const RunResult result = run_program(argv, env, workspace);
+        remove_tree(workspace);
+        return result;
+    }
     RunResult plain() const
     {
         std::vector<std::string> argv = user;
@@ -240,7 +281,7 @@ struct JdkCacheRun {
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<EnvVar> all = clean_launcher_env();
         all.insert(all.end(), env.begin(), env.end());
-        return run_program(argv, all);
+        return in_workspace(argv, all);
     }
     RunResult run(std::vector<std::string> options = {}) const
     {
@@ -248,11 +289,12 @@ struct JdkCacheRun {
         argv.push_back(installation.launcher());
         argv.insert(argv.end(), options.begin(), options.end());
         argv.insert(argv.end(), args.begin(), args.end());
+        argv.insert(argv.end(), launcher_tail.begin(), launcher_tail.end());
         std::vector<EnvVar> all = clean_launcher_env();
         all.push_back({"DRAVON_ROOTDIR", installation.root()});
         all.insert(all.end(), env.begin(), env.end());
         all.push_back({cache_variable, cache});
-        return run_program(argv, all);
+        return in_workspace(argv, all);
     }
     std::string dry_text(const std::vector<std::string>& options = {}) const
     {
@@ -280,7 +322,21 @@ struct CacheCase {
     std::function<void(JdkCacheRun&)> before = nullptr;
     std::function<void(JdkCacheRun&)> after = nullptr;  // a change to what the archive was made from
     std::function<void(JdkCacheRun&)> check = nullptr;  // at the end
+    std::string root = "";  // the installation's, when it must be this one
 };
+
+// A shell command that runs the rest of its words after `setting`.
+std::vector<std::string> in_shell(const std::string& setting)
+{
+    return {"/bin/sh", "-c", setting + "; exec \"$@\"", "sh"};
+}
+
+// The key of a run's class list, from the option of a dry run before its first run.
+std::string listed_key(const JdkCacheRun& run, const std::vector<std::string>& options = {})
+{
+    const std::string list = option_in(run.dry_text(options), list_option);
+    return list.substr(list.rfind('/') + 1, 16);
+}
 
 // The run's only archive, with its path.
 std::string archive_of(const JdkCacheRun& run)
@@ -292,16 +348,18 @@ std::string archive_of(const JdkCacheRun& run)
 void run_case(const CacheCase& c)
 {
     SCOPED_TRACE(c.name);
-    JdkCacheRun run;
+    JdkCacheRun run(c.root);
     run.env.insert(run.env.end(), c.env.begin(), c.env.end());
     if (c.before)
         c.before(run);
     const RunResult plain = run.plain();
     // Lists, makes the archive in the background, maps it.
     expect_as_plain(plain, run.run(c.options), "first run");
-    for (const char* step : {"second run", "third run"}) {
+    for (const std::string step : {"second run", "third run"}) {
         expect_as_plain(plain, run.run(c.options), step);
-        wait_for_archive_run(run.cache);
+        // Where no archive comes the third run lists anew, for a fourth.
+        if (c.archive || step == "second run")
+            wait_for_archive_run(run.cache);
     }
     const std::string dry_text = run.dry_text(c.options);
     EXPECT_EQ(c.archive, option_in(dry_text, use_option) != "(none)") << dry_text;
@@ -361,6 +419,38 @@ std::vector<std::string> long_classpath_options()
     return options;
 }
 
+// The test launcher (with its profiles and seams) in place of the installation's.
+void use_test_launcher(JdkCacheRun& run)
+{
+    std::filesystem::remove(run.installation.launcher());
+    copy_file(built_test_launcher(), run.installation.launcher());
+    copy_file(join(own_dir(), "splash.png"), join(run.installation.bin_dir(), "splash.png"));
+}
+
+// A run of the cache that lives for ten minutes (under another key: another
+// heap size, whose attempt failed, so that it lists nothing), with the test
+// launcher: while it does, an archive's JVM is paused, up to the longest pause.
+void start_lasting_run(JdkCacheRun& run)
+{
+    use_test_launcher(run);
+    run.other_bad = join(own_dir_of(run.cache), listed_key(run, {"--jvm-max-heap-size=300m"}) + ".bad");
+    make_dir(own_dir_of(run.cache));
+    write_file(run.other_bad, "");
+    std::vector<EnvVar> env = run.env;
+    env.insert(env.end(), {{"TEST_CHILD_READY", run.scratch / "lasting"},
+                           {"TEST_CHILD_SLEEP_MS", "600000"},
+                           {cache_variable, run.cache}});
+    run.other = run.installation.start({"--jvm-max-heap-size=300m", "x"}, env);
+    wait_for_file(run.scratch / "lasting");
+}
+
+void end_lasting_run(JdkCacheRun& run)
+{
+    run.other->kill();
+    run.other->wait();
+    std::filesystem::remove(run.other_bad);
+}
+
 // Every case the cache must survive: the tool's output and status are plain
 // java's on every run, the archive made where it can be, used only while
 // whole and current.
@@ -383,6 +473,41 @@ TEST(ClassCacheJdk, EveryRunMatchesPlainJava)
          nullptr, nullptr},
         {"@ and Shared in values", {{"JDK_JAVA_OPTIONS", "-Dmail=me@example.com -Dname=Shared"}}, {}, true, nullptr,
          nullptr},
+        // The archive's run sees it as unset, as java does.
+        {"empty JDK_JAVA_OPTIONS", {{"JDK_JAVA_OPTIONS", ""}}, {}, true, nullptr, nullptr},
+        // Its child gets the same options: no warning, no write into the list.
+        {"a tool that starts a JVM with its own input arguments", {{"TEST_TOOL_ACTION", "fork"}}, {}, true, nullptr,
+         nullptr, [](JdkCacheRun& run) { EXPECT_EQ(std::vector<std::string>{}, cache_files(run.cache, ".list", true)); }},
+        // A file of the cache would take descriptor 0-2, and the tool's output would go there.
+        {"closed standard streams", {{"TEST_TOOL_ACTION", "thread"}}, {}, false,
+         [](JdkCacheRun& run) { run.user = in_shell("exec <&- >&- 2>&-"); }, nullptr,
+         [](JdkCacheRun& run) { EXPECT_EQ(std::vector<std::string>{}, list_dir(run.cache)); }},
+        {"a hard limit of 8 open files", {}, {}, false, [](JdkCacheRun& run) { run.user = in_shell("ulimit -n 8"); },
+         nullptr, nullptr},
+        {"options printed", {{"JDK_JAVA_OPTIONS", "-XX:+PrintVMOptions"}}, {}, false, nullptr, nullptr},
+        // JDK 17 refuses the option, with plain java as through the cache.
+        {"ahead-of-time cache off", {{"JDK_JAVA_OPTIONS", "-XX:AOTMode=off"}}, {}, false, nullptr, nullptr},
+        // The record names its jars by paths that hold tabs and line breaks.
+        {"a tab in the installation's path", {}, {}, true, nullptr, nullptr, nullptr, TempDir().path() + "-x\ty"},
+        {"a missing cache directory", {}, {}, true, [](JdkCacheRun& run) { run.cache = run.scratch / "new/deeper"; },
+         nullptr, nullptr},
+        {"a link by the archive's name", {}, {}, true, nullptr,
+         [](JdkCacheRun& run) {
+             const std::string archive = archive_of(run);
+             std::filesystem::rename(archive, run.scratch / "moved.jsa");
+             ASSERT_TRUE(make_symlink(run.scratch / "moved.jsa", archive));
+         },
+         [](JdkCacheRun& run) {
+             EXPECT_NE(std::string::npos, run.dry_text().find("is not this user's own file")) << run.dry_text();
+         }},
+        // In place: the inode is kept, the change time is not.
+        {"jar rewritten in place with the same size and times", {}, {}, true, nullptr,
+         [](JdkCacheRun& run) {
+             const std::string jar = join(run.installation.bin_dir(), tool_jar);
+             const auto time = std::filesystem::last_write_time(jar);
+             write_file(jar, read_file(jar));
+             std::filesystem::last_write_time(jar, time);
+         }},
         {"cut archive", {}, {}, true, nullptr, truncate_archive},
         {"changed archive bytes", {}, {}, true, nullptr, change_archive_bytes},
         {"jar replaced with the same size and times", {}, {}, true, nullptr,
@@ -399,6 +524,35 @@ TEST(ClassCacheJdk, EveryRunMatchesPlainJava)
              run.env.push_back({"TMPDIR", run.scratch / "tmp"});
          },
          nullptr, [](JdkCacheRun& run) { EXPECT_EQ(std::vector<std::string>{}, list_dir(run.scratch / "tmp")); }},
+        // The archive's run works in the cache's directory, with signals
+        // as the system sets them, whatever the caller's.
+        {"the caller's directory deleted after each run", {}, {}, true,
+         [](JdkCacheRun& run) { run.workspace = run.scratch / "workspace"; }, nullptr, nullptr},
+        {"a caller that ignores SIGCHLD", {}, {}, true,
+         [](JdkCacheRun& run) { run.user = {"/usr/bin/perl", "-e", "$SIG{CHLD} = 'IGNORE'; exec @ARGV"}; }, nullptr,
+         nullptr},
+        {"a trailing --splash=N that leaves a profile's splash out", {{"BRUMLET_TEST_PROFILE", "splash"}}, {}, true,
+         [](JdkCacheRun& run) {
+             use_test_launcher(run);
+             run.launcher_tail = {"--splash=1"};
+         },
+         nullptr, nullptr},
+        {"a run of the cache that outlives the longest pause", {{"BRUMLET_TEST_LONGEST_PAUSE_MS", "1000"}}, {}, true,
+         start_lasting_run, nullptr, end_lasting_run},
+        // The dump cannot reserve its space under the caller's limit: no
+        // mark of failure, and runs without the limit get the archive.
+        {"an address-space limit that the dump cannot work under",
+         {{"JDK_JAVA_OPTIONS", "-Xmx64m -XX:CompressedClassSpaceSize=64m -XX:ReservedCodeCacheSize=32m"}}, {}, false,
+         [](JdkCacheRun& run) { run.user = {"/bin/sh", "-c", "ulimit -v 2000000 && exec \"$@\"", "sh"}; }, nullptr,
+         [](JdkCacheRun& run) {
+             EXPECT_EQ(std::vector<std::string>{}, cache_files(run.cache, ".bad"));
+             run.user.clear();
+             expect_as_plain(run.plain(), run.run(), "run without the limit");
+             wait_for_archive_run(run.cache);
+             expect_as_plain(run.plain(), run.run(), "run without the limit, after");
+             wait_for_archive_run(run.cache);
+             EXPECT_NE("(none)", option_in(run.dry_text(), use_option));
+         }},
     };
     for (const CacheCase& c : cases)
         run_case(c);
@@ -446,6 +600,43 @@ TEST(ClassCacheJdk, StepsAsideAndTouchesOnlyItsOwnFiles)
              run.user = as_nobody;
          },
          nullptr, nullptr},
+        // The cache's directory and files get their modes all the same.
+        {"a umask without the owner's write", {}, {}, true,
+         [](JdkCacheRun& run) {
+             std::filesystem::permissions(run.cache, std::filesystem::perms::all);
+             run.user = as_nobody;
+             run.user.insert(run.user.end(), {"/bin/sh", "-c", "umask 0277; exec \"$@\"", "sh"});
+         },
+         nullptr, nullptr},
+        {"a group-writable cache directory", {}, {}, false,
+         [](JdkCacheRun& run) {
+             make_dir(own_dir_of(run.cache));
+             std::filesystem::permissions(own_dir_of(run.cache), std::filesystem::perms(0770));
+         },
+         nullptr,
+         [](JdkCacheRun& run) {
+             EXPECT_EQ(std::vector<std::string>{}, list_dir(own_dir_of(run.cache)));
+             EXPECT_EQ(std::filesystem::perms(0770), std::filesystem::status(own_dir_of(run.cache)).permissions());
+         }},
+        // The archive's JVM deletes the file it is to write: never one of another user's.
+        {"another user's file by the name of an archive being made", {}, {}, true,
+         [](JdkCacheRun& run) {
+             std::filesystem::permissions(run.cache, std::filesystem::perms::all);
+             run.user = as_nobody;
+             const std::string key = listed_key(run);
+             run.run();
+             write_file(join(own_dir_of(run.cache), key + ".tmp"), "root's");
+         },
+         nullptr,
+         [](JdkCacheRun& run) {
+             const std::vector<std::string> planted = cache_files(run.cache, ".tmp");
+             ASSERT_EQ(1u, planted.size());
+             EXPECT_EQ("root's", read_file(join(own_dir_of(run.cache), planted[0])));
+         }},
+        // As the superuser (sudo -E) in a user's directory: nothing of root's left there.
+        {"the superuser in another user's directory", {}, {}, false,
+         [](JdkCacheRun& run) { ASSERT_EQ(0, run_program({"/usr/bin/chown", "65534", run.cache}).exit_code); },
+         nullptr, [](JdkCacheRun& run) { EXPECT_EQ(std::vector<std::string>{}, list_dir(run.cache)); }},
         {"a link in place of the cache's directory", {}, {}, false,
          [](JdkCacheRun& run) {
              make_dir(run.scratch / "elsewhere");
@@ -530,19 +721,28 @@ TEST(ClassCacheJdk, DryRunsMakeAndTouchNothing)
     EXPECT_EQ(names, list_dir(own_dir_of(run.cache)));
 }
 
-// The state letter in /proc of the JVM that makes an archive for the
-// installation at `root` ('T' while it is stopped); empty while there is none.
-std::string archive_jvm_state(const std::string& root)
+// The fields of /proc/PID/stat after the command of the JVM that makes an
+// archive for the installation at `root` ("T PPID ..." while it is stopped),
+// with `pid` its pid; empty while there is none.
+std::string archive_jvm_stat(const std::string& root, unsigned long* pid = nullptr)
 {
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
         std::string command = read_file(entry.path() / "cmdline");
         std::replace(command.begin(), command.end(), '\0', ' ');
         if (command.find("-Xshare:dump") != std::string::npos && command.find(root) != std::string::npos) {
             const std::string stat = read_file(entry.path() / "stat");
-            return stat.substr(stat.rfind(')') + 2, 1);
+            if (pid != nullptr)
+                *pid = std::stoul(entry.path().filename().string());
+            return stat.substr(stat.rfind(')') + 2);
         }
     }
     return std::string();
+}
+
+// Its state letter ('T' while it is stopped).
+std::string archive_jvm_state(const std::string& root)
+{
+    return archive_jvm_stat(root).substr(0, 1);
 }
 
 // The archive's JVM is stopped while a run of the cache lives, and made
@@ -565,6 +765,36 @@ TEST(ClassCacheJdk, TheArchiveWaitsForTheRuns)
     EXPECT_EQ("T", state);
     tool->kill();
     tool->wait();
+    wait_for_archive_run(run.cache);
+    EXPECT_NE("(none)", option_in(run.dry_text(), use_option));
+}
+
+// SIGTERM to the run that makes the archive (a sweep of build processes, a
+// service stop) ends it and its paused JVM at once, leaves no file of the
+// attempt and no mark of failure, and later runs make the archive.
+TEST(ClassCacheJdk, TheArchivesRunEndsCleanlyOnSigterm)
+{
+    JdkCacheRun run;
+    const RunResult plain = run.plain();
+    run.run();
+    run.run();  // starts the making
+    start_lasting_run(run);
+    unsigned long jvm = 0;
+    std::string stat;
+    for (int i = 0; i < 200 && stat.compare(0, 1, "T") != 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        stat = archive_jvm_stat(run.installation.root(), &jvm);
+    }
+    ASSERT_EQ("T", stat.substr(0, 1));
+    const unsigned long job = std::stoul(stat.substr(2));
+    ASSERT_EQ(0, kill(static_cast<pid_t>(job), SIGTERM));
+    EXPECT_TRUE(process_ends_within(job, 5000));
+    EXPECT_TRUE(process_ends_within(jvm, 5000));
+    end_lasting_run(run);
+    for (const char* suffix : {".bad", ".tmp", ".out", ".args", ".list", ".jsa"})
+        EXPECT_EQ(std::vector<std::string>{}, cache_files(run.cache, suffix)) << suffix;
+    for (const char* step : {"listing run", "run that starts the archive's"})
+        expect_as_plain(plain, run.run(), step);
     wait_for_archive_run(run.cache);
     EXPECT_NE("(none)", option_in(run.dry_text(), use_option));
 }

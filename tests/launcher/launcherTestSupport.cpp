@@ -11,6 +11,7 @@ using namespace testing_support;
 
 const std::string main_class_token = "\"com.velkor.brumlet.Brumlet\" ";
 const std::string tool_jar = "brumlet_test_tool.jar";
+const int no_console_status = 125;
 
 std::vector<std::string> dry(std::vector<std::string> args)
 {
@@ -175,6 +176,16 @@ std::string Installation::jre_dir() const
 RunResult Installation::run(const std::vector<std::string>& args, std::vector<EnvVar> env, const std::string& cwd) const
 {
     return start(args, std::move(env), cwd)->wait();
+}
+
+RunResult Installation::run_on_console(const std::vector<std::string>& args, std::vector<EnvVar> env) const
+{
+    std::vector<std::string> on_console = {join(own_dir(), "console_host.exe"), launcher()};
+    on_console.insert(on_console.end(), args.begin(), args.end());
+    std::vector<EnvVar> all = clean_launcher_env();
+    all.push_back({"DRAVON_ROOTDIR", root_});
+    all.insert(all.end(), env.begin(), env.end());
+    return BackgroundProgram(on_console, all).wait();
 }
 
 std::unique_ptr<BackgroundProgram> Installation::start(const std::vector<std::string>& args, std::vector<EnvVar> env,

@@ -49,6 +49,9 @@ extern const std::string main_class_token;
 // Windows the child built as a stand-in java.exe, without a UTF-8 manifest).
 std::string built_launcher();
 std::string built_test_child();
+// The status of the console_host fixture where no console can be had.
+extern const int no_console_status;
+
 // The launcher with test profiles (BRUMLET_TEST_PROFILE, -Xcheck:jni).
 std::string built_test_launcher();
 
@@ -96,6 +99,10 @@ public:
     std::unique_ptr<testing_support::BackgroundProgram> start(const std::vector<std::string>& args,
                                                               std::vector<EnvVar> env = {},
                                                               const std::string& cwd = "") const;
+    // Windows: runs it on a console of its own (the console_host fixture);
+    // out and err hold what each stream's screen buffer shows, in UTF-8.
+    // The status is 125 with a note on err where no console can be had.
+    RunResult run_on_console(const std::vector<std::string>& args, std::vector<EnvVar> env = {}) const;
 
 private:
     std::unique_ptr<testing_support::TempDir> dir_;

@@ -80,7 +80,9 @@ TEST(ClassCache, OptionsKeepTheCacheOutByName)
     const std::pair<const char*, bool> cases[] = {
         {"-Xshare:off", true}, {"-XX:SharedArchiveFile=a.jsa", true}, {"-XX:+PrintSharedArchiveAndExit", true},
         {"-XX:ArchiveClassesAtExit=a", true}, {"-XX:VMOptionsFile=f", true}, {"@options", true},
-        {"-Xlog:class+load", true}, {"-verbose:class", true},
+        {"-Xlog:class+load", true}, {"-verbose:class", true}, {"-XX:+PrintVMOptions", true},
+        {"-XX:+RecordDynamicDumpInfo", true}, {"-XX:AOTMode=off", true}, {"-XX:AOTCache=a.aot", true},
+        {"-XX:-AOTClassLinking", true}, {"-XX:+PrintGC", false}, {"-Dx=AOTMode", false},
         {"-Dmail=me@example.com", false}, {"-Dname=Shared", false}, {"-XX:MaxRAM=1g", false},
         {"-javaagent:agent.jar=Shared@x", false}, {"-verbose:gc", false}, {"-XX:ObjectAlignmentInBytes=16", false},
     };
@@ -115,6 +117,56 @@ TEST(ClassCache, TrimKeepsTheMostRecentlyUsedWithinTheLimit)
     const std::vector<std::string> expected = {keys[0] + ".jsa", keys[0] + ".sum", keys[2] + ".jsa",
                                                keys[2] + ".sum", keys[3] + ".jsa", keys[3] + ".sum", "old.jsa"};
     EXPECT_EQ(expected, kept);
+}
+
+// Only a failure that would recur with the same inputs is kept, with the
+// JVM's last lines and its status; one of memory, room or a signal from
+// another program is not.
+TEST(ClassCache, OnlyALastingFailureHasAReason)
+{
+    const std::string lines = "one\r\ntwo\nthree\n\nfour\nfive\nsix\n";
+    const std::pair<std::pair<int, std::string>, std::string> cases[] = {
+        {{1, lines}, "two\nthree\nfour\nfive\nsix\nThe JVM ended with status 1."},
+        {{1, ""}, "The JVM ended with status 1."},
+        {{134, "# A fatal error has been detected"}, "# A fatal error has been detected\nThe JVM ended with status 134."},
+        {{0, ""}, "The JVM made no archive."},
+        {{-1, ""}, ""},
+        {{137, ""}, ""},
+        {{143, ""}, ""},
+        {{1, "Could not reserve enough space for 200704KB object heap\n"}, ""},
+        {{1, "[error][cds] Unable to reserve memory for symbols: 3221225472 bytes.\n"}, ""},
+        {{1, "There is insufficient memory for the Java Runtime Environment to continue.\n"}, ""},
+        {{1, "An error has occurred while processing the shared archive file.\nUnable to write to shared archive file.\n"},
+         ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.second, lasting_failure_reason(c.first.first, c.first.second)) << c.first.second;
+}
+
+// A failed attempt keeps the key out, and says why, for a day; then it is
+// tried again.
+TEST(ClassCache, AFailedAttemptIsTriedAgainAfterADay)
+{
+    TempDir dir;
+    const std::string jre = dir / "jre", jar = dir / "a.jar", own = join(dir.path(), "brumlet-classes");
+    make_runtime(jre, "17");
+    write_file(jar, "a");
+    const std::string key = class_cache_key(jre, {jar}, {}), bad = join(own, key + ".bad");
+    plan_class_cache(dir.path(), jre, {jar}, {}, false);  // makes the directory, for this user alone
+    std::filesystem::remove(join(own, key + ".list"));
+    write_file(bad, "Error: the list is out of date\n");
+    const auto now = std::filesystem::file_time_type::clock::now();
+    const std::pair<int, const char*> cases[] = {
+        {23, "Class cache not used: making the archive of this launch failed within the last day, and would "
+             "again:\nError: the list is out of date\n"},
+        {25, "Class cache: this run lists the classes it loads in"},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::last_write_time(bad, now - std::chrono::hours(c.first));
+        const ClassCacheUse use = plan_class_cache(dir.path(), jre, {jar}, {}, false);
+        EXPECT_EQ(0u, use.note.find(c.second)) << use.note;
+    }
+    EXPECT_FALSE(file_exists(bad));
 }
 
 }  // namespace
