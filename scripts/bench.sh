@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Measures what the launcher costs in front of its child, each case beside
-# its floor in the same run, and writes BENCHMARKS.md (machine, date, table)
-# and bench/scaling.png (time against jars and against arguments).
+# its floor in the same run, and writes BENCHMARKS.md whole (how and on what
+# it was measured, what each row means, the figures) and bench/scaling.png
+# (time against jars and against arguments). The text is written here with
+# the figures, so that a run never loses it and the two always agree.
 #
 #   scripts/bench.sh           the full run (several minutes; keep the machine quiet)
-#   scripts/bench.sh --quick   a few runs of each case into a scratch directory,
-#                              to see that every part works; commits nothing
+#   scripts/bench.sh --quick   a few runs of each case, to see that every part
+#                              works; writes into build/bench-quick, not here
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -48,7 +50,7 @@ cleanup() {
 }
 trap cleanup EXIT
 out_dir=$top
-[ $quick -eq 1 ] && out_dir=$scratch/out && mkdir -p "$out_dir/bench"
+[ $quick -eq 1 ] && out_dir=$top/build/bench-quick && mkdir -p "$out_dir/bench"
 
 # The floors: a static program that does nothing, for Linux and Windows.
 gcc -O2 -static -o "$scratch/trivial" bench/trivial.c
@@ -155,6 +157,7 @@ DRAVON_ROOTDIR=$suite bench "$scratch/jdk.csv" "$jvm_runs" \
     in-process "$suite/bin64/brumlet --wrapper-load-jvm-in-process"
 add_row "child launch vs. plain \`java\`" child java "$scratch/jdk.csv" 1.02
 add_row "in-process launch vs. plain \`java\`" in-process java "$scratch/jdk.csv" 0.97
+newer_jdks=()
 # The in-process launch follows the java of the runtime it loads: each newer
 # JDK of the machine's JVM directory is timed too, against its own java.
 for release in /usr/lib/jvm/*/release; do
@@ -166,6 +169,7 @@ for release in /usr/lib/jvm/*/release; do
         java "$newer/bin/java -cp $suite/bin64/tool.jar com.velkor.brumlet.Brumlet" \
         in-process "$suite/bin64/brumlet --wrapper-load-jvm-in-process"
     add_row "in-process launch vs. plain \`java\`, JDK $major" in-process java "$scratch/jdk$major.csv" 1.00
+    newer_jdks+=("JDK $major ($newer)")
 done
 
 echo "== The class-data cache on a real tool (Debian's checkstyle) against plain java"
@@ -300,20 +304,82 @@ wine_launcher=$(median launcher "$scratch/wine.csv")
 wine_floor=$(median floor "$scratch/wine.csv")
 wine_ratio=$(ratio_of launcher floor "$scratch/wine.csv")
 
-machine="$(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $(nproc) cores, $(uname -sr)"
+machine="$(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $(nproc) cores, $(free -g | awk '/^Mem:/ { print $2 }') GiB, $(uname -sr)"
+java_version=$("$jdk/bin/java" -version 2>&1 | sed -n 2p)
+commit=$(git rev-parse --short HEAD 2>/dev/null || echo unknown)
+git diff --quiet HEAD 2>/dev/null || commit="$commit with uncommitted changes"
+newer_text="none besides it in /usr/lib/jvm"
+[ ${#newer_jdks[@]} -eq 0 ] || newer_text=$(printf '%s, ' "${newer_jdks[@]}" | sed 's/, $//')
 {
     echo "# Benchmarks"
     echo
-    echo "Written by \`scripts/bench.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC')."
-    echo "Machine: $machine. Medians of hyperfine \`-N\` runs ($runs per case; $jvm_runs with a JVM or Wine; $cache_runs of checkstyle), all in one run, in $rounds rounds that take launcher and floor in turn, each round starting with the next command; a ratio is the median of the rounds' ratios."
+    echo "This file is written whole by \`scripts/bench.sh\`: the text around the figures is the script's"
+    echo "too, so a new run replaces both together. Run it on a quiet machine; \`scripts/bench.sh --quick\`"
+    echo "only checks that every part works, and writes into \`build/bench-quick\`."
+    echo
+    echo "- Written: $(date -u '+%Y-%m-%d %H:%M UTC'), from commit $commit."
+    echo "- Machine: $machine."
+    echo "- Java: $jdk ($java_version); newer runtimes timed in-process: $newer_text."
+    echo "- Launchers: release builds (\`-DCMAKE_BUILD_TYPE=Release\`) of this commit, Linux and Windows."
+    [ $quick -eq 0 ] || echo "- **A quick run**: a few runs per case, too few for the figures to mean anything."
+    echo
+    echo "## How it is measured"
+    echo
+    echo "Every case is timed with \`hyperfine -N\` (no shell between hyperfine and the command), $runs runs of"
+    echo "each command ($jvm_runs where a JVM or Wine starts, $cache_runs of checkstyle), after warm-up runs"
+    echo "($warmup of each command, 1 of checkstyle) that are not counted."
+    echo "A case's runs are split into rounds ($rounds) that take the launcher and its floor in turn, each round"
+    echo "starting one command further on: the machine's speed drifts within seconds, and within one"
+    echo "hyperfine call a command measurably slows in a later place. A time is the median over all the"
+    echo "rounds' medians; a ratio is the median of the rounds' own ratios, launcher over floor, so that"
+    echo "both sides of a ratio were timed side by side. The goal is met when the ratio is at most the goal."
+    echo "Absolute times follow the machine's speed at starting programs: compare ratios across runs, not"
+    echo "milliseconds."
+    echo
+    echo "## What each row measures"
+    echo
+    echo "- **launcher → trivial child**: the launcher with a runtime whose \`java\` is a static program"
+    echo "  that does nothing, against that program alone: what the launcher itself costs. On Linux the"
+    echo "  launcher execs java, so its cost is one more program start in the same process; the fair"
+    echo "  references are a minimal C program, linked as the launcher is (the C library shared), and a"
+    echo "  \`#!/bin/sh\` script, each of which execs the same child. What the launcher adds to the C"
+    echo "  program is work it cannot skip (finding its own path, listing its directory for jars, the C"
+    echo "  library's memory allocator) and its C++ runtime."
+    echo "- **child launch / in-process launch vs. plain \`java\`**: a small tool (\`bench/tool\`) run by"
+    echo "  the launcher, as a child java and with \`--wrapper-load-jvm-in-process\`, against"
+    echo "  \`java -cp tool.jar com.velkor.brumlet.Brumlet\` of the same runtime; the rows marked with a"
+    echo "  JDK version do the in-process launch with that newer runtime, against its own java."
+    echo "- **checkstyle**: a real tool of a few thousand classes (Debian's checkstyle jars, checking one"
+    echo "  source file) with \`NATIVE_WRAP_CLASS_CACHE\`, against plain java without any archive. *with an"
+    echo "  archive*: the usual run once the cache holds one; *finds no archive*: a run of a new key, which"
+    echo "  lists the classes it loads; *starts the archive's making*: the next run, which starts the"
+    echo "  detached run that makes the archive; *while the archive is made*: a run beside that making."
+    echo "  Before the timing, each of these runs' output, standard error and exit status is checked to"
+    echo "  be plain java's. The reference row gives plain java the cache's archive by hand: the best an"
+    echo "  archive can do, without the launcher's work. That archive gains less with Debian's jars than"
+    echo "  it could: their manifests name other jars by absolute paths in \`Class-Path\`, which JDK 17"
+    echo "  takes as relative to the naming jar, so the classes of those jars come from the jars on"
+    echo "  every run."
+    echo "- **dry run, 1,000 jars and 10,000 arguments**: \`--wrapper-disable-exec\` builds the whole java"
+    echo "  command and starts nothing, against the trivial program given the same arguments: the"
+    echo "  launcher's own work on a large installation and command line."
+    echo "- **peak RSS**: the launcher's largest resident memory before java replaces it, in a Linux child"
+    echo "  launch (\`/usr/bin/time\`). The launcher's process is then java's, so none of the launcher is"
+    echo "  left while the tool runs; in-process (not measured here) the JVM runs in the launcher's process."
+    echo
+    echo "## Results"
     echo
     echo "| Case | launcher (ms) | floor (ms) | ratio | goal | |"
     echo "|---|---|---|---|---|---|"
     printf '%s\n' "${rows[@]}"
     printf '%s\n' "${reference_rows[@]}"
-    echo "| peak RSS of the launcher (none is left while the tool runs: java replaces it) | $rss_mb MB | | | ≤ 4 MB | $rss_verdict |"
+    echo "| peak RSS of the launcher in a Linux child launch (java then replaces it) | $rss_mb MB | | | ≤ 4 MB | $rss_verdict |"
     echo
-    echo "Scaling (dry runs, milliseconds; each point against the trivial program given the same arguments):"
+    echo "## Scaling"
+    echo
+    echo "Dry runs (\`--wrapper-disable-exec\`), medians in milliseconds, each point against the trivial"
+    echo "program given the same arguments; the arguments go through \`xargs\` for both, as 100,000 of"
+    echo "them do not fit into one argument of hyperfine."
     echo
     echo "| jars | launcher | floor |"
     echo "|---|---|---|"
@@ -325,9 +391,17 @@ machine="$(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $(nproc) cores
     echo
     echo "Cost above the floor: $jar_us µs per jar, $arg_us µs per argument (between the two largest points)."
     echo
-    echo "Wine figures (the Windows launcher under Wine, not Windows): brumlet.exe → trivial child $wine_launcher ms, trivial child alone $wine_floor ms, ratio $wine_ratio×."
-    echo
     echo "![time against jars and arguments](bench/scaling.png)"
+    echo
+    echo "## Windows, under Wine"
+    echo
+    echo "The Windows launcher with a trivial Windows \`java.exe\`, against that program alone, both"
+    echo "started by Wine. These are Wine figures, not Windows ones: Wine's own start dominates them."
+    echo "The launcher imports only kernel32 and the C runtime, so that a start loads nothing more."
+    echo
+    echo "| Case | launcher (ms) | floor (ms) | ratio |"
+    echo "|---|---|---|---|"
+    echo "| brumlet.exe → trivial child vs. trivial child alone | $wine_launcher | $wine_floor | $wine_ratio× |"
 } >"$out_dir/BENCHMARKS.md"
 
 gnuplot <<EOF
@@ -349,4 +423,4 @@ unset multiplot
 EOF
 
 cat "$out_dir/BENCHMARKS.md"
-[ $quick -eq 1 ] || echo "== Wrote BENCHMARKS.md and bench/scaling.png"
+echo "== Wrote $out_dir/BENCHMARKS.md and $out_dir/bench/scaling.png"
