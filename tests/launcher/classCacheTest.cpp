@@ -377,8 +377,9 @@ void run_case(const CacheCase& c)
         // where plain java shares the runtime's.
         run.env.push_back({"TEST_TOOL_SHARING", "1"});
         const std::string shared = ", sharing\n", plain_out = run.plain().out, out = run.run(c.options).out;
-        if (plain_out.find(shared) != std::string::npos)
+        if (plain_out.find(shared) != std::string::npos) {
             EXPECT_NE(std::string::npos, out.find(shared)) << out;
+        }
         run.env.pop_back();
     }
     if (c.after) {
