@@ -600,6 +600,17 @@ int release_major_version(const std::string& release_text)
     return std::atoi(version);
 }
 
+// The major version of the runtime at `jre_dir`, from its release file; 0
+// when that cannot be read.
+int runtime_version(const std::string& jre_dir)
+{
+    std::string release;
+    int error = 0;
+    return os::read_file_start(joined(jre_dir, "release"), release_read_limit, release, error)
+               ? release_major_version(release)
+               : 0;
+}
+
 // The archive that the runtime's java maps when no other is named.
 std::string runtime_archive_path(const std::string& jre_dir)
 {
@@ -625,10 +636,7 @@ bool runtime_archive_usable(const std::string& jre_dir, const std::vector<std::s
 // no option the JVM would then refuse it for.
 bool may_link_classes(const std::string& jre_dir, const std::vector<std::string>& jvm_options)
 {
-    std::string release;
-    int error = 0;
-    if (!os::read_file_start(joined(jre_dir, "release"), release_read_limit, release, error) ||
-        release_major_version(release) < first_linking_version)
+    if (runtime_version(jre_dir) < first_linking_version)
         return false;
     for (const std::string& option : all_option_words(jvm_options)) {
         for (const char* prefix : unlinked_prefixes) {
@@ -728,11 +736,7 @@ ClassCacheUse plan_class_cache(const std::string& dir, const std::string& jre_di
                                bool dry_run)
 {
     ClassCacheUse use;
-    std::string release;
-    int error = 0;
-    const int version = os::read_file_start(joined(jre_dir, "release"), release_read_limit, release, error)
-                            ? release_major_version(release)
-                            : 0;
+    const int version = runtime_version(jre_dir);
     if (version < first_supported_version) {
         use.note = formatted(not_supported_note, jre_dir);
         return use;
