@@ -1,6 +1,7 @@
 #include "classCache.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -425,7 +426,7 @@ struct ArchiveRun {
     os::OwnFile runs;  // the marks of the runs that use the cache
     std::string java;
     std::vector<std::string> options;
-    int paused_ms = 0;
+    std::chrono::steady_clock::duration paused_for{};  // in all, of this run's JVMs
     int status = -1;       // the last JVM's exit status; -1: not started or not waited for
     bool stopped = false;  // this process was asked to stop: the JVM was ended
 
@@ -454,7 +455,12 @@ struct ArchiveRun {
         // Even at the lowest priority this JVM slows a tool that starts
         // beside it (they share the processors' caches and memory): it is
         // paused while any run of the cache lives.
+        // The pause counts from the asking, by the clock: one that stopped
+        // only some threads holds the JVM too.
+        using clock = std::chrono::steady_clock;
+        const clock::duration longest = std::chrono::milliseconds(class_archive_longest_pause_ms);
         bool paused = false;
+        clock::time_point paused_at;
         os::Child::State state = os::Child::State::running;
         while (state == os::Child::State::running) {
             if (os::stop_request() != 0) {
@@ -463,13 +469,17 @@ struct ArchiveRun {
                 child.wait(status);
                 return false;
             }
-            const bool busy =
-                runs.valid() && paused_ms < class_archive_longest_pause_ms && os::in_use_elsewhere(runs);
-            if (busy != paused && child.pause(busy))
+            const clock::time_point now = clock::now();
+            const bool busy = runs.valid() && paused_for + (paused ? now - paused_at : clock::duration()) < longest &&
+                              os::in_use_elsewhere(runs);
+            if (busy != paused) {
+                child.pause(busy);
+                if (!busy)
+                    paused_for += now - paused_at;
+                paused_at = now;
                 paused = busy;
-            const int step = paused ? paused_poll_ms : busy_poll_ms;
-            state = child.wait_for(step, status);
-            paused_ms += paused ? step : 0;
+            }
+            state = child.wait_for(paused ? paused_poll_ms : busy_poll_ms, status);
         }
         if (state != os::Child::State::ended)
             status = -1;

@@ -199,9 +199,11 @@ public:
     // `failed` as when wait returns false.
     State wait_for(int milliseconds, int& exit_code);
 
-    // Stops every thread of the running child (`paused`), or lets them go
-    // on; false when the OS refuses. A child that is paused uses no
-    // processor time.
+    // Stops every thread of the running child (`paused`), or lets go on
+    // exactly what the pause stopped; false when the OS refuses for a thread
+    // that still runs. A paused child uses no processor time. Pausing again
+    // stops only what is not stopped yet (Windows: each thread once), so one
+    // `pause(false)` always undoes every pause before it.
     bool pause(bool paused);
 
     // Ends the running child at once, also while it is paused (SIGKILL;
@@ -218,6 +220,7 @@ private:
     std::unique_ptr<InterruptGuard> interrupts_;
     std::intptr_t process_;  // process handle on Windows, pid on POSIX; 0: none
     std::intptr_t job_;      // Windows job object; 0: none
+    std::vector<std::intptr_t> paused_threads_;  // Windows: handles of the threads the pause stopped
     int error_;
     bool too_long_;
 };

@@ -459,8 +459,42 @@ namespace {
 // Set once this process runs in the background; then its children do too:
 // without a console (Windows makes a new one for a console program started
 // by a process that has none) and at the idle priority, which Wine does not
-// hand down.
+// hand down. They inherit no handle but the standard ones they are given.
 bool in_background = false;
+
+// The attributes of a start that inherits only `handles` (inheritable
+// ones), for a STARTUPINFOEXW; none where the list cannot be made.
+class InheritedHandles {
+public:
+    explicit InheritedHandles(std::vector<HANDLE> handles) : handles_(std::move(handles))
+    {
+        SIZE_T size = 0;
+        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        buffer_.resize(size);
+        auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
+        if (!handles_.empty() && InitializeProcThreadAttributeList(list, 1, 0, &size)) {
+            if (UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_.data(),
+                                          handles_.size() * sizeof(HANDLE), nullptr, nullptr))
+                list_ = list;
+            else
+                DeleteProcThreadAttributeList(list);
+        }
+    }
+    ~InheritedHandles()
+    {
+        if (list_ != nullptr)
+            DeleteProcThreadAttributeList(list_);
+    }
+    InheritedHandles(const InheritedHandles&) = delete;
+    InheritedHandles& operator=(const InheritedHandles&) = delete;
+
+    LPPROC_THREAD_ATTRIBUTE_LIST list() const { return list_; }
+
+private:
+    std::vector<HANDLE> handles_;  // read by CreateProcess, through the list
+    std::vector<char> buffer_;
+    LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
 
 // The child being waited for, as a handle of the launcher's own, for the
 // console's control handler, which runs on a thread of its own.
@@ -572,6 +606,8 @@ Child::Child() : process_(0), job_(0), error_(0), too_long_(false) {}
 
 Child::~Child()
 {
+    // No thread stays stopped by a handle that nobody holds any more.
+    pause(false);
     if (process_ != 0)
         CloseHandle(reinterpret_cast<HANDLE>(process_));
     // Closing the last handle of the job ends a child still in it.
@@ -592,7 +628,8 @@ bool Child::start(const Command& command, const ChildLaunch& launch)
         too_long_ = true;
         return false;
     }
-    STARTUPINFOW startup = {};
+    STARTUPINFOEXW extended = {};
+    STARTUPINFOW& startup = extended.StartupInfo;
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
 
@@ -609,8 +646,24 @@ bool Child::start(const Command& command, const ChildLaunch& launch)
     // The child starts suspended until it is in the job, so that it runs
     // no instruction untied.
     ScopedHandle job(launch.tie_to_launcher ? create_kill_on_close_job() : nullptr);
-    const DWORD flags = (job.get() != nullptr || in_background || launch.started ? CREATE_SUSPENDED : 0) |
-                        (in_background ? DETACHED_PROCESS : 0);
+    DWORD flags = (job.get() != nullptr || in_background || launch.started ? CREATE_SUSPENDED : 0) |
+                  (in_background ? DETACHED_PROCESS : 0);
+    // A child of the background run gets its standard handles alone: none
+    // of the cache's files that the run holds, which it needs not and
+    // would keep open (from being deleted) for as long as it lives.
+    std::vector<HANDLE> standard;
+    for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
+        if (handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+            std::find(standard.begin(), standard.end(), handle) == standard.end())
+            standard.push_back(handle);
+    }
+    const InheritedHandles only_standard(in_background ? standard : std::vector<HANDLE>());
+    if (only_standard.list() != nullptr) {
+        startup.cb = sizeof(extended);
+        extended.lpAttributeList = only_standard.list();
+        flags |= EXTENDED_STARTUPINFO_PRESENT;
+    }
+    const BOOL inherit = !in_background || !standard.empty();
 
     // From its first instruction an interrupt may reach the child.
     interrupts_.reset(new InterruptGuard);
@@ -634,7 +687,7 @@ bool Child::start(const Command& command, const ChildLaunch& launch)
             application = short_form;
     }
     const BOOL started =
-        CreateProcessW(application.empty() ? nullptr : application.c_str(), &text[0], nullptr, nullptr, TRUE, flags,
+        CreateProcessW(application.empty() ? nullptr : application.c_str(), &text[0], nullptr, nullptr, inherit, flags,
                        nullptr, own_dir.empty() ? nullptr : own_dir.c_str(), &startup, &process);
     if (!own_dir.empty())
         SetCurrentDirectoryW(own_dir.c_str());
@@ -686,27 +739,69 @@ Child::State Child::wait_for(int milliseconds, int& exit_code)
     return State::ended;
 }
 
+namespace {
+
+// Whether the thread `handle` (opened with SYNCHRONIZE) has ended.
+bool thread_ended(HANDLE thread)
+{
+    return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+}
+
+}  // namespace
+
 bool Child::pause(bool paused)
 {
-    // Windows stops threads, not processes: each thread of the child, as a
-    // snapshot lists them.
-    const DWORD id = process_ != 0 ? GetProcessId(reinterpret_cast<HANDLE>(process_)) : 0;
-    ScopedHandle threads(id != 0 ? CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0) : INVALID_HANDLE_VALUE);
-    if (threads.get() == INVALID_HANDLE_VALUE)
-        return false;
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof(entry);
     bool all = true;
-    for (BOOL more = Thread32First(threads.get(), &entry); more; more = Thread32Next(threads.get(), &entry)) {
-        if (entry.th32OwnerProcessID != id)
-            continue;
-        ScopedHandle thread(OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID));
-        const DWORD count = thread.get() == nullptr ? static_cast<DWORD>(-1)
-                            : paused               ? SuspendThread(thread.get())
-                                                   : ResumeThread(thread.get());
-        all = all && count != static_cast<DWORD>(-1);
+    if (!paused) {
+        for (std::intptr_t stopped : paused_threads_) {
+            HANDLE thread = reinterpret_cast<HANDLE>(stopped);
+            all = (ResumeThread(thread) != static_cast<DWORD>(-1) || thread_ended(thread)) && all;
+            CloseHandle(thread);
+        }
+        paused_threads_.clear();
+        return all;
     }
-    return all;
+    // Windows stops threads, not processes: each thread of the child, as a
+    // snapshot lists them, each once, since one resume undoes one
+    // suspension. A thread that still ran may have started others after the
+    // snapshot: listed again until a listing shows none that is not stopped.
+    const DWORD id = process_ != 0 ? GetProcessId(reinterpret_cast<HANDLE>(process_)) : 0;
+    if (id == 0)
+        return false;
+    // A thread that ended as it was stopped may leave its id to a new one.
+    const auto stopped_already = [this](DWORD thread_id) {
+        for (std::intptr_t stopped : paused_threads_) {
+            const HANDLE thread = reinterpret_cast<HANDLE>(stopped);
+            if (GetThreadId(thread) == thread_id && !thread_ended(thread))
+                return true;
+        }
+        return false;
+    };
+    for (int listing = 0; listing < 100; ++listing) {
+        ScopedHandle threads(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+        if (threads.get() == INVALID_HANDLE_VALUE)
+            return false;
+        THREADENTRY32 entry = {};
+        entry.dwSize = sizeof(entry);
+        bool stopped_more = false;
+        for (BOOL more = Thread32First(threads.get(), &entry); more; more = Thread32Next(threads.get(), &entry)) {
+            if (entry.th32OwnerProcessID != id || stopped_already(entry.th32ThreadID))
+                continue;
+            // A thread that ended since the snapshot is no failure.
+            ScopedHandle thread(OpenThread(THREAD_SUSPEND_RESUME | THREAD_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ThreadID));
+            if (thread.get() == nullptr)
+                continue;
+            if (SuspendThread(thread.get()) == static_cast<DWORD>(-1)) {
+                all = all && thread_ended(thread.get());
+                continue;
+            }
+            paused_threads_.push_back(reinterpret_cast<std::intptr_t>(thread.release()));
+            stopped_more = true;
+        }
+        if (!stopped_more)
+            return all;
+    }
+    return false;
 }
 
 bool Child::end()
@@ -1199,6 +1294,32 @@ bool program_can_take_path(const std::string& path)
     return path_for_child(openable);
 }
 
+namespace {
+
+// This process's environment as a block for CreateProcessW, with `name`
+// set to `value` in it alone: so the variable never enters this process's
+// own environment, nor what else it starts.
+std::wstring environment_with(const std::string& name, const std::string& value)
+{
+    const std::wstring wide_name = widen(name);
+    std::wstring block;
+    if (wchar_t* strings = GetEnvironmentStringsW()) {
+        for (const wchar_t* entry = strings; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
+            // Names match without regard to case; "=C:=C:\dir" is no variable's.
+            const wchar_t* equals = std::wcschr(entry + 1, L'=');
+            const std::size_t length = equals != nullptr ? equals - entry : std::wcslen(entry);
+            if (CompareStringOrdinal(entry, static_cast<int>(length), wide_name.c_str(),
+                                     static_cast<int>(wide_name.size()), TRUE) != CSTR_EQUAL)
+                block.append(entry).push_back(L'\0');
+        }
+        FreeEnvironmentStringsW(strings);
+    }
+    block.append(wide_name + L'=' + widen(value)).push_back(L'\0');
+    return block;
+}
+
+}  // namespace
+
 bool start_detached(const Command& command, const std::string& variable, const std::string& value,
                     const std::string& working_dir)
 {
@@ -1211,14 +1332,14 @@ bool start_detached(const Command& command, const std::string& variable, const s
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
     PROCESS_INFORMATION process = {};
-    put_env(variable, value);
-    const DWORD flags = DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP | IDLE_PRIORITY_CLASS;
+    std::wstring environment = environment_with(variable, value);
+    const DWORD flags = DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP | IDLE_PRIORITY_CLASS | CREATE_UNICODE_ENVIRONMENT;
     // Its own directory, as a process's current directory cannot be
     // deleted while it runs; the caller's where that one is too long for
     // a current directory.
     const std::wstring dir = working_dir.empty() ? std::wstring() : widen(working_dir);
     const auto create = [&](DWORD more_flags, const std::wstring& in) {
-        return CreateProcessW(nullptr, &text[0], nullptr, nullptr, FALSE, flags | more_flags, nullptr,
+        return CreateProcessW(nullptr, &text[0], nullptr, nullptr, FALSE, flags | more_flags, &environment[0],
                               in.empty() ? nullptr : in.c_str(), &startup, &process);
     };
     // Out of the launcher's job where it may leave it, so that the job's
@@ -1226,7 +1347,6 @@ bool start_detached(const Command& command, const std::string& variable, const s
     BOOL started = create(CREATE_BREAKAWAY_FROM_JOB, dir) || create(0, dir);
     if (!started && !dir.empty())
         started = create(CREATE_BREAKAWAY_FROM_JOB, std::wstring()) || create(0, std::wstring());
-    put_env(variable, "");
     if (!started)
         return false;
     CloseHandle(process.hThread);

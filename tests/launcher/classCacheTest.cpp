@@ -125,12 +125,31 @@ TEST(ClassCache, OptionsAndFilesWithAStandInJava)
     run_program({java_below(jre), list_option + list_path}, forked);
     EXPECT_EQ(listed, read_file(join(own_dir_of(cache), lists[0])));
     EXPECT_EQ(2u, cache_files(cache, ".list", true).size());
-    // The run is over while the archive's java sleeps, at the lowest
-    // priority, with no console and no standard handle of the run's, in the
-    // cache's directory (the caller's may go at once, on Windows too); it
-    // stays paused while another run of the cache lives.
+    // The run is over while the archive's java sleeps, also for a caller
+    // that reads its output to the end; that java runs at the lowest
+    // priority, with no console, no standard handle of the run's and no
+    // other handle inherited, in the cache's directory (the caller's may go
+    // at once, on Windows too); it stays paused while another run of the
+    // cache lives, also while its threads come and go, and goes on after.
+    // Neither the tool's java nor the archive's sees the variable that
+    // starts the background run (each reports into the directory it starts
+    // in).
+    const auto job_variable_in = [](const ChildReport& child) {
+        for (const std::string& variable : child.environment)
+            EXPECT_NE(0u, variable.rfind("NATIVE_WRAP_CLASS_CACHE_JOB=", 0)) << variable;
+        return child.found;
+    };
     make_dir(scratch / "work");
-    EXPECT_EQ("(none)", option_in(run_text(cache, {}, scratch / "work"), "-XX:"));
+    std::vector<EnvVar> starting = clean_launcher_env();
+    starting.push_back({"DRAVON_ROOTDIR", installation.root()});
+    for (const EnvVar& variable : with_cache(cache))
+        starting.push_back(variable);
+    starting.insert(starting.end(), {{"TEST_CHILD_THREADS", "1"}, {"TEST_CHILD_REPORT", "report"}});
+    EXPECT_EQ(0, run_with_output_to_pipe({installation.launcher(), "x"}, starting, false, scratch / "work").exit_code);
+    const ChildReport tool = read_child_report(join(scratch / "work", "report"));
+    EXPECT_TRUE(job_variable_in(tool));
+    for (const std::string& arg : tool.args)
+        EXPECT_NE(0u, arg.rfind("-XX:", 0)) << arg;
     remove_tree(scratch / "work");
     EXPECT_FALSE(file_exists(scratch / "work")) << "the caller's directory is held";
     EXPECT_FALSE(file_exists(scratch / "dump"));
@@ -142,10 +161,12 @@ TEST(ClassCache, OptionsAndFilesWithAStandInJava)
     EXPECT_FALSE(file_exists(scratch / "dump")) << "not paused";
     other->wait();
     const std::string facts = wait_for_file(scratch / "dump");
-    EXPECT_EQ(on_windows ? "priority:40 console:0 handles:0" : "priority:5 console:0 handles:0",
+    EXPECT_EQ(on_windows ? "priority:40 console:0 handles:0 inherited:0" : "priority:5 console:0 handles:0",
               facts.substr(0, facts.find('\n')));
     EXPECT_TRUE(std::filesystem::equivalent(own_dir_of(cache), facts.substr(facts.find('\n') + 1))) << facts;
     wait_for_archive_run(cache);
+    EXPECT_TRUE(job_variable_in(read_child_report(join(own_dir_of(cache), "report"))));
+    std::filesystem::remove(join(own_dir_of(cache), "report"));
     std::vector<std::string> left = list_dir(own_dir_of(cache));
     std::sort(left.begin(), left.end());
     EXPECT_EQ((std::vector<std::string>{lists[0].substr(0, 16) + ".bad", "runs.lock"}), left);

@@ -42,10 +42,17 @@ inline EnvVar unset(const std::string& name) { return {name, "", false}; }
 RunResult run_program(const std::vector<std::string>& argv, const std::vector<EnvVar>& env = {},
                       const std::string& cwd = "");
 
-// Runs `argv` like run_program, with standard output a pipe whose reader
-// has already gone; returns the exit code (on POSIX 128+N for a death by
-// signal N) and the standard error.
-RunResult run_with_output_reader_gone(const std::vector<std::string>& argv, const std::vector<EnvVar>& env = {});
+// Runs `argv` like run_program, with standard output a pipe: one whose
+// reader has already gone (`reader_gone`), else one read to its end, which
+// comes only once no process holds its writing end, as for a shell's
+// $(...). Returns the exit code (on POSIX 128+N for a death by signal N),
+// the standard error and what the pipe gave.
+RunResult run_with_output_to_pipe(const std::vector<std::string>& argv, const std::vector<EnvVar>& env,
+                                  bool reader_gone, const std::string& cwd = "");
+inline RunResult run_with_output_reader_gone(const std::vector<std::string>& argv, const std::vector<EnvVar>& env = {})
+{
+    return run_with_output_to_pipe(argv, env, true);
+}
 
 // The directory of the running test program; the launcher and the fixtures
 // are built beside it.
@@ -183,6 +190,7 @@ struct ChildReport {
     std::string command_line;
     std::vector<std::string> args;  // argv[1] .. argv[argc-1]
     std::vector<std::string> argument_files;  // content of each "@file" argument
+    std::vector<std::string> environment;     // "NAME=VALUE" of each NATIVE_WRAP_ variable
 };
 ChildReport read_child_report(const std::string& path);
 

@@ -207,6 +207,8 @@ ChildReport read_child_report(const std::string& path)
             report.args.push_back(from_hex(line.substr(4)));
         else if (line.rfind("argfile:", 0) == 0)
             report.argument_files.push_back(from_hex(line.substr(8)));
+        else if (line.rfind("env:", 0) == 0)
+            report.environment.push_back(from_hex(line.substr(4)));
     }
     return report;
 }

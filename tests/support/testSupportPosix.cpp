@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -166,14 +167,16 @@ bool get_env(const std::string& name, std::string& value)
     return true;
 }
 
-RunResult run_with_output_reader_gone(const std::vector<std::string>& argv, const std::vector<EnvVar>& env)
+RunResult run_with_output_to_pipe(const std::vector<std::string>& argv, const std::vector<EnvVar>& env,
+                                  bool reader_gone, const std::string& cwd)
 {
     ScopedEnvs changes(env);
     TempDir outputs;
     int pipe_ends[2];
     if (pipe2(pipe_ends, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
-    close(pipe_ends[0]);
+    if (reader_gone)
+        close(pipe_ends[0]);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 1);
@@ -182,15 +185,29 @@ RunResult run_with_output_reader_gone(const std::vector<std::string>& argv, cons
     for (const std::string& arg : argv)
         args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
+    char own_cwd[4096];
+    if (!cwd.empty() && (getcwd(own_cwd, sizeof own_cwd) == nullptr || chdir(cwd.c_str()) != 0))
+        throw std::runtime_error("chdir failed: " + cwd);
     pid_t pid = 0;
     int spawn_error = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(pipe_ends[1]);
+    if (!cwd.empty() && chdir(own_cwd) != 0)
+        throw std::runtime_error("chdir back failed");
     if (spawn_error != 0)
         throw std::runtime_error("cannot start " + argv[0]);
+    RunResult result;
+    char buffer[4096];
+    for (ssize_t got; !reader_gone && (got = read(pipe_ends[0], buffer, sizeof buffer)) != 0;) {
+        if (got > 0)
+            result.out.append(buffer, static_cast<std::size_t>(got));
+        else if (errno != EINTR)
+            break;
+    }
+    if (!reader_gone)
+        close(pipe_ends[0]);
     int status = 0;
     waitpid(pid, &status, 0);
-    RunResult result;
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.err = read_file(outputs / "err");
     return result;

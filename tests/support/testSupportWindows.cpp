@@ -281,7 +281,8 @@ bool get_env(const std::string& name, std::string& value)
     return true;
 }
 
-RunResult run_with_output_reader_gone(const std::vector<std::string>& argv, const std::vector<EnvVar>& env)
+RunResult run_with_output_to_pipe(const std::vector<std::string>& argv, const std::vector<EnvVar>& env,
+                                  bool reader_gone, const std::string& cwd)
 {
     ScopedEnvs changes(env);
     TempDir outputs;
@@ -291,13 +292,21 @@ RunResult run_with_output_reader_gone(const std::vector<std::string>& argv, cons
     HANDLE reader = nullptr, writer = nullptr;
     if (!CreatePipe(&reader, &writer, &inheritable, 0))
         throw std::runtime_error("CreatePipe failed");
-    CloseHandle(reader);
-    HANDLE process = start_with_outputs(argv, writer, create_output_file(outputs / "err"), "");
+    SetHandleInformation(reader, HANDLE_FLAG_INHERIT, 0);
+    if (reader_gone)
+        CloseHandle(reader);
+    HANDLE process = start_with_outputs(argv, writer, create_output_file(outputs / "err"), cwd);
+    RunResult result;
+    char buffer[4096];
+    DWORD got = 0;
+    while (!reader_gone && ReadFile(reader, buffer, sizeof buffer, &got, nullptr))
+        result.out.append(buffer, got);
+    if (!reader_gone)
+        CloseHandle(reader);
     WaitForSingleObject(process, INFINITE);
     DWORD code = 0;
     GetExitCodeProcess(process, &code);
     CloseHandle(process);
-    RunResult result;
     result.exit_code = static_cast<int>(code);
     result.err = read_file(outputs / "err");
     return result;
