@@ -152,7 +152,7 @@ TEST(ClassCache, OptionsAndFilesWithAStandInJava)
         EXPECT_NE(0u, arg.rfind("-XX:", 0)) << arg;
     remove_tree(scratch / "work");
     EXPECT_FALSE(file_exists(scratch / "work")) << "the caller's directory is held";
-    EXPECT_FALSE(file_exists(scratch / "dump"));
+    EXPECT_FALSE(file_exists(scratch / "dump")) << "the caller waited for the archive's run";
     std::vector<EnvVar> lasting = with_cache(cache);
     lasting.insert(lasting.end(), {{"TEST_CHILD_SLEEP_MS", "4000"}, {"TEST_CHILD_READY", scratch / "ready"}});
     std::unique_ptr<BackgroundProgram> other = installation.start({"x"}, lasting);
@@ -173,6 +173,31 @@ TEST(ClassCache, OptionsAndFilesWithAStandInJava)
     EXPECT_NE(std::string::npos,
               installation.run(dry({"--wrapper-verbose", "x"}), with_cache(cache)).out.find("The JVM made no archive."));
     EXPECT_EQ("(none)", option_in(run_text(cache), "-XX:"));
+
+    // Paused no longer than the longest pause (a second with the test
+    // launcher), counted by the clock, while the JVM's threads come and go
+    // and a run of the cache (under another key) lives on.
+    std::filesystem::remove(installation.launcher());
+    copy_file(built_test_launcher(), installation.launcher());
+    const std::string limited = scratch / "limited";
+    make_dir(limited);
+    run_text(limited, {{"TEST_CHILD_LISTS_CLASSES", "1"}});
+    std::vector<EnvVar> outliving = with_cache(limited);
+    outliving.insert(outliving.end(), {{"TEST_CHILD_SLEEP_MS", "10000"}, {"TEST_CHILD_READY", scratch / "outliving"}});
+    other = installation.start({"--jvm-max-heap-size=300m", "x"}, outliving);
+    wait_for_file(scratch / "outliving");
+    const auto began = std::chrono::steady_clock::now();
+    run_text(limited, {{"TEST_CHILD_THREADS", "1"},
+                       {"BRUMLET_TEST_LONGEST_PAUSE_MS", "1000"},
+                       {"TEST_CHILD_DUMP_REPORT", scratch / "limited-dump"}});
+    wait_for_file(scratch / "limited-dump");
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
+    EXPECT_LT(waited.count(), 6000) << "paused past the longest pause";
+    other->kill();
+    other->wait();
+    wait_for_archive_run(limited);
+    std::filesystem::remove(installation.launcher());
+    copy_file(built_launcher(), installation.launcher());
 
     // A stand-in that makes the archive as the JVM does: it is placed and
     // handed over; once changed, it is not, and it is deleted, read-only as
