@@ -400,8 +400,9 @@ bool create_inherited_file(std::string& name, FileHandle& handle, Failure& failu
     // Not close-on-exec: the replacing program reads the file through its
     // descriptor. A memfd never has a name in a directory; without memfd
     // (before Linux 3.17, or where seccomp refuses it) an O_TMPFILE file in
-    // the temporary directory has none either.
-    int fd = memfd_create("brumlet-arguments", 0);
+    // the temporary directory has none either. The system call itself:
+    // glibc has a wrapper only since 2.27.
+    int fd = static_cast<int>(syscall(SYS_memfd_create, "brumlet-arguments", 0));
     if (fd < 0) {
         fd = open(temp_dir().c_str(), O_TMPFILE | O_RDWR, 0600);
         if (fd < 0) {
