@@ -131,7 +131,7 @@ ensure_debian11_root "$root"
 # beside it, at different times, give the same bytes. They lie inside the
 # root, which sees them at the same path less the root's.
 release=$(mktemp -d "$root/tmp/brumlet-release.XXXXXX")
-trap 'cleanup; rm -rf "$release"' EXIT
+trap 'cleanup; $sudo rm -rf "$release"' EXIT
 cp -rL /usr/lib/jvm/java-17-openjdk-amd64/include "$release/jni"
 in_root() {  # PATH… : the path as the root sees it
     local path
