@@ -135,7 +135,6 @@ ensure_debian11_root "$root"
 # root, which sees them at the same path less the root's.
 release=$(mktemp -d "$root/tmp/brumlet-release.XXXXXX")
 trap 'cleanup; $sudo rm -rf "$release"' EXIT
-cp -rL /usr/lib/jvm/java-17-openjdk-amd64/include "$release/jni"
 in_root() {  # PATH… : the path as the root sees it
     local path
     for path in "$@"; do echo "${path#"$root"}"; done
@@ -148,16 +147,18 @@ release_build() {  # COPY BUILD PORT [CMAKE ARGS…]
         $sudo chroot "$root" env -i PATH=/usr/bin:/bin HOME=/root sh -ec '
             cmake -S "$1" -B "$2" -DCMAKE_BUILD_TYPE=Release -DBRUMLET_TESTS=OFF -DBRUMLET_JNI_INCLUDE="$3" >/dev/null
             cmake --build "$2" -j2 >/dev/null
-            cmake --install "$2" --prefix "$4" --strip >/dev/null' sh $(in_root "$copy" "$build" "$release/jni" "$prefix")
+            cmake --install "$2" --prefix "$4" --strip >/dev/null' sh $(in_root "$copy" "$build" "$copy-jni" "$prefix")
         return
     fi
-    cmake -S "$copy" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBRUMLET_TESTS=OFF "$@" >/dev/null
+    cmake -S "$copy" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBRUMLET_TESTS=OFF -DBRUMLET_JNI_INCLUDE="$copy-jni" "$@" >/dev/null
     cmake --build "$build" -j2 >/dev/null
     cmake --install "$build" --prefix "$prefix" --strip >/dev/null
 }
 for copy in "$release/a" "$release/second-copy/b"; do
     mkdir -p "$copy"
     git ls-files -z | xargs -0 cp --parents -t "$copy"
+    # The JDK's headers too, beside each copy, at a place of its own.
+    cp -rL /usr/lib/jvm/java-17-openjdk-amd64/include "$copy-jni"
 done
 release_build "$release/a" "$release/a/build/linux" linux
 release_build "$release/a" "$release/a/build/windows" windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
