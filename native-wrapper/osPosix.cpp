@@ -410,8 +410,9 @@ bool create_inherited_file(std::string& name, FileHandle& handle, Failure& failu
     // Not close-on-exec: the replacing program reads the file through its
     // descriptor. A memfd never has a name in a directory; without memfd
     // (before Linux 3.17, or where seccomp refuses it) an O_TMPFILE file in
-    // the temporary directory has none either.
-    int fd = memfd_create("brumlet-arguments", 0);
+    // the temporary directory has none either. The system call itself:
+    // glibc has a wrapper only since 2.27.
+    int fd = static_cast<int>(syscall(SYS_memfd_create, "brumlet-arguments", 0));
     if (fd < 0) {
         fd = open(temp_dir().c_str(), O_TMPFILE | O_RDWR, 0600);
         if (fd < 0) {
@@ -461,6 +462,55 @@ bool is_directory(const char* path)
     return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+namespace {
+
+// Reads the next records of an open directory. The system call itself:
+// glibc has a wrapper only since 2.30, and the release runs on older ones.
+long read_directory(int fd, char* buffer, std::size_t size)
+{
+    return syscall(SYS_getdents64, fd, buffer, size);
+}
+
+// Closes every descriptor from `first` on, between fork and exec, so without
+// allocating: what closefrom does, which glibc has only since 2.34. The
+// numbers come from /proc/self/fd, listed again until a pass closes none
+// (closing while listing may skip records); without /proc, every number up
+// to the limit is closed.
+void close_descriptors_from(int first)
+{
+    const int listing = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listing < 0) {
+        struct rlimit limit = {};
+        const rlim_t end = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < 1048576 ? limit.rlim_cur : 1048576;
+        for (rlim_t fd = static_cast<rlim_t>(first); fd < end; ++fd)
+            close(static_cast<int>(fd));
+        return;
+    }
+    alignas(struct dirent64) char records[4096];
+    for (bool closed = true; closed;) {
+        closed = false;
+        lseek(listing, 0, SEEK_SET);
+        long size;
+        while ((size = read_directory(listing, records, sizeof records)) > 0) {
+            for (long at = 0; at < size;) {
+                const auto* entry = reinterpret_cast<const struct dirent64*>(records + at);
+                at += entry->d_reclen;
+                int fd = 0;
+                const char* digit = entry->d_name;
+                for (; *digit >= '0' && *digit <= '9'; ++digit)
+                    fd = fd * 10 + (*digit - '0');
+                if (*digit == '\0' && digit != entry->d_name && fd >= first && fd != listing) {
+                    close(fd);
+                    closed = true;
+                }
+            }
+        }
+    }
+    close(listing);
+}
+
+}  // namespace
+
 bool list_directory(const std::string& dir, std::vector<std::string>& names, int* error)
 {
     // The directory's records read straight into a buffer on the stack:
@@ -472,9 +522,9 @@ bool list_directory(const std::string& dir, std::vector<std::string>& names, int
         return false;
     }
     alignas(struct dirent64) char records[32768];
-    ssize_t size;
-    while ((size = getdents64(listing, records, sizeof records)) > 0) {
-        for (ssize_t at = 0; at < size;) {
+    long size;
+    while ((size = read_directory(listing, records, sizeof records)) > 0) {
+        for (long at = 0; at < size;) {
             const auto* entry = reinterpret_cast<const struct dirent64*>(records + at);
             names.emplace_back(entry->d_name);
             at += entry->d_reclen;
@@ -701,7 +751,7 @@ bool start_detached(const Command& command, const std::string& variable, const s
         for (int fd = 0; fd < 3; ++fd)
             dup2(null, fd);
         // No file or pipe of the caller's stays open in it.
-        closefrom(3);
+        close_descriptors_from(3);
         if (!working_dir.empty() && chdir(working_dir.c_str()) != 0)
             _exit(127);
         // Nothing of the caller's signal handling either: a caller that

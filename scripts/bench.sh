@@ -16,11 +16,11 @@ cd "$top"
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 if [ $quick -eq 1 ]; then
-    runs=5 jvm_runs=3 cache_runs=3 warmup=1 rounds=1 jar_counts="10 100" arg_counts="10 1000"
+    runs=5 jvm_runs=3 cache_runs=3 newer_cache_runs=3 warmup=1 rounds=1 jar_counts="10 100" arg_counts="10 1000"
 else
     # Many short rounds: this machine's speed drifts within seconds, and a
     # round's ratio is only as good as the closeness in time of its two medians.
-    runs=500 jvm_runs=300 cache_runs=40 warmup=3 rounds=20 jar_counts="10 100 1000 10000" arg_counts="10 1000 100000"
+    runs=500 jvm_runs=300 cache_runs=40 newer_cache_runs=20 warmup=3 rounds=20 jar_counts="10 100 1000 10000" arg_counts="10 1000 100000"
 fi
 
 ensure_packages cmake make gcc g++ openjdk-17-jdk-headless hyperfine gnuplot-nox time \
@@ -157,7 +157,7 @@ DRAVON_ROOTDIR=$suite bench "$scratch/jdk.csv" "$jvm_runs" \
     in-process "$suite/bin64/brumlet --wrapper-load-jvm-in-process"
 add_row "child launch vs. plain \`java\`" child java "$scratch/jdk.csv" 1.02
 add_row "in-process launch vs. plain \`java\`" in-process java "$scratch/jdk.csv" 0.97
-newer_jdks=()
+newer_jdks=() newer_homes=()
 # The in-process launch follows the java of the runtime it loads: each newer
 # JDK of the machine's JVM directory is timed too, against its own java.
 for release in /usr/lib/jvm/*/release; do
@@ -170,27 +170,29 @@ for release in /usr/lib/jvm/*/release; do
         in-process "$suite/bin64/brumlet --wrapper-load-jvm-in-process"
     add_row "in-process launch vs. plain \`java\`, JDK $major" in-process java "$scratch/jdk$major.csv" 1.00
     newer_jdks+=("JDK $major ($newer)")
+    newer_homes+=("$newer")
 done
 
-echo "== The class-data cache on a real tool (Debian's checkstyle) against plain java"
-# The jars of Debian's own checkstyle command, beside the launcher, and a
-# Brumlet main that calls checkstyle's.
-cs=$scratch/checkstyle
-mkdir -p "$cs/bin64" "$cs/classes"
-for jar in antlr antlr4-runtime commons-lang3 commons-beanutils commons-collections3 guava commons-cli \
-    commons-logging picocli Saxon-HE reflections checkstyle; do
-    cp -L "/usr/share/java/$jar.jar" "$cs/bin64/"
-done
-javac -d "$cs/classes" -cp "$cs/bin64/checkstyle.jar" bench/checkstyle/com/velkor/brumlet/Brumlet.java
-jar cf "$cs/bin64/brumlet.jar" -C "$cs/classes" .
-cp build/bench/brumlet "$cs/bin64/"
-ln -s "$jdk" "$cs/bin64/jre64"
-cs_cp=$(find "$cs/bin64" -name '*.jar' | LC_ALL=C sort | paste -sd:)
-cs_args="-c /sun_checks.xml $top/bench/tool/com/velkor/brumlet/Brumlet.java"
-warm=$scratch/cache-warm first=$scratch/cache-first making=$scratch/cache-making
-mkdir -p "$warm" "$first" "$making"
-cs_java="env NATIVE_WRAP_CLASS_CACHE= $jdk/bin/java -cp $cs_cp com.velkor.brumlet.Brumlet $cs_args"
-cs_launcher() { echo "env NATIVE_WRAP_CLASS_CACHE=$1 DRAVON_ROOTDIR=$cs $cs/bin64/brumlet $2 $cs_args"; }
+# The class-data cache on real tools, each in a suite of its own beside the
+# launcher: Debian's checkstyle (its own command's jars, a Brumlet main that
+# calls checkstyle's) and javac (a Brumlet main that calls the runtime's
+# compiler), with JDK 17 and with each newer JDK of the machine.
+# tool_suite DIR JDK MAIN_SOURCE JARS...: the suite, its runtime JDK.
+tool_suite() {
+    local dir=$1 runtime=$2 source=$3 jar
+    shift 3
+    mkdir -p "$dir/bin64" "$dir/classes"
+    for jar in "$@"; do cp -L "/usr/share/java/$jar.jar" "$dir/bin64/"; done
+    javac -d "$dir/classes" -cp "$(find "$dir/bin64" -name '*.jar' | paste -sd:)" "$source"
+    jar cf "$dir/bin64/brumlet.jar" -C "$dir/classes" .
+    cp build/bench/brumlet "$dir/bin64/"
+    ln -s "$runtime" "$dir/bin64/jre64"
+}
+checkstyle_jars=(antlr antlr4-runtime commons-lang3 commons-beanutils commons-collections3 guava commons-cli
+    commons-logging picocli Saxon-HE reflections checkstyle)
+checkstyle_args="-c /sun_checks.xml $top/bench/tool/com/velkor/brumlet/Brumlet.java"
+mkdir -p "$scratch/javac-out"
+javac_args="-d $scratch/javac-out $top/bench/tool/com/velkor/brumlet/Brumlet.java"
 inside=--wrapper-load-jvm-in-process
 # wait_for_archive DIR: until the detached run that makes the archive is done.
 wait_for_archive() {
@@ -199,56 +201,90 @@ wait_for_archive() {
         sleep 0.2
     done
 }
-# Every run's output and status beside plain java's: the run that lists
-# the classes, the one that starts the archive's making, the runs with the
-# archive in both modes.
-$cs_java >"$scratch/cs.out" 2>"$scratch/cs.err" && cs_status=0 || cs_status=$?
-for run in "$warm|" "$warm|" "$warm|" "$warm|$inside"; do
-    $(cs_launcher "${run%%|*}" "${run#*|}") >"$scratch/run.out" 2>"$scratch/run.err" && status=0 || status=$?
-    if [ $status -ne $cs_status ] || ! cmp -s "$scratch/cs.out" "$scratch/run.out" ||
-        ! cmp -s "$scratch/cs.err" "$scratch/run.err"; then
-        echo "The run '$(cs_launcher "${run%%|*}" "${run#*|}")' differs from plain java's" >&2
-        exit 1
-    fi
-    # The first run leaves the list, kept for the making runs; each later
-    # one may have started the making.
-    if [ -e "$scratch/list" ]; then wait_for_archive "$warm"; else cp "$warm"/brumlet-classes/*.list "$scratch/list"; fi
-done
-ls "$warm"/brumlet-classes/*.jsa >/dev/null || { echo "No archive in $warm" >&2; exit 1; }
-# "first": a run that finds no archive and lists the classes (the cache
-# emptied before each, not timed). "making": a run that finds a complete
-# list and starts the archive's making, which waits for that run to end.
-# "during": a run while an archive is made beside it (started by an untimed
-# run just before). Each making is awaited before the next command.
-key=$(basename "$warm"/brumlet-classes/*.jsa .jsa)
-# For reference, the best the cache can do: plain java given its archive.
-cp "$warm/brumlet-classes/$key.jsa" "$scratch/given.jsa"
-cs_given="env NATIVE_WRAP_CLASS_CACHE= $jdk/bin/java -XX:SharedArchiveFile=$scratch/given.jsa -Xlog:cds=off,cds+dynamic=off -cp $cs_cp com.velkor.brumlet.Brumlet $cs_args"
-put_list="rm -rf $making/brumlet-classes; mkdir -m 700 $making/brumlet-classes; cp $scratch/list $making/brumlet-classes/$key.list"
 export -f wait_for_archive
-cs_names=(java cached-child cached-in-process first-child making-child during-child given)
-cs_commands=("$cs_java" "$(cs_launcher "$warm" "")" "$(cs_launcher "$warm" "$inside")"
-    "$(cs_launcher "$first" "")" "$(cs_launcher "$making" "")" "$(cs_launcher "$making" "")" "$cs_given")
-# Every case but "during" starts with no archive being made.
-idle="wait_for_archive $making"
-cs_prepares=("$idle" "$idle" "$idle" "$idle; rm -rf $first/brumlet-classes"
-    "$idle; $put_list" "$idle; $put_list; $(cs_launcher "$making" "") >/dev/null 2>&1 || true" "$idle")
-n_cs=${#cs_names[@]}
-for ((round = 1; round <= rounds; round++)); do
-    named=()
-    for ((k = 0; k < n_cs; k++)); do
-        i=$(((k + round) % n_cs))
-        named+=(--prepare "bash -c '${cs_prepares[i]}'" -n "${cs_names[i]}" "${cs_commands[i]}")
+# cache_rows LABEL SUITE RUNS GOAL TOOL_ARGS: the cache's rows of one tool in
+# SUITE, GOAL the one for the runs with an archive, RUNS of each command.
+cache_rows() {
+    local label=$1 dir=$2 count=$3 goal=$4 tool_args=$5
+    local work=$scratch/cache-$(basename "$dir")
+    local warm=$work/warm first=$work/first making=$work/making csv=$work/cache.csv
+    mkdir -p "$warm" "$first" "$making"
+    local cp runtime
+    cp=$(find "$dir/bin64" -name '*.jar' | LC_ALL=C sort | paste -sd:)
+    runtime=$(readlink -f "$dir/bin64/jre64")
+    local plain="env NATIVE_WRAP_CLASS_CACHE= $runtime/bin/java -cp $cp com.velkor.brumlet.Brumlet $tool_args"
+    launcher() { echo "env NATIVE_WRAP_CLASS_CACHE=$1 DRAVON_ROOTDIR=$dir $dir/bin64/brumlet $2 $tool_args"; }
+    # Every run's output and status beside plain java's: the run that lists
+    # the classes, the one that starts the archive's making, the runs with
+    # the archive in both modes.
+    local plain_status=0 status run
+    $plain >"$work/plain.out" 2>"$work/plain.err" || plain_status=$?
+    for run in "$warm|" "$warm|" "$warm|" "$warm|$inside"; do
+        status=0
+        $(launcher "${run%%|*}" "${run#*|}") >"$work/run.out" 2>"$work/run.err" || status=$?
+        if [ $status -ne $plain_status ] || ! cmp -s "$work/plain.out" "$work/run.out" ||
+            ! cmp -s "$work/plain.err" "$work/run.err"; then
+            echo "The run '$(launcher "${run%%|*}" "${run#*|}")' differs from plain java's" >&2
+            exit 1
+        fi
+        # The first run leaves the list, kept for the making runs; each
+        # later one may have started the making.
+        # The key's own list, not the name the JVM wrote it through (KEY.pidN.list).
+        if [ -e "$work/list" ]; then
+            wait_for_archive "$warm"
+        else
+            cp "$warm"/brumlet-classes/????????????????.list "$work/list"
+        fi
     done
-    hyperfine -N -i --style none --warmup 1 --runs $((cache_runs / rounds > 0 ? cache_runs / rounds : 1)) \
-        --export-csv "$scratch/cache.csv.$round" "${named[@]}" >/dev/null 2>>"$scratch/hyperfine.log"
+    ls "$warm"/brumlet-classes/*.jsa >/dev/null || { echo "No archive in $warm" >&2; exit 1; }
+    # "first": a run that finds no archive and lists the classes (the cache
+    # emptied before each, not timed). "making": a run that finds a complete
+    # list and starts the archive's making, which waits for that run to end.
+    # "during": a run while an archive is made beside it (started by an
+    # untimed run just before). Each making is awaited before the next command.
+    local key
+    key=$(basename "$warm"/brumlet-classes/*.jsa .jsa)
+    # For reference, the best the cache can do: plain java given its archive.
+    cp "$warm/brumlet-classes/$key.jsa" "$work/given.jsa"
+    local given="env NATIVE_WRAP_CLASS_CACHE= $runtime/bin/java -XX:SharedArchiveFile=$work/given.jsa -Xlog:cds=off,cds+dynamic=off -cp $cp com.velkor.brumlet.Brumlet $tool_args"
+    local put_list="rm -rf $making/brumlet-classes; mkdir -m 700 $making/brumlet-classes; cp $work/list $making/brumlet-classes/$key.list"
+    local names=(java cached-child cached-in-process first-child making-child during-child given)
+    local commands=("$plain" "$(launcher "$warm" "")" "$(launcher "$warm" "$inside")"
+        "$(launcher "$first" "")" "$(launcher "$making" "")" "$(launcher "$making" "")" "$given")
+    # Every case but "during" starts with no archive being made.
+    local idle="wait_for_archive $making"
+    local prepares=("$idle" "$idle" "$idle" "$idle; rm -rf $first/brumlet-classes"
+        "$idle; $put_list" "$idle; $put_list; $(launcher "$making" "") >/dev/null 2>&1 || true" "$idle")
+    local n=${#names[@]} round k i named
+    for ((round = 1; round <= rounds; round++)); do
+        named=()
+        for ((k = 0; k < n; k++)); do
+            i=$(((k + round) % n))
+            named+=(--prepare "bash -c '${prepares[i]}'" -n "${names[i]}" "${commands[i]}")
+        done
+        hyperfine -N -i --style none --warmup 1 --runs $((count / rounds > 0 ? count / rounds : 1)) \
+            --export-csv "$csv.$round" "${named[@]}" >/dev/null 2>>"$scratch/hyperfine.log"
+    done
+    add_row "$label, child launch with an archive in the cache vs. plain \`java\`" cached-child java "$csv" "$goal"
+    add_row "$label, in-process launch with an archive in the cache vs. plain \`java\`" cached-in-process java "$csv" "$goal"
+    add_row "$label, child launch that finds no archive (lists the classes) vs. plain \`java\`" first-child java "$csv" 1.05
+    add_row "$label, child launch that starts the archive's making vs. plain \`java\`" making-child java "$csv" 1.10
+    add_row "$label, child launch while the archive is made beside it vs. plain \`java\`" during-child java "$csv" 1.10
+    reference_rows+=("| for reference: $label, plain \`java\` given the cache's archive by hand vs. plain \`java\` | $(median given "$csv") | $(median java "$csv") | $(ratio_of given java "$csv")× | | |")
+}
+echo "== The class-data cache on checkstyle, JDK 17, against plain java"
+tool_suite "$scratch/checkstyle" "$jdk" bench/checkstyle/com/velkor/brumlet/Brumlet.java "${checkstyle_jars[@]}"
+cache_rows "checkstyle" "$scratch/checkstyle" "$cache_runs" 0.80 "$checkstyle_args"
+# On a newer JDK the archive also holds the classes linked ahead of time: it
+# gains more, and the goals are lower.
+for newer in "${newer_homes[@]}"; do
+    major=$(sed -n 's/^JAVA_VERSION="\([0-9]*\).*/\1/p' "$newer/release")
+    echo "== The class-data cache on checkstyle and javac, JDK $major, against plain java"
+    tool_suite "$scratch/checkstyle-$major" "$newer" bench/checkstyle/com/velkor/brumlet/Brumlet.java "${checkstyle_jars[@]}"
+    cache_rows "checkstyle, JDK $major" "$scratch/checkstyle-$major" "$newer_cache_runs" 0.72 "$checkstyle_args"
+    tool_suite "$scratch/javac-$major" "$newer" bench/javac/com/velkor/brumlet/Brumlet.java
+    cache_rows "javac, JDK $major" "$scratch/javac-$major" "$newer_cache_runs" 0.58 "$javac_args"
 done
-add_row "checkstyle, child launch with an archive in the cache vs. plain \`java\`" cached-child java "$scratch/cache.csv" 0.80
-add_row "checkstyle, in-process launch with an archive in the cache vs. plain \`java\`" cached-in-process java "$scratch/cache.csv" 0.80
-add_row "checkstyle, child launch that finds no archive (lists the classes) vs. plain \`java\`" first-child java "$scratch/cache.csv" 1.05
-add_row "checkstyle, child launch that starts the archive's making vs. plain \`java\`" making-child java "$scratch/cache.csv" 1.10
-add_row "checkstyle, child launch while the archive is made beside it vs. plain \`java\`" during-child java "$scratch/cache.csv" 1.10
-reference_rows+=("| for reference: checkstyle, plain \`java\` given the cache's archive by hand vs. plain \`java\` | $(median given "$scratch/cache.csv") | $(median java "$scratch/cache.csv") | $(ratio_of given java "$scratch/cache.csv")× | | |")
 
 echo "== Dry run with 1,000 jars and 10,000 arguments"
 make_suite "$scratch/suite-1000" 1000
@@ -326,8 +362,9 @@ newer_text="none besides it in /usr/lib/jvm"
     echo "## How it is measured"
     echo
     echo "Every case is timed with \`hyperfine -N\` (no shell between hyperfine and the command), $runs runs of"
-    echo "each command ($jvm_runs where a JVM or Wine starts, $cache_runs of checkstyle), after warm-up runs"
-    echo "($warmup of each command, 1 of checkstyle) that are not counted."
+    echo "each command ($jvm_runs where a JVM or Wine starts, $cache_runs of checkstyle with JDK 17 and"
+    echo "$newer_cache_runs of each tool with a newer JDK), after warm-up runs ($warmup of each command, 1 of"
+    echo "the cache's tools) that are not counted."
     echo "A case's runs are split into rounds ($rounds) that take the launcher and its floor in turn, each round"
     echo "starting one command further on: the machine's speed drifts within seconds, and within one"
     echo "hyperfine call a command measurably slows in a later place. A time is the median over all the"
@@ -349,17 +386,20 @@ newer_text="none besides it in /usr/lib/jvm"
     echo "  the launcher, as a child java and with \`--wrapper-load-jvm-in-process\`, against"
     echo "  \`java -cp tool.jar com.velkor.brumlet.Brumlet\` of the same runtime; the rows marked with a"
     echo "  JDK version do the in-process launch with that newer runtime, against its own java."
-    echo "- **checkstyle**: a real tool of a few thousand classes (Debian's checkstyle jars, checking one"
-    echo "  source file) with \`NATIVE_WRAP_CLASS_CACHE\`, against plain java without any archive. *with an"
-    echo "  archive*: the usual run once the cache holds one; *finds no archive*: a run of a new key, which"
-    echo "  lists the classes it loads; *starts the archive's making*: the next run, which starts the"
-    echo "  detached run that makes the archive; *while the archive is made*: a run beside that making."
-    echo "  Before the timing, each of these runs' output, standard error and exit status is checked to"
-    echo "  be plain java's. The reference row gives plain java the cache's archive by hand: the best an"
-    echo "  archive can do, without the launcher's work. That archive gains less with Debian's jars than"
-    echo "  it could: their manifests name other jars by absolute paths in \`Class-Path\`, which JDK 17"
-    echo "  takes as relative to the naming jar, so the classes of those jars come from the jars on"
-    echo "  every run."
+    echo "- **checkstyle**, **javac**: real tools of a few thousand classes with \`NATIVE_WRAP_CLASS_CACHE\`,"
+    echo "  against plain java of the same runtime without any archive: Debian's checkstyle jars checking"
+    echo "  one source file, and the runtime's own compiler (\`javax.tools\`) compiling one, each behind a"
+    echo "  \`Brumlet\` main. *with an archive*: the usual run once the cache holds one; *finds no archive*:"
+    echo "  a run of a new key, which lists the classes it loads; *starts the archive's making*: the next"
+    echo "  run, which starts the detached run that makes the archive; *while the archive is made*: a run"
+    echo "  beside that making. Before the timing, each of these runs' output, standard error and exit"
+    echo "  status is checked to be plain java's. The reference rows give plain java the cache's archive"
+    echo "  by hand: the best an archive can do, without the launcher's work. The rows marked with a JDK"
+    echo "  version run on that newer runtime, whose archive also holds its classes linked ahead of time"
+    echo "  (\`-XX:+AOTClassLinking\`, Java 24 and later): their goals are lower. With Debian's jars an"
+    echo "  archive gains less than it could: their manifests name other jars by absolute paths in"
+    echo "  \`Class-Path\`, which JDK 17 takes as relative to the naming jar, so the classes of those jars"
+    echo "  come from the jars on every run."
     echo "- **dry run, 1,000 jars and 10,000 arguments**: \`--wrapper-disable-exec\` builds the whole java"
     echo "  command and starts nothing, against the trivial program given the same arguments: the"
     echo "  launcher's own work on a large installation and command line."

@@ -125,21 +125,40 @@ xvfb-run -a bash -c '"$1" wineboot -i </dev/null >/dev/null 2>&1
     cd build/windows && ctest --output-on-failure' windows-tests "$wine" "$wineserver"
 
 echo "== Release: two builds from two copies of the sources, compared"
+# The Linux release is built in a Debian 11 root (glibc 2.31), made once
+# and kept in build/, so that it runs on older systems than this one.
+root=$top/build/debian11-root
+ensure_debian11_root "$root"
 # The release build is reproducible: copies of the tracked files in two
 # directories of different lengths, one built inside its tree and one
-# beside it, at different times, give the same bytes.
-release=$(mktemp -d /tmp/brumlet-release.XXXXXX)
-trap 'cleanup; rm -rf "$release"' EXIT
+# beside it, at different times, give the same bytes. They lie inside the
+# root, which sees them at the same path less the root's.
+release=$(mktemp -d "$root/tmp/brumlet-release.XXXXXX")
+trap 'cleanup; $sudo rm -rf "$release"' EXIT
+in_root() {  # PATH… : the path as the root sees it
+    local path
+    for path in "$@"; do echo "${path#"$root"}"; done
+}
 release_build() {  # COPY BUILD PORT [CMAKE ARGS…]
     local copy=$1 build=$2 port=$3
     shift 3
-    cmake -S "$copy" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBRUMLET_TESTS=OFF "$@" >/dev/null
+    local prefix=$release/$port-$(basename "$copy")
+    if [ "$port" = linux ]; then
+        $sudo chroot "$root" env -i PATH=/usr/bin:/bin HOME=/root sh -ec '
+            cmake -S "$1" -B "$2" -DCMAKE_BUILD_TYPE=Release -DBRUMLET_TESTS=OFF -DBRUMLET_JNI_INCLUDE="$3" >/dev/null
+            cmake --build "$2" -j2 >/dev/null
+            cmake --install "$2" --prefix "$4" --strip >/dev/null' sh $(in_root "$copy" "$build" "$copy-jni" "$prefix")
+        return
+    fi
+    cmake -S "$copy" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBRUMLET_TESTS=OFF -DBRUMLET_JNI_INCLUDE="$copy-jni" "$@" >/dev/null
     cmake --build "$build" -j2 >/dev/null
-    cmake --install "$build" --prefix "$release/$port-$(basename "$copy")" --strip >/dev/null
+    cmake --install "$build" --prefix "$prefix" --strip >/dev/null
 }
 for copy in "$release/a" "$release/second-copy/b"; do
     mkdir -p "$copy"
     git ls-files -z | xargs -0 cp --parents -t "$copy"
+    # The JDK's headers too, beside each copy, at a place of its own.
+    cp -rL /usr/lib/jvm/java-17-openjdk-amd64/include "$copy-jni"
 done
 release_build "$release/a" "$release/a/build/linux" linux
 release_build "$release/a" "$release/a/build/windows" windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
@@ -151,3 +170,71 @@ for port in linux windows; do
         { echo "the two release builds for $port differ"; exit 1; }
     (cd "$release/$port-a" && ls -l bin && cat "$release/$port-a.sha256")
 done
+
+echo "== Release: the Linux launcher on older systems"
+# It needs no glibc newer than 2.17, on which the Java runtimes run too
+# (RHEL 7 and later): the highest version any of its symbols names.
+launcher=$release/linux-a/bin/brumlet
+glibc_floor=2.17
+glibc_needed=$(objdump -T "$launcher" | grep -o 'GLIBC_[0-9.]*' | sed 's/^GLIBC_//' | sort -V | tail -n 1)
+echo "the release launcher needs glibc $glibc_needed (the floor: $glibc_floor)"
+[ "$(printf '%s\n' "$glibc_needed" "$glibc_floor" | sort -V | tail -n 1)" = "$glibc_floor" ] ||
+    { echo "the release launcher needs glibc $glibc_needed, newer than $glibc_floor"; exit 1; }
+# It loads the C library and the loader, and the libraries that glibc
+# before 2.34 keeps apart (later ones as empty stand-ins).
+for lib in $(objdump -p "$launcher" | sed -n 's/^ *NEEDED *//p'); do
+    case "$lib" in
+        libc.so.6|ld-linux-x86-64.so.2|libdl.so.2|libpthread.so.0) ;;
+        *) echo "the release launcher needs $lib"; exit 1 ;;
+    esac
+done
+# It runs in the Debian 11 root, as a suite's launcher: on a stand-in java
+# that shows the words it gets, and, where a Java runtime of this machine
+# runs there too (none newer than glibc 2.31 needed), on the sample tool,
+# as plain java does: the same output and exit status, started by exec and
+# in-process. Each run gets a /proc of its own and the runtime bound to the
+# suite's place, both gone with it.
+suite=$release/suite
+mkdir -p "$suite/bin64/jre64/bin" "$release/classes"
+cp "$launcher" "$suite/bin64/"
+printf '#!/bin/sh\nprintf "<%%s>" "$@"\n' >"$suite/bin64/jre64/bin/java"
+chmod +x "$suite/bin64/jre64/bin/java"
+javac -d "$release/classes" examples/sample-tool/com/velkor/brumlet/Brumlet.java
+jar cf "$suite/bin64/sample-tool.jar" -C "$release/classes" .
+run_in_root() {  # RUNTIME COMMAND… (RUNTIME: a directory, or empty for the stand-in)
+    local runtime=$1
+    shift
+    $sudo unshare --pid --fork --mount --mount-proc="$root/proc" sh -c '
+        runtime=$1 suite=$2 root=$3 rootdir=$4
+        shift 4
+        [ -z "$runtime" ] || mount --bind -o ro "$runtime" "$suite/bin64/jre64" || exit 99
+        exec chroot "$root" env -i PATH=/usr/bin:/bin DRAVON_ROOTDIR="$rootdir" "$@"' sh "$runtime" "$suite" "$root" \
+        "$(in_root "$suite")" "$@"
+}
+inner_suite=$(in_root "$suite")
+words=$(run_in_root "" "$inner_suite/bin64/brumlet" hello "two words" 'C:\dir\')
+expected="<-cp><$inner_suite/bin64/sample-tool.jar><com.velkor.brumlet.Brumlet><hello><two words><C:\\dir\\>"
+[ "$words" = "$expected" ] || { echo "in Debian 11 the launcher ran java with $words, not $expected"; exit 1; }
+echo "Debian 11 (glibc 2.31): the launcher hands java $words"
+ran_jdk=""
+for jvm in /usr/lib/jvm/*/lib/server/libjvm.so; do
+    [ -f "$jvm" ] || continue
+    needs=$(objdump -T "$jvm" | grep -o 'GLIBC_[0-9.]*' | sed 's/^GLIBC_//' | sort -V | tail -n 1)
+    [ "$(printf '%s\n' "$needs" 2.31 | sort -V | tail -n 1)" = 2.31 ] || continue
+    runtime=$(dirname "$(dirname "$(dirname "$jvm")")")
+    tool=(-cp "$inner_suite/bin64/sample-tool.jar" com.velkor.brumlet.Brumlet hello "two words" --exit=3)
+    status=0
+    plain=$(run_in_root "$runtime" "$inner_suite/bin64/jre64/bin/java" "${tool[@]}" 2>&1) || status=$?
+    for option in "" --wrapper-load-jvm-in-process; do
+        launched_status=0
+        launched=$(run_in_root "$runtime" "$inner_suite/bin64/brumlet" $option "${tool[@]:3}" 2>&1) || launched_status=$?
+        [ "$launched" = "$plain" ] && [ "$launched_status" = "$status" ] || {
+            printf 'in Debian 11 with %s, brumlet %s gave (status %s)\n%s\nand plain java (status %s)\n%s\n' \
+                "$runtime" "$option" "$launched_status" "$launched" "$status" "$plain"
+            exit 1
+        }
+    done
+    echo "Debian 11 (glibc 2.31): the sample tool on $runtime, by exec and in-process, as with plain java (status $status)"
+    ran_jdk=yes
+done
+[ -n "$ran_jdk" ] || echo "NOTE: no Java runtime here runs on glibc 2.31: the launcher ran on the stand-in java only"

@@ -4,6 +4,9 @@
 // its code page holds.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -100,6 +103,31 @@ TEST(CommandText, IsWhatTheChildReads)
                                           : render_command_text(command),
               os::command_text(command));
     EXPECT_EQ(testing_support::on_windows ? "?\xe9" : "\xc5\x82\xc3\xa9", os::to_child_encoding("\xc5\x82\xc3\xa9"));
+}
+
+// A detached program holds none of the caller's files: a lock or pipe of
+// the caller's would otherwise live on in it. On POSIX every descriptor past
+// the standard three is closed, however many (more than one listing of
+// /proc/self/fd takes) and however high.
+TEST(Child, DetachedProgramHoldsNoFileOfTheCaller)
+{
+    if (testing_support::on_windows)
+        GTEST_SKIP() << "nothing is inherited there (CreateProcess without inheritance)";
+    testing_support::TempDir scratch;
+    const int file = open(unit_helpers::program_beside_tests("test_child").c_str(), O_RDONLY);
+    ASSERT_GE(file, 0);
+    for (int fd = 100; fd < 400; ++fd)
+        ASSERT_EQ(fd, dup2(file, fd));
+    const std::string report = scratch / "open";
+    const bool started = os::start_detached(
+        os::Command{{"/bin/sh", "-c", "{ for fd in $1 100 250 399; do [ -e /proc/self/fd/$fd ] && echo $fd; done; echo end; } >$0",
+                     report, std::to_string(file)}},
+        "BRUMLET_DETACHED_TEST", "1");
+    for (int fd = 100; fd < 400; ++fd)
+        close(fd);
+    close(file);
+    ASSERT_TRUE(started);
+    EXPECT_EQ("end\n", testing_support::wait_for_file(report));
 }
 
 }  // namespace
