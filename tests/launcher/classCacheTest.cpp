@@ -177,27 +177,26 @@ TEST(ClassCache, OptionsAndFilesWithAStandInJava)
     // Paused no longer than the longest pause (a second with the test
     // launcher), counted by the clock, while the JVM's threads come and go
     // and a run of the cache (under another key) lives on.
-    std::filesystem::remove(installation.launcher());
-    copy_file(built_test_launcher(), installation.launcher());
+    const Installation tested({tool_jar}, "", "", built_test_launcher());
     const std::string limited = scratch / "limited";
-    make_dir(limited);
-    run_text(limited, {{"TEST_CHILD_LISTS_CLASSES", "1"}});
+    std::vector<EnvVar> limiting = with_cache(limited);
+    limiting.push_back({"TEST_CHILD_LISTS_CLASSES", "1"});
+    EXPECT_EQ(0, tested.run({"x"}, limiting).exit_code);
     std::vector<EnvVar> outliving = with_cache(limited);
     outliving.insert(outliving.end(), {{"TEST_CHILD_SLEEP_MS", "10000"}, {"TEST_CHILD_READY", scratch / "outliving"}});
-    other = installation.start({"--jvm-max-heap-size=300m", "x"}, outliving);
+    other = tested.start({"--jvm-max-heap-size=300m", "x"}, outliving);
     wait_for_file(scratch / "outliving");
     const auto began = std::chrono::steady_clock::now();
-    run_text(limited, {{"TEST_CHILD_THREADS", "1"},
-                       {"BRUMLET_TEST_LONGEST_PAUSE_MS", "1000"},
-                       {"TEST_CHILD_DUMP_REPORT", scratch / "limited-dump"}});
+    limiting.insert(limiting.end(), {{"TEST_CHILD_THREADS", "1"},
+                                     {"BRUMLET_TEST_LONGEST_PAUSE_MS", "1000"},
+                                     {"TEST_CHILD_DUMP_REPORT", scratch / "limited-dump"}});
+    EXPECT_EQ(0, tested.run({"x"}, limiting).exit_code);
     wait_for_file(scratch / "limited-dump");
     const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
     EXPECT_LT(waited.count(), 6000) << "paused past the longest pause";
     other->kill();
     other->wait();
     wait_for_archive_run(limited);
-    std::filesystem::remove(installation.launcher());
-    copy_file(built_launcher(), installation.launcher());
 
     // A stand-in that makes the archive as the JVM does: it is placed and
     // handed over; once changed, it is not, and it is deleted, read-only as
