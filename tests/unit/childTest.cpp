@@ -28,31 +28,23 @@ TEST(Child, FailedStartKeepsTheOsError)
     EXPECT_FALSE(child.wait(exit_code));  // nothing to wait for
 }
 
-// A paused child does not run on (it cannot end) until it is let go; once,
+// A paused child does not run on (it cannot end) until it is let go: once,
 // however often it was paused, also while its threads come and go.
 TEST(Child, PausedChildRunsOnOnlyWhenLetGo)
 {
-    struct Case {
-        bool threads;  // TEST_CHILD_THREADS set
-        int pauses;
-    };
-    for (const Case& c : {Case{false, 1}, Case{true, 2}}) {
-        testing_support::ScopedEnv sleep("TEST_CHILD_SLEEP_MS", "200");
-        testing_support::ScopedEnv exit_code_of_child("TEST_CHILD_EXIT", "7");
-        testing_support::ScopedEnv threads(c.threads ? testing_support::EnvVar{"TEST_CHILD_THREADS", "1"}
-                                                     : testing_support::unset("TEST_CHILD_THREADS"));
-        os::Child child;
-        ASSERT_TRUE(child.start(os::Command{{unit_helpers::program_beside_tests("test_child")}}, os::ChildLaunch()));
-        for (int i = 0; i < c.pauses; ++i) {
-            ASSERT_TRUE(child.pause(true)) << c.pauses;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        int exit_code = 0;
-        EXPECT_EQ(os::Child::State::running, child.wait_for(1500, exit_code)) << c.pauses;
-        ASSERT_TRUE(child.pause(false));
-        EXPECT_EQ(os::Child::State::ended, child.wait_for(10000, exit_code)) << c.pauses;
-        EXPECT_EQ(7, exit_code);
-    }
+    testing_support::ScopedEnv sleep("TEST_CHILD_SLEEP_MS", "200");
+    testing_support::ScopedEnv exit_code_of_child("TEST_CHILD_EXIT", "7");
+    testing_support::ScopedEnv threads("TEST_CHILD_THREADS", "1");
+    os::Child child;
+    ASSERT_TRUE(child.start(os::Command{{unit_helpers::program_beside_tests("test_child")}}, os::ChildLaunch()));
+    ASSERT_TRUE(child.pause(true));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(child.pause(true));
+    int exit_code = 0;
+    EXPECT_EQ(os::Child::State::running, child.wait_for(1500, exit_code));
+    ASSERT_TRUE(child.pause(false));
+    EXPECT_EQ(os::Child::State::ended, child.wait_for(10000, exit_code));
+    EXPECT_EQ(7, exit_code);
 }
 
 // The OS's text for a failed start stands on a line of its own after the
