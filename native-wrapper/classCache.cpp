@@ -454,9 +454,9 @@ struct ArchiveRun {
             return false;
         // Even at the lowest priority this JVM slows a tool that starts
         // beside it (they share the processors' caches and memory): it is
-        // paused while any run of the cache lives.
-        // The pause counts from the asking, by the clock: one that stopped
-        // only some threads holds the JVM too.
+        // paused while any run of the cache lives, up to the longest pause
+        // in all, timed by the clock from each asking (a pause that stopped
+        // only some of its threads holds the JVM as well).
         using clock = std::chrono::steady_clock;
         const clock::duration longest = std::chrono::milliseconds(class_archive_longest_pause_ms);
         bool paused = false;

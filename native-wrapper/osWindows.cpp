@@ -788,7 +788,8 @@ bool Child::pause(bool paused)
             if (entry.th32OwnerProcessID != id || stopped_already(entry.th32ThreadID))
                 continue;
             // A thread that ended since the snapshot is no failure.
-            ScopedHandle thread(OpenThread(THREAD_SUSPEND_RESUME | THREAD_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ThreadID));
+            const DWORD rights = THREAD_SUSPEND_RESUME | THREAD_QUERY_LIMITED_INFORMATION | SYNCHRONIZE;
+            ScopedHandle thread(OpenThread(rights, FALSE, entry.th32ThreadID));
             if (thread.get() == nullptr)
                 continue;
             if (SuspendThread(thread.get()) == static_cast<DWORD>(-1)) {
@@ -1327,7 +1328,9 @@ bool start_detached(const Command& command, const std::string& variable, const s
     if (text.size() > facts.max_command_text)
         return false;
     // No standard handles and none inherited: it holds neither the caller's
-    // pipes nor its console.
+    // pipes nor its console. (Wine gives every process it starts the Unix
+    // standard error of the one that starts it, for its own messages: there
+    // a caller that reads standard error to its end waits for this run.)
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
