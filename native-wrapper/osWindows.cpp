@@ -1303,19 +1303,29 @@ namespace {
 std::wstring environment_with(const std::string& name, const std::string& value)
 {
     const std::wstring wide_name = widen(name);
+    const std::wstring own = wide_name + L'=' + widen(value);
     std::wstring block;
+    bool placed = false;
     if (wchar_t* strings = GetEnvironmentStringsW()) {
         for (const wchar_t* entry = strings; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
-            // Names match without regard to case; "=C:=C:\dir" is no variable's.
+            // Names compare without regard to case, and the block stays in
+            // their order; "=C:=C:\dir" is no variable's and comes first.
             const wchar_t* equals = std::wcschr(entry + 1, L'=');
             const std::size_t length = equals != nullptr ? equals - entry : std::wcslen(entry);
-            if (CompareStringOrdinal(entry, static_cast<int>(length), wide_name.c_str(),
-                                     static_cast<int>(wide_name.size()), TRUE) != CSTR_EQUAL)
+            const int order = entry[0] == L'=' ? CSTR_LESS_THAN
+                                               : CompareStringOrdinal(entry, static_cast<int>(length), wide_name.c_str(),
+                                                                      static_cast<int>(wide_name.size()), TRUE);
+            if (order != CSTR_LESS_THAN && !placed) {
+                block.append(own).push_back(L'\0');
+                placed = true;
+            }
+            if (order != CSTR_EQUAL)
                 block.append(entry).push_back(L'\0');
         }
         FreeEnvironmentStringsW(strings);
     }
-    block.append(wide_name + L'=' + widen(value)).push_back(L'\0');
+    if (!placed)
+        block.append(own).push_back(L'\0');
     return block;
 }
 
