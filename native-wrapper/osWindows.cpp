@@ -468,11 +468,13 @@ class InheritedHandles {
 public:
     explicit InheritedHandles(std::vector<HANDLE> handles) : handles_(std::move(handles))
     {
+        if (handles_.empty())
+            return;
         SIZE_T size = 0;
         InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
         buffer_.resize(size);
         auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
-        if (!handles_.empty() && InitializeProcThreadAttributeList(list, 1, 0, &size)) {
+        if (InitializeProcThreadAttributeList(list, 1, 0, &size)) {
             if (UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_.data(),
                                           handles_.size() * sizeof(HANDLE), nullptr, nullptr))
                 list_ = list;
@@ -653,11 +655,11 @@ bool Child::start(const Command& command, const ChildLaunch& launch)
     // would keep open (from being deleted) for as long as it lives.
     std::vector<HANDLE> standard;
     for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
-        if (handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+        if (in_background && handle != nullptr && handle != INVALID_HANDLE_VALUE &&
             std::find(standard.begin(), standard.end(), handle) == standard.end())
             standard.push_back(handle);
     }
-    const InheritedHandles only_standard(in_background ? standard : std::vector<HANDLE>());
+    const InheritedHandles only_standard(standard);
     if (only_standard.list() != nullptr) {
         startup.cb = sizeof(extended);
         extended.lpAttributeList = only_standard.list();
