@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "commandText.h"
-#include "launcherOptions.h"
+#include "launch/launcherOptions.h"
 
 const char class_cache_variable[] = "NATIVE_WRAP_CLASS_CACHE";
 const char class_cache_job_variable[] = "NATIVE_WRAP_CLASS_CACHE_JOB";

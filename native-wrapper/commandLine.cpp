@@ -50,13 +50,6 @@ void CommandLine::set_program(const char* new_program)
 void CommandLine::set_program_and_args(const char* new_program, int argc, char** argv)
 {
     set_program(new_program);
-    // Room for the whole list at once: doubling would touch, and copy, up to
-    // twice the memory a long list needs, and fresh pages cost more than
-    // anything else the launcher does per argument.
-    if (num_of_args + argc > size_of_arg_array) {
-        size_of_arg_array = num_of_args + argc;
-        arg_array.reserve(size_of_arg_array);
-    }
     for (int i = 0; i < argc; ++i)
         process_arg(argv[i]);
 }
@@ -137,6 +130,11 @@ int CommandLine::run()
     os::Command command = build_command();
     if (!make_paths_openable(command))
         return -1;
+    return show_and_execute(command);
+}
+
+int CommandLine::show_and_execute(const os::Command& command)
+{
     // The text only for the echo: the OS renders what it needs itself.
     if (verbose)
         echo(os::command_text(command));

@@ -117,6 +117,10 @@ protected:
     // OS finds by any name.
     virtual bool make_paths_openable(os::Command& command);
 
+    // Echoes the command's text when verbose and, unless execution is
+    // disabled, executes it; the rest of run.
+    int show_and_execute(const os::Command& command);
+
     // Execs the command in place of this process; returns -1 after the
     // launch error when that fails.
     int replace_process(const os::Command& command);

@@ -4,10 +4,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <utility>
 
+#include "classCache.h"
 #include "commandText.h"
 #include "envUtils.h"
+#include "launch/inProcessLaunch.h"
 #include "message.h"
 #include "osLayer.h"
 #include "vlkConfig.h"
@@ -32,6 +35,56 @@ const std::size_t jar_path_buffer_size = 260;
 bool starts_with(const char* text, const char* prefix)
 {
     return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+using Echo = std::function<void(const std::string&)>;
+
+// Starts this launcher once more, detached, with the job variable set to
+// `key` and the launcher options of the plan.
+void start_class_archive_job(const LaunchPlan& plan, const std::string& key, const Echo& echo)
+{
+    // The launcher once more, with the options that decide the key (the
+    // tool's other arguments are of no use to it), detached and in the
+    // background: its failure or its time never reach this run.
+    std::string self;
+    os::Failure failure;
+    if (!os::get_executable_path(self, failure))
+        return;
+    os::Command command;
+    command.words.push_back(self);
+    command.words.insert(command.words.end(), plan.launcher_options.begin(), plan.launcher_options.end());
+    // It works in the cache's own directory, so that it neither needs nor
+    // holds the caller's (a build's workspace may be deleted before it is
+    // done); a path relative to the caller's keeps it there.
+    bool absolute = os::is_absolute_path(plan.class_cache_dir) && os::is_absolute_path(plan.jre_dir) &&
+                    os::is_absolute_path(plan.java_path);
+    for (const std::string& entry : plan.classpath)
+        absolute = absolute && os::is_absolute_path(entry);
+    const std::string working_dir =
+        absolute ? plan.class_cache_dir + os::facts.path_separator + class_cache_dir_name : "";
+    if (!os::start_detached(command, class_cache_job_variable, key, working_dir) && plan.verbose)
+        echo("Class cache: the run that makes the archive cannot be started.");
+}
+
+// What the class-data cache adds to the launch of `plan`; nothing without
+// a cache directory. Its note is echoed when verbose.
+ClassCacheUse use_class_cache(const LaunchPlan& plan, const Echo& echo)
+{
+    if (plan.class_cache_dir.empty())
+        return {};
+    // The key holds the options as the JVM gets them and the class path in
+    // its order.
+    ClassCacheUse use =
+        plan_class_cache(plan.class_cache_dir, plan.jre_dir, plan.classpath, plan.jvm_options, !plan.exec_enabled);
+    if (plan.verbose && !use.note.empty())
+        echo(use.note);
+    // The JVM runs in this process or in the one that replaces it, and
+    // writes the list under this pid; a child's is named once it is made.
+    if (!use.listed_key.empty() && (plan.in_process || os::facts.replaces_process))
+        name_class_list(use, os::process_id());
+    if (!use.job.empty())
+        start_class_archive_job(plan, use.job, echo);
+    return use;
 }
 
 }  // namespace
@@ -112,19 +165,7 @@ std::string JavaCommandLine::get_classpath()
     // std::string compares its chars as unsigned bytes, so "A" < "a" and a
     // prefix sorts before the longer text.
     std::sort(classpath_jar_array.begin(), classpath_jar_array.end());
-    // No separator after the last entry: java reads an empty element as the
-    // current directory, and would load classes from wherever the user stands.
-    std::string classpath;
-    std::size_t length = 0;
-    for (int i = 0; i < num_of_classpath_jars; ++i)
-        length += classpath_jar_array[i].size() + 1;
-    classpath.reserve(length);  // sized once: growing by doubling touches twice the memory
-    for (int i = 0; i < num_of_classpath_jars; ++i) {
-        if (i > 0)
-            classpath += classpath_separator;
-        classpath += classpath_jar_array[i];
-    }
-    return classpath;
+    return joined_classpath(classpath_jar_array);
 }
 
 const char* JavaCommandLine::get_classpath_jar(int jar_num) const
@@ -133,24 +174,37 @@ const char* JavaCommandLine::get_classpath_jar(int jar_num) const
     return classpath_jar_array[jar_num].c_str();
 }
 
-os::Command JavaCommandLine::build_command()
+LaunchPlan JavaCommandLine::make_plan()
 {
     apply_heap_sizes();
-    os::Command command;
-    command.words.reserve(jvm_options.size() + 4 + get_num_of_args());
-    command.words.push_back(java_path);
-    command.words.insert(command.words.end(), jvm_options.begin(), jvm_options.end());
-    command.option_words = jvm_options.size();
-    if (num_of_classpath_jars > 0) {
-        command.words.push_back("-cp");
-        ++command.option_words;
-        command.words.push_back(get_classpath());
+    get_classpath();
+    LaunchPlan plan;
+    plan.jre_dir = jre_dir;
+    plan.java_path = java_path;
+    plan.jvm_options = jvm_options;
+    plan.classpath = classpath_jar_array;
+    plan.main_class = program;
+    plan.tool_args.assign(arg_array.begin(), arg_array.begin() + num_of_args);
+    plan.verbose = verbose;
+    plan.exec_enabled = exec_enabled;
+    plan.in_process = load_jvm_in_process;
+    if (const char* dir = std::getenv(class_cache_variable))
+        plan.class_cache_dir = dir;
+    for (const std::string& arg : launch_args) {
+        if (may_be_option(arg.c_str()))
+            plan.launcher_options.push_back(arg);
     }
-    append_words(command);
-    return command;
+    if (!taken_splash_arg.empty())
+        plan.launcher_options.push_back(taken_splash_arg);
+    return plan;
 }
 
-bool JavaCommandLine::make_paths_openable(os::Command& command)
+os::Command JavaCommandLine::build_command()
+{
+    return java_command(make_plan());
+}
+
+bool JavaCommandLine::make_paths_openable(const LaunchPlan& plan, os::Command& command)
 {
     // Only the words that name paths change; a path that java.exe cannot
     // open by any name ends the launch before it starts.
@@ -162,7 +216,8 @@ bool JavaCommandLine::make_paths_openable(os::Command& command)
     };
     if (!openable(command.words[0]))
         return false;
-    const std::size_t options_end = num_of_classpath_jars > 0 ? command.option_words - 1 : command.option_words;
+    const bool has_classpath = !plan.classpath.empty();
+    const std::size_t options_end = has_classpath ? command.option_words - 1 : command.option_words;
     for (std::size_t i = 1; i <= options_end; ++i) {
         std::string& word = command.words[i];
         for (const char* prefix : path_option_prefixes) {
@@ -177,105 +232,67 @@ bool JavaCommandLine::make_paths_openable(os::Command& command)
             word.replace(start + quoted, word.size() - start - 2 * quoted, path);
         }
     }
-    if (num_of_classpath_jars == 0)
+    if (!has_classpath)
         return true;
-    // build_command sorted the entries.
-    std::string classpath;
-    for (int i = 0; i < num_of_classpath_jars; ++i) {
-        std::string entry = classpath_jar_array[i];
+    std::vector<std::string> entries = plan.classpath;
+    for (std::string& entry : entries) {
         if (!openable(entry))
             return false;
-        if (i > 0)
-            classpath += classpath_separator;
-        classpath += entry;
     }
-    command.words[command.option_words + 1] = std::move(classpath);
+    command.words[command.option_words + 1] = joined_classpath(entries);
     return true;
+}
+
+int JavaCommandLine::report_no_jars()
+{
+    std::string dirs;
+    for (const std::string& dir : searched_jar_dirs)
+        dirs += (dirs.empty() ? " in '" : "', '") + dir;
+    if (!dirs.empty())
+        dirs += '\'';
+    print_message(err_stream, "Error - no jar files found%s.\n", dirs.c_str());
+    // Not one jar because the directory could not be read: why.
+    if (jar_dir_error != 0)
+        print_message(err_stream, "%s\n", os::error_text(jar_dir_error).c_str());
+    return -1;
 }
 
 int JavaCommandLine::run()
 {
-    if (num_of_classpath_jars == 0) {
-        std::string dirs;
-        for (const std::string& dir : searched_jar_dirs)
-            dirs += (dirs.empty() ? " in '" : "', '") + dir;
-        if (!dirs.empty())
-            dirs += '\'';
-        print_message(err_stream, "Error - no jar files found%s.\n", dirs.c_str());
-        // Not one jar because the directory could not be read: why.
-        if (jar_dir_error != 0)
-            print_message(err_stream, "%s\n", os::error_text(jar_dir_error).c_str());
+    if (num_of_classpath_jars == 0)
+        return report_no_jars();
+    const LaunchPlan plan = make_plan();
+    ClassCacheUse cache = use_class_cache(plan, [this](const std::string& note) { echo(note); });
+    if (!cache.listed_key.empty() && !plan.in_process && !os::facts.replaces_process) {
+        // The child's JVM writes the list under a name of its pid, known
+        // only once the child is made.
+        child_started = [&cache](long pid) { name_class_list(cache, pid); };
+    }
+    os::Command command = java_command(plan, cache.jvm_options);
+    if (plan.in_process) {
+        // The words reach the JVM byte for byte, and so does the text.
+        if (!show_command(render_command_text(command)))
+            return 0;
+        // The JVM writes to the same descriptors without our buffers.
+        std::fflush(out_stream);
+        std::fflush(err_stream);
+        return run_in_process(plan, cache.jvm_options, out_stream, err_stream);
+    }
+    if (!make_paths_openable(plan, command))
         return -1;
-    }
-    if (const char* job = std::getenv(class_cache_job_variable)) {
-        // The detached run that makes an archive: it starts no tool.
-        const std::string key = job;
-        os::put_env(class_cache_job_variable, "");
-        const char* dir = std::getenv(class_cache_variable);
-        apply_heap_sizes();
-        get_classpath();
-        return dir == nullptr ? 1
-                              : make_class_archive(dir, get_jre_dir(), java_path, classpath_jar_array, jvm_options, key);
-    }
-    prepare_class_cache();
-    if (load_jvm_in_process)
-        return run_in_process();
-    return CommandLine::run();
+    return show_and_execute(command);
 }
 
-void JavaCommandLine::prepare_class_cache()
+int JavaCommandLine::run_class_archive_job(const std::string& key)
 {
-    const char* dir = std::getenv(class_cache_variable);
-    if (dir == nullptr || dir[0] == '\0')
-        return;
-    // The key holds the options as the JVM gets them and the class path in
-    // its order (get_classpath sorts the entries).
-    apply_heap_sizes();
-    get_classpath();
-    class_cache = plan_class_cache(dir, get_jre_dir(), classpath_jar_array, jvm_options, !exec_enabled);
-    jvm_options.insert(jvm_options.end(), class_cache.jvm_options.begin(), class_cache.jvm_options.end());
-    if (verbose && !class_cache.note.empty())
-        echo(class_cache.note);
-    if (!class_cache.listed_key.empty()) {
-        // The JVM runs in this process, or in the one that replaces it, or
-        // in a child whose pid is known only once it is made.
-        if (load_jvm_in_process || os::facts.replaces_process)
-            name_class_list(class_cache, os::process_id());
-        else
-            child_started = [this](long pid) { name_class_list(class_cache, pid); };
-    }
-    if (!class_cache.job.empty())
-        start_class_archive_job(class_cache.job);
-}
-
-void JavaCommandLine::start_class_archive_job(const std::string& key)
-{
-    // The launcher once more, with the options that decide the key (the
-    // tool's other arguments are of no use to it), detached and in the
-    // background: its failure or its time never reach this run.
-    std::string self;
-    os::Failure failure;
-    if (!os::get_executable_path(self, failure))
-        return;
-    os::Command command;
-    command.words.push_back(self);
-    for (const std::string& arg : launch_args) {
-        if (may_be_option(arg.c_str()))
-            command.words.push_back(arg);
-    }
-    if (!taken_splash_arg.empty())
-        command.words.push_back(taken_splash_arg);
-    // It works in the cache's own directory, so that it neither needs nor
-    // holds the caller's (a build's workspace may be deleted before it is
-    // done); a path relative to the caller's keeps it there.
-    const std::string dir = std::getenv(class_cache_variable);
-    bool absolute = os::is_absolute_path(dir) && os::is_absolute_path(get_jre_dir()) &&
-                    os::is_absolute_path(java_path);
-    for (const std::string& entry : classpath_jar_array)
-        absolute = absolute && os::is_absolute_path(entry);
-    const std::string working_dir = absolute ? dir + os::facts.path_separator + class_cache_dir_name : "";
-    if (!os::start_detached(command, class_cache_job_variable, key, working_dir) && verbose)
-        echo("Class cache: the run that makes the archive cannot be started.");
+    if (num_of_classpath_jars == 0)
+        return report_no_jars();
+    // Its own JVMs must not take this run for one of them.
+    os::put_env(class_cache_job_variable, "");
+    const LaunchPlan plan = make_plan();
+    return plan.class_cache_dir.empty() ? 1
+                                        : make_class_archive(plan.class_cache_dir, plan.jre_dir, plan.java_path,
+                                                             plan.classpath, plan.jvm_options, key);
 }
 
 bool JavaCommandLine::is_jar_name(const std::string& text)
@@ -309,12 +326,6 @@ void JavaCommandLine::add_classpath_jars_from_dir(const char* dir)
         if (jar_dir_error == 0)
             jar_dir_error = error;
         return;
-    }
-    // Room for every entry at once, as for the arguments.
-    const int room = num_of_classpath_jars + static_cast<int>(names.size());
-    if (room > size_of_classpath_jar_array) {
-        size_of_classpath_jar_array = room;
-        classpath_jar_array.reserve(size_of_classpath_jar_array);
     }
     for (const std::string& name : names) {
         if (is_jar_name(name))

@@ -4,46 +4,14 @@
 // them) and the class path, recognises the Java launch options, builds
 // the complete java command as words, and runs it through the Java executable
 // (in place of this process on POSIX, as a child on Windows) or inside this
-// process through the Invocation API (inProcessLaunch.cpp).
+// process through the Invocation API (launch/inProcessLaunch.h).
 #pragma once
-
-#include <jni.h>
 
 #include <string>
 #include <vector>
 
-#include "classCache.h"
 #include "commandLine.h"
-#include "launcherOptions.h"
-#include "osLayer.h"
-
-// The entry points of the Java runtime's libraries that the in-process launch
-// calls, found by name in the loaded libraries; null until found. Every call
-// into those libraries goes through this table (and, once the JVM exists,
-// through the JNIEnv and JavaVM function tables), so a stand-in runtime sees
-// the same calls in the same order; the one exception is the splash
-// screen's close entry, which is kept process-wide in splash_close.
-struct InvocationFunctions {
-    jint(JNICALL* CreateJavaVM)(JavaVM** vm, void** env, void* args) = nullptr;
-    // Optional: a runtime without it gets the system's default stack.
-    jint(JNICALL* GetDefaultJavaVMInitArgs)(void* args) = nullptr;
-    void (*SplashInit)() = nullptr;
-    int (*SplashLoadFile)(const char* file_name) = nullptr;
-    void (*SplashSetFileJarName)(const char* file_name, const char* jar_name) = nullptr;
-};
-
-// The tool's main as java calls it: static or on an instance of the main
-// class, with the arguments or without (args null).
-struct MainCall {
-    jclass main_class = nullptr;
-    jobject instance = nullptr;  // null: a static main
-    jmethodID method = nullptr;
-    jobjectArray args = nullptr;
-};
-
-// The close entry of the splash screen that is up, for the whole process;
-// null when no splash screen was shown.
-extern void (*splash_close)();
+#include "launchPlan.h"
 
 class JavaCommandLine : public CommandLine {
 public:
@@ -53,29 +21,31 @@ public:
     ~JavaCommandLine() override;
 
     // Runs the tool and returns the exit status: with
-    // "--wrapper-load-jvm-in-process" inside this process (run_in_process),
-    // otherwise through the Java executable (the base's run), which on
-    // POSIX replaces this process and returns only a failure. Either way
-    // the java command text is built first and echoed when verbose, and
-    // nothing runs when execution is disabled (status 0). With
-    // NATIVE_WRAP_CLASS_CACHE_JOB set, this is the detached run that makes
-    // a class-data archive (see classCache.h): it starts no tool and
-    // returns 0 when it made one, 1 otherwise.
+    // "--wrapper-load-jvm-in-process" inside this process (see
+    // launch/inProcessLaunch.h), otherwise through the Java executable,
+    // which on POSIX replaces this process and returns only a failure.
+    // Either way the plan is made once (make_plan), the java command text
+    // is echoed when verbose, and nothing runs when execution is disabled
+    // (status 0). With NATIVE_WRAP_CLASS_CACHE set and not empty, the
+    // class-data cache adds its options first (see classCache.h), echoing
+    // its note when verbose, and starts the detached run that makes an
+    // archive when a complete class list waits for one; a dry run makes and
+    // touches nothing.
     // Without a single jar on the class path nothing is echoed, started or
     // loaded: a message names the directories searched and the result is -1,
     // since java would take its classes from CLASSPATH or the current
     // directory instead.
     int run() override;
 
-    // With NATIVE_WRAP_CLASS_CACHE set and not empty, adds the class-data
-    // cache's options to the JVM options (see classCache.h), echoing its
-    // note when verbose, and starts the detached run that makes an archive
-    // when a complete class list waits for one. Nothing is looked at
-    // otherwise; a dry run makes and touches nothing.
-    void prepare_class_cache();
-    // Starts this launcher detached, with the job variable set to `key`
-    // and the wrapper options of this launch.
-    void start_class_archive_job(const std::string& key);
+    // The detached run that makes the class-data archive of `key` (see
+    // classCache.h): it starts no tool and returns 0 when it made one, 1
+    // otherwise; -1 after the message of run when there is no jar.
+    int run_class_archive_job(const std::string& key);
+
+    // The launch as decided now: the heap sizes merged into the JVM options
+    // and the class path sorted (both idempotent), the class cache's
+    // variable read. Made once per launch; every later step reads it.
+    LaunchPlan make_plan();
 
     // Consumes "--wrapper-load-jvm-in-process", "--re-exec-jni-with-env",
     // "--wrapper-add-jar..." (adding the jar after the first "="),
@@ -83,13 +53,16 @@ public:
     // else to the base's handler.
     void process_arg(const char* arg) override;
 
-    // The Java executable, the JVM options (heap sizes merged in; option
-    // words, quoted only where a word needs it), "-cp" and the class path
-    // when there are jars, then the base's words: the main class and the
-    // arguments.
+    // The Java executable, the JVM options (heap sizes merged in;
+    // option words, quoted only where a word needs it), "-cp" and the class
+    // path when there are jars, then the base's words: the main class and the
+    // arguments (java_command of make_plan()).
     os::Command build_command() override;
 
     void set_java_path(const char* path) { java_path = path; }
+    // The runtime directory, below which the in-process launch and the
+    // class cache look: the one the Java executable was found in.
+    void set_jre_dir(const std::string& dir) { jre_dir = dir; }
     // The trailing "--splash=N" that the entry point took off the arguments:
     // it decides the JVM options, so the archive's run gets it too, last.
     void set_taken_splash_arg(const std::string& arg) { taken_splash_arg = arg; }
@@ -127,78 +100,19 @@ public:
     void add_wrapper_jar(const char* path);
     static bool is_jar_name(const std::string& text);
 
-    // ---- In-process launch ----
-
-    // Builds and echoes the command text, loads the JVM library, and on a
-    // new thread with the stack java would give main (the last -Xss, else
-    // the JVM's default) creates a JVM and calls the main class's main,
-    // waiting for that thread. Returns 0 when main returned, 1 when an
-    // exception escaped it (described on the JVM's error channel) or when
-    // the options are refused as java refuses them (java's message), -1
-    // when the JVM library cannot be loaded or the JVM created (reported
-    // first). A main class or main that the runtime's java would not run
-    // ends the process with java's message and status 1, and a System.exit
-    // in the tool with its status. The runtime's version, from its release
-    // file, decides which of java's rules apply.
-    int run_in_process();
-    // Prints java's note of JDK_JAVA_OPTIONS and turns its words and the
-    // JVM options into `launch` as java's launcher does, ending with the
-    // launch's own properties and the class path; the last splash option
-    // (the JVM options' own form, or java's in JDK_JAVA_OPTIONS) names the
-    // image. False after java's message where java refuses the options.
-    bool prepare_jvm_options(JvmLaunchOptions& launch);
-    // The stack java gives main: the last -Xss, else the JVM's default
-    // (0, the system's, when the JVM library does not tell).
-    std::uint64_t main_thread_stack_size(const JvmLaunchOptions& launch);
-    // On the thread of main: creates the JVM, runs java's own steps and
-    // main, and destroys the JVM; returns the status run_in_process gives.
-    int run_jvm(const JvmLaunchOptions& launch, os::Library& jvm_library);
-    // Creates the JVM with the options of `launch`. Returns 0 and fills `vm`
-    // and `env`, or -1 after a message.
-    int create_jvm(const JvmLaunchOptions& launch, JavaVM** vm, JNIEnv** env);
-    // What java's launcher does between creating the JVM and loading the
-    // main class (settings, module listings, the version line). True when
-    // the launch ends there, with `status`.
-    bool run_launcher_steps(JNIEnv* env, const JvmLaunchOptions& launch, int& status);
-    // Calls a static void method of the runtime's classes with the variadic
-    // arguments; false when it (or the lookup) threw, described.
-    bool call_runtime(JNIEnv* env, const char* class_name, const char* method, const char* signature, ...);
-    // Loads the main class and chooses its main as the runtime's java does,
-    // through java's own helper (whose messages end the process with 1),
-    // and makes the tool's arguments. False with a Java exception pending
-    // (a constructor that threw, a runtime without the helper).
-    bool find_main(JNIEnv* env, MainCall& main);
-    // The boolean static field `name` of java's helper, or `otherwise` where
-    // the runtime's helper lacks it.
-    static bool helper_flag(JNIEnv* env, jclass helper, const char* name, bool otherwise);
-    // Describes and clears a pending Java exception; true if there was one.
-    bool check_java_exception(JNIEnv* env);
-    // Shows `image` through the runtime's splash library and sets
-    // splash_close. A library that cannot be loaded is reported on the out
-    // stream; one lacking an entry shows nothing. The library stays loaded.
-    void show_splash_screen(const std::string& image, std::string jre_dir);
-    // The image named by a "-splash" JVM option: after the first ':', without
-    // surrounding double quotes; empty when it names none.
-    static std::string splash_image_name(const std::string& option);
-
-    // The library at `path`, with the runtime's own library directory
-    // searched for its imports. Not loaded (its error() says why) on failure.
-    os::Library load_library(std::string path, const std::string& jre_dir);
-    // The entry `name` of `library`, or null.
-    void* find_symbol(const os::Library& library, std::string name);
-    // Gives up the launcher's reference on `library`.
-    void free_library(os::Library& library);
-
-protected:
-    // The Java executable, every class-path entry and the paths in JVM
-    // options that java opens (the splash image, the class-data archive).
-    bool make_paths_openable(os::Command& command) override;
-
 private:
+    // The Java executable, every class-path entry and the paths in JVM
+    // options that java opens (the splash image, the class-data archive);
+    // false after a message when one cannot be opened by any name.
+    bool make_paths_openable(const LaunchPlan& plan, os::Command& command);
+    // Says why no jar was found; the result of a run without one.
+    int report_no_jars();
+
     void grow_classpath_jar_array();
     void store_classpath_jar(std::string jar);
 
     std::string java_path;
+    std::string jre_dir;
     std::vector<std::string> jvm_options;
     char classpath_separator;
     int num_of_classpath_jars;
@@ -210,8 +124,6 @@ private:
     std::string jvm_max_heap_size;
     bool load_jvm_in_process;
     bool re_exec_jni_with_env;
-    InvocationFunctions invocation;
-    ClassCacheUse class_cache;
     std::vector<std::string> launch_args;  // as the launcher got them
     std::string taken_splash_arg;
 };

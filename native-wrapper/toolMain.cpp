@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "classCache.h"
 #include "commonWrap.h"
 #include "envUtils.h"
 #include "javaCommandLine.h"
@@ -53,7 +54,11 @@ int take_trailing_splash(int& argc, char** argv)
 void prepare_launch(JavaCommandLine& cmd, const ToolProfile& profile, int argc, char** argv, int splash_index,
                     bool show_splash)
 {
-    cmd.set_java_path(get_java_exe().c_str());
+    // The runtime's directory is derived once; java and everything else
+    // below the runtime are found in it.
+    const std::string jre_dir = get_java_runtime_dir();
+    cmd.set_jre_dir(jre_dir);
+    cmd.set_java_path(java_exe_in(jre_dir).c_str());
     setup_wrapper_env(cmd, profile);
 
     for (const char* const* dir = profile.classpath_jar_dirs; *dir != nullptr; ++dir)
@@ -83,5 +88,9 @@ int tool_main(int argc, char** argv, const ToolProfile& profile)
     if (argc < given)
         cmd->set_taken_splash_arg(argv[argc]);
     prepare_launch(*cmd, profile, argc, argv, splash_index, show_splash);
+    // The detached run of the launcher that makes a class-data archive
+    // starts no tool.
+    if (const char* job = std::getenv(class_cache_job_variable))
+        return cmd->run_class_archive_job(job);
     return cmd->run();
 }

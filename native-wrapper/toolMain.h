@@ -19,5 +19,7 @@ int take_trailing_splash(int& argc, char** argv);
 void prepare_launch(JavaCommandLine& cmd, const ToolProfile& profile, int argc, char** argv, int splash_index,
                     bool show_splash);
 
-// The whole run for `profile`; returns the exit status.
+// The whole run for `profile`; returns the exit status. With
+// NATIVE_WRAP_CLASS_CACHE_JOB set, the detached run that makes a class-data
+// archive instead of the tool's run.
 int tool_main(int argc, char** argv, const ToolProfile& profile);

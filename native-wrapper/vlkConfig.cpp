@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "envUtils.h"
+#include "wrapAssert.h"
 #include "osLayer.h"
 
 namespace {
@@ -43,8 +44,9 @@ std::string version_from_line(const std::string& line)
     const std::size_t service_pack = version.find(service_pack_marker);
     if (service_pack == std::string::npos)
         return up_to_separator(version);
-    return version.substr(0, service_pack) + "sp" +
-           up_to_separator(version.substr(service_pack + sizeof service_pack_marker - 1));
+    const char* service_pack_string_end = version.c_str() + service_pack + sizeof service_pack_marker - 1;
+    WRAP_ASSERT(service_pack_string_end != NULL);
+    return version.substr(0, service_pack) + "sp" + up_to_separator(service_pack_string_end);
 }
 
 struct FileCloser {
@@ -106,10 +108,22 @@ std::string get_jre_dir()
     return expand_wrapper_vars(dir.c_str(), wrapper_var_table);
 }
 
-std::string get_java_exe()
+std::string get_java_runtime_dir()
 {
-    std::string path = get_jre_dir() + os::facts.path_separator + os::facts.java_exe_below_jre;
     // A second pass replaces names the first one left, such as a second
     // occurrence of a name in the override.
-    return expand_wrapper_vars(path.c_str(), wrapper_var_table);
+    return expand_wrapper_vars(get_jre_dir().c_str(), wrapper_var_table);
+}
+
+std::string java_exe_in(const std::string& jre_dir)
+{
+    return jre_dir + os::facts.path_separator + os::facts.java_exe_below_jre;
+}
+
+std::string get_java_exe()
+{
+    // The part below the runtime holds no wrapper variable name, and none
+    // can span the separator: expanding the joined path is expanding the
+    // directory.
+    return java_exe_in(get_java_runtime_dir());
 }

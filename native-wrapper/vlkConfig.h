@@ -40,3 +40,11 @@ std::string get_jre_dir();
 
 // The runtime directory joined with the java launcher below it, expanded again.
 std::string get_java_exe();
+
+// The runtime directory as get_java_exe has it: get_jre_dir() expanded a
+// second time. Every part of a launch that looks below the runtime (java,
+// the JVM library, the class cache) takes this one directory.
+std::string get_java_runtime_dir();
+
+// The Java executable below the runtime directory `jre_dir`.
+std::string java_exe_in(const std::string& jre_dir);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "launcherTestSupport.h"
 
@@ -119,6 +120,21 @@ TEST(InProcessJdk, OutcomesOfMainAndOfTheJvm)
         EXPECT_NE(std::string::npos, result.out.find(c.out_tail)) << result.out;
         EXPECT_NE(std::string::npos, result.err.find(c.err_part)) << result.err;
         expect_clean_jni(result);
+    }
+}
+
+// A wrapper variable may stand twice in the runtime's override: java and
+// the JVM library are found in the same directory, by exec and in-process.
+TEST(InProcessJdk, RuntimeNamedTwiceInTheOverride)
+{
+    JdkRun jdk;
+    const std::string bin = jdk.installation.bin_dir();
+    const std::filesystem::path jre = bin + "/jre" + bin;
+    std::filesystem::create_directories(jre.parent_path());
+    ASSERT_TRUE(make_symlink(test_jdk_home(), jre.string()));
+    for (bool inside : {false, true}) {
+        RunResult result = jdk.run({}, {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", "NATIVE_WRAP_EXE_DIR/jreNATIVE_WRAP_EXE_DIR"}}, inside);
+        EXPECT_EQ(0, result.exit_code) << (inside ? "in-process: " : "by exec: ") << result.err;
     }
 }
 

@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "javaCommandLine.h"
-#include "launcherOptions.h"
+#include "launch/inProcessLaunch.h"
+#include "launch/launcherOptions.h"
 #include "osLayer.h"
 #include "testSupport.h"
 
@@ -27,7 +28,7 @@ TEST(SplashOption, ImageNameFollowsTheFirstColonWithoutQuotes)
         {"-splash:\"\"", ""},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(c.image, JavaCommandLine::splash_image_name(c.option)) << c.option;
+        EXPECT_EQ(c.image, splash_image_name(c.option)) << c.option;
 }
 
 TEST(Library, LoadsFindsAndKeepsTheReasonOfAFailure)

@@ -1,10 +1,7 @@
-// The in-process launch of JavaCommandLine, as java's own launcher does it:
-// the runtime's JVM library is loaded, and on a thread of the launcher's
-// making, with the stack java would give it, a JVM is created through the
-// Invocation API with the launch's JVM options and class path, and the main
-// class's main runs as the runtime's own java would choose and call it
-// (java's helper class in the runtime decides); a "-splash" option is shown
-// through the runtime's splash library meanwhile.
+#include "launch/inProcessLaunch.h"
+
+#include <jni.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -12,14 +9,17 @@
 #include <string>
 #include <vector>
 
-#include "javaCommandLine.h"
-#include "launcherOptions.h"
+#include "classCache.h"
+#include "launch/launcherOptions.h"
 #include "message.h"
+#include "osLayer.h"
 #include "vlkConfig.h"
 
-void (*splash_close)() = nullptr;
-
 namespace {
+
+// The close entry of the splash screen that is up, for the whole process;
+// null when no splash screen was shown.
+void (*splash_close)() = nullptr;
 
 const char create_jvm_entry[] = "JNI_CreateJavaVM";
 const char default_args_entry[] = "JNI_GetDefaultJavaVMInitArgs";
@@ -123,19 +123,98 @@ void find_entry(Function& entry, void* address)
     entry = reinterpret_cast<Function>(address);
 }
 
-}  // namespace
+// The entry points of the Java runtime's libraries that the launch calls,
+// found by name in the loaded libraries; null until found. Every call into
+// those libraries goes through this table (and, once the JVM exists,
+// through the JNIEnv and JavaVM function tables), so a stand-in runtime sees
+// the same calls in the same order; the one exception is the splash
+// screen's close entry, which is kept process-wide in splash_close.
+struct InvocationFunctions {
+    jint(JNICALL* CreateJavaVM)(JavaVM** vm, void** env, void* args) = nullptr;
+    // Optional: a runtime without it gets the system's default stack.
+    jint(JNICALL* GetDefaultJavaVMInitArgs)(void* args) = nullptr;
+    void (*SplashInit)() = nullptr;
+    int (*SplashLoadFile)(const char* file_name) = nullptr;
+    void (*SplashSetFileJarName)(const char* file_name, const char* jar_name) = nullptr;
+};
 
-int JavaCommandLine::run_in_process()
+// The tool's main as java calls it: static or on an instance of the main
+// class, with the arguments or without (args null).
+struct MainCall {
+    jclass main_class = nullptr;
+    jobject instance = nullptr;  // null: a static main
+    jmethodID method = nullptr;
+    jobjectArray args = nullptr;
+};
+
+// One in-process launch of a plan, step by step as java's launcher takes
+// them.
+class InProcessLaunch {
+public:
+    InProcessLaunch(const LaunchPlan& plan, const std::vector<std::string>& added_options, std::FILE* out,
+                    std::FILE* err)
+        : plan_(plan), added_options_(added_options), out_stream(out), err_stream(err)
+    {
+    }
+
+    // The whole launch; the status run_in_process gives.
+    int run();
+
+private:
+    // Prints java's note of JDK_JAVA_OPTIONS and turns its words and the
+    // JVM options into `launch` as java's launcher does, ending with the
+    // launch's own properties and the class path; the last splash option
+    // (the JVM options' own form, or java's in JDK_JAVA_OPTIONS) names the
+    // image. False after java's message where java refuses the options.
+    bool prepare_jvm_options(JvmLaunchOptions& launch);
+    // The stack java gives main: the last -Xss, else the JVM's default
+    // (0, the system's, when the JVM library does not tell).
+    std::uint64_t main_thread_stack_size(const JvmLaunchOptions& launch);
+    // On the thread of main: creates the JVM, runs java's own steps and
+    // main, and destroys the JVM; returns the status of run.
+    int run_jvm(const JvmLaunchOptions& launch, os::Library& jvm_library);
+    // Creates the JVM with the options of `launch`. Returns 0 and fills `vm`
+    // and `env`, or -1 after a message.
+    int create_jvm(const JvmLaunchOptions& launch, JavaVM** vm, JNIEnv** env);
+    // What java's launcher does between creating the JVM and loading the
+    // main class (settings, module listings, the version line). True when
+    // the launch ends there, with `status`.
+    bool run_launcher_steps(JNIEnv* env, const JvmLaunchOptions& launch, int& status);
+    // Calls a static void method of the runtime's classes with the variadic
+    // arguments; false when it (or the lookup) threw, described.
+    bool call_runtime(JNIEnv* env, const char* class_name, const char* method, const char* signature, ...);
+    // Loads the main class and chooses its main as the runtime's java does,
+    // through java's own helper (whose messages end the process with 1),
+    // and makes the tool's arguments. False with a Java exception pending
+    // (a constructor that threw, a runtime without the helper).
+    bool find_main(JNIEnv* env, MainCall& main);
+    // The boolean static field `name` of java's helper, or `otherwise` where
+    // the runtime's helper lacks it.
+    static bool helper_flag(JNIEnv* env, jclass helper, const char* name, bool otherwise);
+    // Describes and clears a pending Java exception; true if there was one.
+    static bool check_java_exception(JNIEnv* env);
+    // Shows `image` through the runtime's splash library and sets
+    // splash_close. A library that cannot be loaded is reported on the out
+    // stream; one lacking an entry shows nothing. The library stays loaded.
+    void show_splash_screen(const std::string& image, const std::string& jre_dir);
+    // The library at `path`, with the runtime's own library directory
+    // searched for its imports. Not loaded (its error() says why) on failure.
+    static os::Library load_library(const std::string& path, const std::string& jre_dir);
+    // The entry `name` of `library`, or null.
+    static void* find_symbol(const os::Library& library, const std::string& name);
+    // Gives up the launcher's reference on `library`.
+    static void free_library(os::Library& library);
+
+    const LaunchPlan& plan_;
+    const std::vector<std::string>& added_options_;
+    std::FILE* out_stream;
+    std::FILE* err_stream;
+    InvocationFunctions invocation;
+};
+
+int InProcessLaunch::run()
 {
-    // The text first: building it merges the heap sizes into jvm_options.
-    std::string text = build_command_text();
-    if (!show_command(text))
-        return 0;
-    // The JVM writes to the same descriptors without our buffers.
-    std::fflush(out_stream);
-    std::fflush(err_stream);
-
-    const std::string jre_dir = get_jre_dir();
+    const std::string& jre_dir = plan_.jre_dir;
     JvmLaunchOptions launch;
     launch.java_version = runtime_version(jre_dir);
     if (!prepare_jvm_options(launch))
@@ -162,7 +241,7 @@ int JavaCommandLine::run_in_process()
                                  [&] { return run_jvm(launch, jvm_library); });
 }
 
-bool JavaCommandLine::prepare_jvm_options(JvmLaunchOptions& launch)
+bool InProcessLaunch::prepare_jvm_options(JvmLaunchOptions& launch)
 {
     // As java does: the environment's options first, so that the command
     // line's own win, and a note that says where they came from.
@@ -180,13 +259,15 @@ bool JavaCommandLine::prepare_jvm_options(JvmLaunchOptions& launch)
     // java's, it comes after the environment's, and the last one decides.
     bool profile_splash = false;
     std::string profile_image;
-    for (const std::string& word : jvm_options) {
-        if (word.compare(0, std::strlen(splash_option_prefix), splash_option_prefix) != 0) {
-            words.push_back(word);
-            continue;
+    for (const std::vector<std::string>* options : {&plan_.jvm_options, &added_options_}) {
+        for (const std::string& word : *options) {
+            if (word.compare(0, std::strlen(splash_option_prefix), splash_option_prefix) != 0) {
+                words.push_back(word);
+                continue;
+            }
+            profile_splash = true;
+            profile_image = splash_image_name(word);
         }
-        profile_splash = true;
-        profile_image = splash_image_name(word);
     }
     if (!translate_launcher_options(words, launch, error)) {
         print_message(err_stream, "%s\n", error.c_str());
@@ -197,18 +278,18 @@ bool JavaCommandLine::prepare_jvm_options(JvmLaunchOptions& launch)
     for (const std::string& warning : launch.warnings)
         print_message(err_stream, "%s\n", warning.c_str());
 
-    std::string command = command_option_prefix + program;
-    for (const std::string& arg : arg_array) {
+    std::string command = command_option_prefix + plan_.main_class;
+    for (const std::string& arg : plan_.tool_args) {
         command += ' ';
         command += arg;
     }
     launch.options.push_back(std::move(command));
     launch.options.push_back(launcher_option);
-    launch.options.push_back(classpath_option_prefix + get_classpath());
+    launch.options.push_back(classpath_option_prefix + joined_classpath(plan_.classpath));
     return true;
 }
 
-std::uint64_t JavaCommandLine::main_thread_stack_size(const JvmLaunchOptions& launch)
+std::uint64_t InProcessLaunch::main_thread_stack_size(const JvmLaunchOptions& launch)
 {
     if (launch.stack_size != 0 || invocation.GetDefaultJavaVMInitArgs == nullptr)
         return launch.stack_size;
@@ -219,7 +300,7 @@ std::uint64_t JavaCommandLine::main_thread_stack_size(const JvmLaunchOptions& la
     return defaults.javaStackSize > 0 ? static_cast<std::uint64_t>(defaults.javaStackSize) : 0;
 }
 
-int JavaCommandLine::run_jvm(const JvmLaunchOptions& launch, os::Library& jvm_library)
+int InProcessLaunch::run_jvm(const JvmLaunchOptions& launch, os::Library& jvm_library)
 {
     JavaVM* vm = nullptr;
     JNIEnv* env = nullptr;
@@ -261,7 +342,7 @@ int JavaCommandLine::run_jvm(const JvmLaunchOptions& launch, os::Library& jvm_li
     return status;
 }
 
-int JavaCommandLine::create_jvm(const JvmLaunchOptions& launch, JavaVM** vm, JNIEnv** env)
+int InProcessLaunch::create_jvm(const JvmLaunchOptions& launch, JavaVM** vm, JNIEnv** env)
 {
     std::vector<std::string> kept = launch.options;
     std::vector<JavaVMOption> options(kept.size());
@@ -281,7 +362,7 @@ int JavaCommandLine::create_jvm(const JvmLaunchOptions& launch, JavaVM** vm, JNI
     return 0;
 }
 
-bool JavaCommandLine::run_launcher_steps(JNIEnv* env, const JvmLaunchOptions& launch, int& status)
+bool InProcessLaunch::run_launcher_steps(JNIEnv* env, const JvmLaunchOptions& launch, int& status)
 {
     // In java's order; a step that throws ends the launch with 1.
     status = 1;
@@ -312,7 +393,7 @@ bool JavaCommandLine::run_launcher_steps(JNIEnv* env, const JvmLaunchOptions& la
     return launch.validate_modules;
 }
 
-bool JavaCommandLine::call_runtime(JNIEnv* env, const char* class_name, const char* method, const char* signature, ...)
+bool InProcessLaunch::call_runtime(JNIEnv* env, const char* class_name, const char* method, const char* signature, ...)
 {
     jclass type = env->FindClass(class_name);
     jmethodID id = type != nullptr ? env->GetStaticMethodID(type, method, signature) : nullptr;
@@ -325,7 +406,7 @@ bool JavaCommandLine::call_runtime(JNIEnv* env, const char* class_name, const ch
     return !check_java_exception(env);
 }
 
-bool JavaCommandLine::find_main(JNIEnv* env, MainCall& main)
+bool InProcessLaunch::find_main(JNIEnv* env, MainCall& main)
 {
     // java's own check of the main class and its main, with java's messages:
     // a class or a main it cannot have ends the process with status 1.
@@ -335,16 +416,17 @@ bool JavaCommandLine::find_main(JNIEnv* env, MainCall& main)
     if (check == nullptr)
         return false;
     ArgumentStrings strings(env);
-    jstring name = strings.make(program);
+    jstring name = strings.make(plan_.main_class);
     main.main_class = static_cast<jclass>(env->CallStaticObjectMethod(helper, check, JNI_TRUE, launch_mode_class, name));
     if (env->ExceptionCheck())
         return false;
     env->DeleteLocalRef(name);
     // The arguments are made before main is looked at, as java makes them.
     jclass string_type = env->FindClass(string_class);
+    const jsize num_of_args = static_cast<jsize>(plan_.tool_args.size());
     jobjectArray args = env->NewObjectArray(num_of_args, string_type, nullptr);
-    for (int i = 0; i < num_of_args && args != nullptr; ++i) {
-        jstring arg = strings.make(arg_array[i]);
+    for (jsize i = 0; i < num_of_args && args != nullptr; ++i) {
+        jstring arg = strings.make(plan_.tool_args[i]);
         env->SetObjectArrayElement(args, i, arg);
         env->DeleteLocalRef(arg);
     }
@@ -368,7 +450,7 @@ bool JavaCommandLine::find_main(JNIEnv* env, MainCall& main)
     return main.method != nullptr;
 }
 
-bool JavaCommandLine::helper_flag(JNIEnv* env, jclass helper, const char* name, bool otherwise)
+bool InProcessLaunch::helper_flag(JNIEnv* env, jclass helper, const char* name, bool otherwise)
 {
     jfieldID field = env->GetStaticFieldID(helper, name, "Z");
     if (field == nullptr) {
@@ -378,7 +460,7 @@ bool JavaCommandLine::helper_flag(JNIEnv* env, jclass helper, const char* name, 
     return env->GetStaticBooleanField(helper, field) == JNI_TRUE;
 }
 
-bool JavaCommandLine::check_java_exception(JNIEnv* env)
+bool InProcessLaunch::check_java_exception(JNIEnv* env)
 {
     jthrowable exception = env->ExceptionOccurred();
     if (exception == nullptr)
@@ -389,18 +471,7 @@ bool JavaCommandLine::check_java_exception(JNIEnv* env)
     return true;
 }
 
-std::string JavaCommandLine::splash_image_name(const std::string& option)
-{
-    std::size_t colon = option.find(':');
-    if (colon == std::string::npos)
-        return std::string();
-    std::size_t start = option.find_first_not_of('"', colon + 1);
-    if (start == std::string::npos)
-        return std::string();
-    return option.substr(start, option.find('"', start) - start);
-}
-
-void JavaCommandLine::show_splash_screen(const std::string& image, std::string jre_dir)
+void InProcessLaunch::show_splash_screen(const std::string& image, const std::string& jre_dir)
 {
     const std::string splash_path = below_jre(jre_dir, os::facts.splash_lib_below_jre);
     os::Library splash_library = load_library(splash_path, jre_dir);
@@ -426,19 +497,38 @@ void JavaCommandLine::show_splash_screen(const std::string& image, std::string j
     invocation.SplashSetFileJarName(image.c_str(), nullptr);
 }
 
-os::Library JavaCommandLine::load_library(std::string path, const std::string& jre_dir)
+os::Library InProcessLaunch::load_library(const std::string& path, const std::string& jre_dir)
 {
     os::Library library;
     library.load(path, below_jre(jre_dir, os::facts.runtime_libs_below_jre));
     return library;
 }
 
-void* JavaCommandLine::find_symbol(const os::Library& library, std::string name)
+void* InProcessLaunch::find_symbol(const os::Library& library, const std::string& name)
 {
     return library.find(name.c_str());
 }
 
-void JavaCommandLine::free_library(os::Library& library)
+void InProcessLaunch::free_library(os::Library& library)
 {
     library.unload();
+}
+
+}  // namespace
+
+int run_in_process(const LaunchPlan& plan, const std::vector<std::string>& added_options, std::FILE* out,
+                   std::FILE* err)
+{
+    return InProcessLaunch(plan, added_options, out, err).run();
+}
+
+std::string splash_image_name(const std::string& option)
+{
+    std::size_t colon = option.find(':');
+    if (colon == std::string::npos)
+        return std::string();
+    std::size_t start = option.find_first_not_of('"', colon + 1);
+    if (start == std::string::npos)
+        return std::string();
+    return option.substr(start, option.find('"', start) - start);
 }
