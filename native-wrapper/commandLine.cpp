@@ -146,7 +146,7 @@ namespace {
 // The OS's text for `error`, on the line after a message that gives its number.
 void print_reason(FILE* err, int error)
 {
-    print_message(err, "%s\n", os::error_text(error).c_str());
+    print_err(err, msg::line, os::error_text(error).c_str());
 }
 
 // A Java argument file holding the words of a command after the program,
@@ -182,20 +182,20 @@ public:
         inherited_ = inherited;
         if (!(inherited ? os::create_inherited_file(name_, file_, failure)
                         : os::create_argument_file(name_, file_, failure))) {
-            print_message(err, "%s failed with error %d.\n", failure.call, failure.error);
+            print_err(err, msg::call_failed, failure.call, failure.error);
             print_reason(err, failure.error);
             return false;
         }
         int error = 0;
         if (!os::write_file(file_, content, error)) {
-            print_message(err, "Writing the argument file %s failed with error %d.\n", name_.c_str(), error);
+            print_err(err, msg::argument_file_unwritten, name_.c_str(), error);
             print_reason(err, error);
             return false;
         }
         // java opens the file by the name it is given, in its code page.
         std::string openable = name_;
         if (!os::path_for_child(openable)) {
-            print_unopenable_path(err, name_);
+            print_err(err, msg::unopenable_path, name_.c_str());
             return false;
         }
         short_command.words = {command.words[0], "@" + openable};
@@ -214,17 +214,15 @@ private:
     bool inherited_ = false;
 };
 
-const char argument_file_note[] = "The command text is too long for the system; an argument file carries it: ";
-
 }  // namespace
 
 void CommandLine::report_launch_failure(const os::Command& command, int error)
 {
     if (!report_launch_errors)
         return;
-    print_message(err_stream, "Error - failed to launch '%s'.\n", os::command_text(command).c_str());
+    print_err(err_stream, msg::failed_to_launch, os::command_text(command).c_str());
     if (error != 0)
-        print_message(err_stream, "%s\n", os::error_text(error, command.words[0]).c_str());
+        print_err(err_stream, msg::line, os::error_text(error, command.words[0]).c_str());
 }
 
 int CommandLine::replace_process(const os::Command& command)
@@ -240,7 +238,7 @@ int CommandLine::replace_process(const os::Command& command)
         os::Command short_command;
         if (argument_file.write(command, short_command, err_stream, true)) {
             if (verbose)
-                echo(argument_file_note + argument_file.name());
+                echo(msg::argument_file_note + argument_file.name());
             std::fflush(nullptr);
             os::replace_process(short_command, error, too_long);
         }
@@ -281,7 +279,7 @@ int CommandLine::execute(const os::Command& command)
         os::Command short_command;
         if (argument_file.write(command, short_command, err_stream)) {
             if (verbose)
-                echo(argument_file_note + argument_file.name());
+                echo(msg::argument_file_note + argument_file.name());
             started = child.start(short_command, launch);
         }
     }
@@ -312,7 +310,7 @@ int CommandLine::create_tmp_file(os::FileHandle* handle_out)
 {
     os::Failure failure;
     if (!os::create_temp_file(tmp_file_name, *handle_out, failure)) {
-        print_message(err_stream, "%s failed with error %d.\n", failure.call, failure.error);
+        print_err(err_stream, msg::call_failed, failure.call, failure.error);
         print_reason(err_stream, failure.error);
         return -1;
     }
@@ -334,7 +332,7 @@ int CommandLine::read_tmp_file()
     std::string text;
     int error = 0;
     if (!os::read_file_start(tmp_file_name, max_captured_bytes, text, error)) {
-        print_message(err_stream, "Could not open tmp file %s (error %d)\n", tmp_file_name.c_str(), error);
+        print_err(err_stream, msg::capture_unread, tmp_file_name.c_str(), error);
         print_reason(err_stream, error);
         return 0;
     }

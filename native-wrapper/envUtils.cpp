@@ -51,7 +51,7 @@ bool read_env(const char* name, std::string& value)
 
 [[noreturn]] void exit_with_error(const char* format, const char* detail)
 {
-    print_message(stderr, format, detail);
+    print_err(stderr, format, detail);
     std::exit(-1);
 }
 
@@ -121,7 +121,7 @@ std::string get_wrapper_var(const char* name, bool exit_if_undefined)
     if (resolve_wrapper_var(name, exit_if_undefined, value))
         return value;
     if (exit_if_undefined)
-        exit_with_error("ERROR: %s - Undefined variable\n", name);
+        exit_with_error(msg::undefined_variable, name);
     return std::string();
 }
 
@@ -157,7 +157,7 @@ const std::string& get_exe_dir()
         std::string path;
         os::Failure failure;
         if (!os::get_executable_path(path, failure))
-            exit_with_error("ERROR: %s() failed!\n", failure.call);
+            exit_with_error(msg::call_failed_fatally, failure.call);
         std::size_t separator = path.rfind(os::facts.path_separator);
         if (separator != std::string::npos)
             path.erase(separator);
@@ -171,7 +171,7 @@ std::string get_current_dir()
     std::string dir;
     os::Failure failure;
     if (!os::get_current_directory(dir, failure))
-        exit_with_error("ERROR: %s() failed!\n", failure.call);
+        exit_with_error(msg::call_failed_fatally, failure.call);
     return dir;
 }
 
@@ -202,7 +202,7 @@ std::string discover_root_dir(const char* marker)
     normalize_path(dir);
     std::size_t found = dir.rfind(marker);
     if (found == std::string::npos)
-        exit_with_error("ERROR: %s - Could Not Discover TOVA Root Directory\n", dir.c_str());
+        exit_with_error(msg::no_root_directory, dir.c_str());
     return dir.substr(0, found);
 }
 

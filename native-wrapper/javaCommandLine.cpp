@@ -211,7 +211,7 @@ bool JavaCommandLine::make_paths_openable(const LaunchPlan& plan, os::Command& c
     const auto openable = [this](std::string& path) {
         if (os::path_for_child(path))
             return true;
-        print_unopenable_path(err_stream, path);
+        print_err(err_stream, msg::unopenable_path, path.c_str());
         return false;
     };
     if (!openable(command.words[0]))
@@ -250,10 +250,10 @@ int JavaCommandLine::report_no_jars()
         dirs += (dirs.empty() ? " in '" : "', '") + dir;
     if (!dirs.empty())
         dirs += '\'';
-    print_message(err_stream, "Error - no jar files found%s.\n", dirs.c_str());
+    print_err(err_stream, msg::no_jar_files, dirs.c_str());
     // Not one jar because the directory could not be read: why.
     if (jar_dir_error != 0)
-        print_message(err_stream, "%s\n", os::error_text(jar_dir_error).c_str());
+        print_err(err_stream, msg::line, os::error_text(jar_dir_error).c_str());
     return -1;
 }
 

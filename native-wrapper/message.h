@@ -1,7 +1,8 @@
-// The launcher's own messages. Every one leaves through write_message (or
-// print_message, which formats for it), so that each reads right where it
-// goes (os::write_text): on a Windows console as Unicode, written to a file
-// or a pipe as bytes.
+// The launcher's messages: every text that a user may read, in one place,
+// and the functions that write them. Every one leaves through write_message
+// (or print_out / print_err, which format for it), so that each reads right
+// where it goes (os::write_text): on a Windows console as Unicode, written
+// to a file or a pipe as bytes.
 //
 // Which stream a message takes: standard output carries what the user asked
 // to see beside the tool's output and what java's own launcher prints there:
@@ -17,15 +18,76 @@
 #include <cstdio>
 #include <string>
 
+namespace msg {
+
+// ---- Fatal errors of the environment (standard error, then exit -1) -------
+inline constexpr char undefined_variable[] = "ERROR: %s - Undefined variable\n";
+inline constexpr char call_failed_fatally[] = "ERROR: %s() failed!\n";
+inline constexpr char no_root_directory[] = "ERROR: %s - Could Not Discover TOVA Root Directory\n";
+inline constexpr char assertion_failed[] = "Assertion failed: %s, file %s, line %d\n";
+
+// ---- Launch errors (standard error) ----------------------------------------
+inline constexpr char no_jar_files[] = "Error - no jar files found%s.\n";
+inline constexpr char failed_to_launch[] = "Error - failed to launch '%s'.\n";
+inline constexpr char unopenable_path[] =
+    "Error - java cannot open '%s': the path holds characters outside the system's code page, "
+    "and the volume gives it no short name.\n";
+// An OS call by its name, and the error number it failed with.
+inline constexpr char call_failed[] = "%s failed with error %d.\n";
+inline constexpr char argument_file_unwritten[] = "Writing the argument file %s failed with error %d.\n";
+inline constexpr char capture_unread[] = "Could not open tmp file %s (error %d)\n";
+// The OS's own reason, or any text given whole, on a line of its own.
+inline constexpr char line[] = "%s\n";
+
+// ---- Notes of --wrapper-verbose (standard output) ---------------------------
+inline constexpr char argument_file_note[] =
+    "The command text is too long for the system; an argument file carries it: ";
+
+// ---- The in-process launch --------------------------------------------------
+// Standard error, as java's launcher and its loader write them.
+inline constexpr char cannot_load_library[] = "Cannot load library: '%s'\n%s\n";
+inline constexpr char cannot_load_symbol[] =
+    "Cannot load symbol/function: '%s'\nThe library '%s' does not export it.\n";
+inline constexpr char picked_up_options[] = "NOTE: Picked up %s: %s\n";
+// Standard output.
+inline constexpr char jvm_not_created[] = "\nJavaCommandLine: Unable to Launch JVM with JNI\n";
+inline constexpr char no_splash_screen[] = "Could not load splash screen: %s\n";
+
+// ---- java's refusals of its option variables and argument files ------------
+// Word for word as the runtime's java gives them (no line break).
+inline constexpr char java_cannot_open[] = "Error: could not open `%s'";
+inline constexpr char java_file_too_large[] = "Error: Argument file size should not be larger than %s.";
+inline constexpr char java_cannot_read[] = "Error: Failed to read %s";         // JDK 25 on
+inline constexpr char java_cannot_load[] = "Error: loading: %s";              // before JDK 25
+inline constexpr char java_option_in_file_refused[] = "Error: Option %s in %s is not allowed in environment variable %s";
+inline constexpr char java_option_refused[] = "Error: Option %s is not allowed in environment variable %s";
+inline constexpr char java_main_class_refused[] = "Error: Cannot specify main class in environment variable %s";
+inline constexpr char java_unmatched_quote[] = "Error: Unmatched quote in environment variable %s";
+inline constexpr char java_value_missing[] = "Error: %s requires %s";
+inline constexpr char java_option_deprecated[] =
+    "Warning: %s option is deprecated and may be removed in a future release.";
+inline constexpr char java_option_unsupported[] = "Warning: %s option is no longer supported.";
+
+}  // namespace msg
+
 // Writes `text` to `stream` through os::write_text, flushed.
 void write_message(std::FILE* stream, const std::string& text);
 
-// Formats like printf and writes the text as write_message does.
+// Formats like printf and writes the text as write_message does, to the
+// standard output the caller holds (a command line's out_stream) ...
 #ifdef __GNUC__
 __attribute__((format(printf, 2, 3)))
 #endif
-void print_message(std::FILE* stream, const char* format, ...);
+void print_out(std::FILE* out, const char* format, ...);
 
-// Says that java cannot open `path`, which os::path_for_child could not
-// turn into a name it can open.
-void print_unopenable_path(std::FILE* stream, const std::string& path);
+// ... or to its standard error.
+#ifdef __GNUC__
+__attribute__((format(printf, 2, 3)))
+#endif
+void print_err(std::FILE* err, const char* format, ...);
+
+// The text that printf would write for `format`.
+#ifdef __GNUC__
+__attribute__((format(printf, 1, 2)))
+#endif
+std::string formatted(const char* format, ...);

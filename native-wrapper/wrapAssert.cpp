@@ -6,6 +6,6 @@
 
 void wrap_assert_failed(const char* condition, const char* file, int line)
 {
-    print_message(stderr, "Assertion failed: %s, file %s, line %d\n", condition, file, line);
+    print_err(stderr, msg::assertion_failed, condition, file, line);
     std::abort();
 }

@@ -225,13 +225,13 @@ int InProcessLaunch::run()
     const std::string jvm_path = below_jre(jre_dir, os::facts.jvm_lib_below_jre);
     os::Library jvm_library = load_library(jvm_path, jre_dir);
     if (!jvm_library.loaded()) {
-        print_message(err_stream, "Cannot load library: '%s'\n%s\n", jvm_path.c_str(), jvm_library.error().c_str());
+        print_err(err_stream, msg::cannot_load_library, jvm_path.c_str(), jvm_library.error().c_str());
         return -1;
     }
     find_entry(invocation.CreateJavaVM, find_symbol(jvm_library, create_jvm_entry));
     find_entry(invocation.GetDefaultJavaVMInitArgs, find_symbol(jvm_library, default_args_entry));
     if (invocation.CreateJavaVM == nullptr) {
-        print_message(err_stream, "Cannot load symbol/function: '%s'\nThe library '%s' does not export it.\n",
+        print_err(err_stream, msg::cannot_load_symbol,
                       create_jvm_entry, jvm_path.c_str());
         return -1;
     }
@@ -249,9 +249,9 @@ bool InProcessLaunch::prepare_jvm_options(JvmLaunchOptions& launch)
     std::string error;
     const char* java_options = std::getenv(java_options_variable);
     if (java_options != nullptr) {
-        print_message(err_stream, "NOTE: Picked up %s: %s\n", java_options_variable, java_options);
+        print_err(err_stream, msg::picked_up_options, java_options_variable, java_options);
         if (!read_java_options_variable(java_options_variable, java_options, launch.java_version, words, error)) {
-            print_message(err_stream, "%s\n", error.c_str());
+            print_err(err_stream, msg::line, error.c_str());
             return false;
         }
     }
@@ -270,13 +270,13 @@ bool InProcessLaunch::prepare_jvm_options(JvmLaunchOptions& launch)
         }
     }
     if (!translate_launcher_options(words, launch, error)) {
-        print_message(err_stream, "%s\n", error.c_str());
+        print_err(err_stream, msg::line, error.c_str());
         return false;
     }
     if (profile_splash)
         launch.splash_image = profile_image;
     for (const std::string& warning : launch.warnings)
-        print_message(err_stream, "%s\n", warning.c_str());
+        print_err(err_stream, msg::line, warning.c_str());
 
     std::string command = command_option_prefix + plan_.main_class;
     for (const std::string& arg : plan_.tool_args) {
@@ -356,7 +356,7 @@ int InProcessLaunch::create_jvm(const JvmLaunchOptions& launch, JavaVM** vm, JNI
     init_args.options = options.data();
     init_args.ignoreUnrecognized = JNI_FALSE;
     if (invocation.CreateJavaVM(vm, reinterpret_cast<void**>(env), &init_args) != JNI_OK) {
-        print_message(out_stream, "\nJavaCommandLine: Unable to Launch JVM with JNI\n");
+        print_out(out_stream, msg::jvm_not_created);
         return -1;
     }
     return 0;
@@ -476,7 +476,7 @@ void InProcessLaunch::show_splash_screen(const std::string& image, const std::st
     const std::string splash_path = below_jre(jre_dir, os::facts.splash_lib_below_jre);
     os::Library splash_library = load_library(splash_path, jre_dir);
     if (!splash_library.loaded()) {
-        print_message(out_stream, "Could not load splash screen: %s\n", image.c_str());
+        print_out(out_stream, msg::no_splash_screen, image.c_str());
         return;
     }
     find_entry(invocation.SplashInit, find_symbol(splash_library, "SplashInit"));

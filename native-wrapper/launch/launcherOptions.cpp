@@ -3,6 +3,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "message.h"
 #include "osLayer.h"
 
 namespace {
@@ -146,20 +147,20 @@ bool read_argument_file(const std::string& path, int java_version, std::vector<s
     std::string content;
     int open_error = 0;
     if (!os::file_status(path, status)) {
-        error = "Error: could not open `" + path + "'";
+        error = formatted(msg::java_cannot_open, path.c_str());
         return false;
     }
     if (status.size > max_argument_file_size) {
-        error = "Error: Argument file size should not be larger than " + std::to_string(max_argument_file_size) + ".";
+        error = formatted(msg::java_file_too_large, std::to_string(max_argument_file_size).c_str());
         return false;
     }
     if (status.is_directory) {
         // Opened, but not read.
-        error = (java_version >= java25 ? "Error: Failed to read " : "Error: loading: ") + path;
+        error = formatted(java_version >= java25 ? msg::java_cannot_read : msg::java_cannot_load, path.c_str());
         return false;
     }
     if (!os::read_file_start(path, static_cast<std::size_t>(status.size), content, open_error)) {
-        error = "Error: could not open `" + path + "'";
+        error = formatted(msg::java_cannot_open, path.c_str());
         return false;
     }
     words = argument_file_words(content);
@@ -290,7 +291,6 @@ bool split_java_options(const std::string& text, std::vector<std::string>& words
 bool read_java_options_variable(const std::string& name, const std::string& text, int java_version,
                                 std::vector<std::string>& words, std::string& error)
 {
-    const std::string in_variable = " is not allowed in environment variable " + name;
     MainClassCheck check;
     // The words before an unmatched quote are taken first, as java takes
     // each word as it reads it.
@@ -307,7 +307,7 @@ bool read_java_options_variable(const std::string& name, const std::string& text
             }
             for (const std::string& item : from_file) {
                 if (is_terminal(item)) {
-                    error = "Error: Option " + item + " in " + word + in_variable;
+                    error = formatted(msg::java_option_in_file_refused, item.c_str(), word.c_str(), name.c_str());
                     return false;
                 }
                 main_class_free = check.take(item) && main_class_free;
@@ -315,19 +315,19 @@ bool read_java_options_variable(const std::string& name, const std::string& text
             }
         } else {
             if (is_terminal(word)) {
-                error = "Error: Option " + word + in_variable;
+                error = formatted(msg::java_option_refused, word.c_str(), name.c_str());
                 return false;
             }
             main_class_free = check.take(word);
             words.push_back(word);
         }
         if (!main_class_free) {
-            error = "Error: Cannot specify main class in environment variable " + name;
+            error = formatted(msg::java_main_class_refused, name.c_str());
             return false;
         }
     }
     if (!quotes_match) {
-        error = "Error: Unmatched quote in environment variable " + name;
+        error = formatted(msg::java_unmatched_quote, name.c_str());
         return false;
     }
     return true;
@@ -357,7 +357,7 @@ bool translate_launcher_options(const std::vector<std::string>& words, JvmLaunch
         std::string option;
         if (is_value_option(word)) {
             if (i + 1 == words.size() || starts_with(words[i + 1], "-")) {
-                error = "Error: " + word + " requires " + missing_value(word);
+                error = formatted(msg::java_value_missing, word.c_str(), missing_value(word));
                 return false;
             }
             const std::string& value = words[++i];
@@ -386,10 +386,10 @@ bool translate_launcher_options(const std::vector<std::string>& words, JvmLaunch
             launch.show_settings = word;
         } else if (const OldSpelling* old = old_spelling(word, launch.java_version)) {
             if (old->warning != OldWarning::none)
-                launch.warnings.push_back("Warning: " + std::string(old->word) +
-                                          (old->warning == OldWarning::deprecated
-                                               ? " option is deprecated and may be removed in a future release."
-                                               : " option is no longer supported."));
+                launch.warnings.push_back(formatted(old->warning == OldWarning::deprecated
+                                                        ? msg::java_option_deprecated
+                                                        : msg::java_option_unsupported,
+                                                    old->word));
             if (old->option == prefixed)
                 option = prefixed + word.substr(1);
             else if (old->option != nullptr)
