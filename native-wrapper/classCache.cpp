@@ -10,6 +10,7 @@
 
 #include "commandText.h"
 #include "launcherOptions.h"
+#include "vlkConfig.h"
 
 const char class_cache_variable[] = "NATIVE_WRAP_CLASS_CACHE";
 const char class_cache_job_variable[] = "NATIVE_WRAP_CLASS_CACHE_JOB";
@@ -127,7 +128,6 @@ const char expected_classpath[] = "Expecting -Djava.class.path=";
 const char app_entry[] = "(app";
 const char entry_path[] = "] = ";
 
-const std::size_t release_read_limit = 65536;
 const int first_supported_version = 13;
 // A file of a key left this long by a run that did not end as it should;
 // a failed attempt is tried again after as long, in case the cause was not
@@ -592,33 +592,6 @@ std::string lasting_failure_reason(int status, const std::string& output)
     for (std::size_t i = lines.size() > reason_lines ? lines.size() - reason_lines : 0; i < lines.size(); ++i)
         reason += lines[i] + '\n';
     return reason + formatted(signal_reason, std::to_string(status));
-}
-
-int release_major_version(const std::string& release_text)
-{
-    static const std::string marker = "JAVA_VERSION=\"";
-    std::size_t at = release_text.find(marker);
-    // JAVA_VERSION_DATE and the like share the prefix: only a line's start counts.
-    while (at != std::string::npos && at > 0 && release_text[at - 1] != '\n')
-        at = release_text.find(marker, at + 1);
-    if (at == std::string::npos)
-        return 0;
-    const char* version = release_text.c_str() + at + marker.size();
-    // Before Java 9 the major version came second: "1.8.0_392".
-    if (std::strncmp(version, "1.", 2) == 0)
-        version += 2;
-    return std::atoi(version);
-}
-
-// The major version of the runtime at `jre_dir`, from its release file; 0
-// when that cannot be read.
-int runtime_version(const std::string& jre_dir)
-{
-    std::string release;
-    int error = 0;
-    return os::read_file_start(joined(jre_dir, "release"), release_read_limit, release, error)
-               ? release_major_version(release)
-               : 0;
 }
 
 // The archive that the runtime's java maps when no other is named.

@@ -56,10 +56,6 @@ struct ClassCacheUse {
 // starts; false when there is no list or it cannot be named.
 bool name_class_list(const ClassCacheUse& use, long pid);
 
-// The major version in the text of a runtime's `release` file
-// (JAVA_VERSION="17.0.2" gives 17, "1.8.0_392" gives 8); 0 when it has none.
-int release_major_version(const std::string& release_text);
-
 // Whether a JVM option word (of the command line or of java's option
 // variables) keeps the cache out: one that chooses class-data sharing or
 // archives itself, reads options from a file the launcher does not see, or

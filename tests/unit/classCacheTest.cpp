@@ -25,20 +25,6 @@ void make_runtime(const std::string& jre, const std::string& version)
     write_file(join(jre, "release"), "IMPLEMENTOR=\"x\"\nJAVA_VERSION=\"" + version + "\"\n");
 }
 
-TEST(ClassCache, MajorVersionOfTheReleaseFile)
-{
-    const std::pair<const char*, int> cases[] = {
-        {"JAVA_VERSION=\"17.0.15\"\n", 17},
-        {"JAVA_VERSION=\"1.8.0_392\"\n", 8},
-        {"JAVA_VERSION=\"13\"", 13},
-        {"JAVA_VERSION_DATE=\"2025-04-15\"\nJAVA_VERSION=\"21.0.1\"\n", 21},
-        {"JAVA_RUNTIME_VERSION=\"17.0.15+6\"\n", 0},
-        {"", 0},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.second, release_major_version(c.first)) << c.first;
-}
-
 // Every input of the key gives a key of its own, and the same inputs the same key.
 TEST(ClassCache, EveryInputChangesTheKey)
 {
