@@ -273,7 +273,7 @@ void JavaCommandLine::start_class_archive_job(const std::string& key)
                     os::is_absolute_path(java_path);
     for (const std::string& entry : classpath_jar_array)
         absolute = absolute && os::is_absolute_path(entry);
-    const std::string working_dir = absolute ? dir + os::facts.path_separator + class_cache_dir_name : "";
+    const std::string working_dir = absolute ? class_cache_dir(dir) : "";
     if (!os::start_detached(command, class_cache_job_variable, key, working_dir) && verbose)
         echo("Class cache: the run that makes the archive cannot be started.");
 }

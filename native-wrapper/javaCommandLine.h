@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "classCache.h"
+#include "classCache/classCache.h"
 #include "commandLine.h"
 #include "launcherOptions.h"
 #include "osLayer.h"
