@@ -187,7 +187,8 @@ struct Attempt {
         std::string arguments;
         std::string classpath_text;
         for (const std::string& entry : classpath)
-            classpath_text += (classpath_text.empty() ? "" : std::string(1, os::facts.list_separator)) + openable(entry);
+            classpath_text +=
+                (classpath_text.empty() ? "" : std::string(1, os::facts.list_separator)) + openable(entry);
         // By the names the tool's own launch gives java, which the archive must match.
         append_argument_file_word(arguments, "-cp");
         append_argument_file_word(arguments, os::to_child_encoding(classpath_text));
@@ -195,7 +196,8 @@ struct Attempt {
         // A list that a full disk cut short ends inside a line, which the JVM
         // would take for a class or fail on: it gets the whole lines alone.
         const std::string list_text = read_text(list);
-        bool ready = run.arguments.valid() && output.valid() && os::write_file(run.arguments.handle(), arguments, error);
+        bool ready =
+            run.arguments.valid() && output.valid() && os::write_file(run.arguments.handle(), arguments, error);
         if (ready && !list_text.empty() && list_text.back() != '\n') {
             whole_lines = os::open_in_directory(cache, key + whole_lines_suffix, true, true);
             ready = whole_lines.valid() &&
@@ -210,8 +212,10 @@ struct Attempt {
     {
         Outcome outcome;
         const std::string pending_path = openable(joined(cache.path(), pending_name));
-        std::vector<std::string> dump_options = {"-Xshare:dump", "-XX:SharedClassListFile=" + openable(os::jvm_path(classes)),
-                                                 use_option + pending_path, "-XX:ParallelGCThreads=1", "-XX:ConcGCThreads=1"};
+        std::vector<std::string> dump_options = {"-Xshare:dump",
+                                                 "-XX:SharedClassListFile=" + openable(os::jvm_path(classes)),
+                                                 use_option + pending_path, "-XX:ParallelGCThreads=1",
+                                                 "-XX:ConcGCThreads=1"};
         if (link_classes)
             dump_options.push_back(linking_option);
         if (!ready) {
@@ -225,9 +229,9 @@ struct Attempt {
             output.close();
             delete_own(cache, key + output_suffix);
             output = os::open_in_directory(cache, key + output_suffix, true, true);
-            outcome.made = output.valid() &&
-                           run.run({"-Xshare:on", use_option + openable(os::jvm_path(pending)), "-Xint", "-Xlog:class+path=info"},
-                                   "-version", output) &&
+            const std::vector<std::string> trial_options = {"-Xshare:on", use_option + openable(os::jvm_path(pending)),
+                                                            "-Xint", "-Xlog:class+path=info"};
+            outcome.made = output.valid() && run.run(trial_options, "-version", output) &&
                            !(outcome.output_text = read_text(output)).empty();
             if (output.valid() && !outcome.made)
                 outcome.reason = lasting_failure_reason(run.status, read_text(output));
@@ -246,7 +250,8 @@ struct Attempt {
         return os::rename_in_directory(cache, pending_name, key + archive_suffix) &&
                os::file_status(os::open_in_directory(cache, key + archive_suffix, false), placed) &&
                placed.size > 0 &&
-               write_whole(cache, key, meta_suffix, archive_record(placed.identity, reported_jars(output_text, classpath)));
+               write_whole(cache, key, meta_suffix,
+                           archive_record(placed.identity, reported_jars(output_text, classpath)));
     }
 
     // Deletes every file of the attempt but a `placed` archive (with its

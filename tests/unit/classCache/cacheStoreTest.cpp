@@ -25,24 +25,25 @@ TEST(ClassCache, OnlyTheCachesOwnNamesAreItsFiles)
     const std::string key = "0123456789abcdef";
     struct Case {
         std::string name;
-        bool is_cache_file;
+        bool ours;
         bool of_process;
     };
     const Case cases[] = {
-        {key + ".jsa", true, false},       {key + ".sum", true, false},        {key + ".list", true, false},
-        {key + ".bad", true, false},       {key + ".tmp", true, false},        {key + ".out", true, false},
-        {key + ".args", true, false},      {key + ".new", true, false},        {key + ".lines", true, false},
-        {key + ".pid42.list", true, true}, {key + ".pid7.tmp", true, true},    {key + ".pid42.jsa", false, false},
-        {key + ".pid.list", false, false}, {key + ".pid42", false, false},     {key + ".jsa.old", false, false},
-        {key + ".txt", false, false},      {key, false, false},                {"0123456789ABCDEF.jsa", false, false},
-        {"0123456789abcde.jsa", false, false}, {key + "0.jsa", false, false}, {"runs.lock", false, false},
-        {"old.jsa", false, false},
+        {key + ".jsa", true, false},  {key + ".sum", true, false}, {key + ".list", true, false},
+        {key + ".bad", true, false},  {key + ".tmp", true, false}, {key + ".out", true, false},
+        {key + ".args", true, false}, {key + ".new", true, false}, {key + ".lines", true, false},
+        // Of one process: its list, or the archive it makes; nothing else.
+        {key + ".pid42.list", true, true}, {key + ".pid7.tmp", true, true}, {key + ".pid42.jsa", false, false},
+        {key + ".pid.list", false, false}, {key + ".pid42", false, false},
+        {key + ".jsa.old", false, false},  {key + ".txt", false, false},     {key, false, false},
+        {"0123456789ABCDEF.jsa", false, false}, {"0123456789abcde.jsa", false, false}, {key + "0.jsa", false, false},
+        {"runs.lock", false, false},            {"old.jsa", false, false},
     };
     for (const Case& c : cases) {
         std::string found_key;
         bool of_process = false;
-        EXPECT_EQ(c.is_cache_file, is_cache_file(c.name, &found_key, &of_process)) << c.name;
-        EXPECT_EQ(c.is_cache_file ? key : "", found_key) << c.name;
+        EXPECT_EQ(c.ours, is_cache_file(c.name, &found_key, &of_process)) << c.name;
+        EXPECT_EQ(c.ours ? key : "", found_key) << c.name;
         EXPECT_EQ(c.of_process, of_process) << c.name;
     }
 }
