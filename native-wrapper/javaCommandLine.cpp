@@ -7,7 +7,7 @@
 #include <functional>
 #include <utility>
 
-#include "classCache.h"
+#include "classCache/classCache.h"
 #include "commandText.h"
 #include "envUtils.h"
 #include "launch/inProcessLaunch.h"
@@ -61,9 +61,9 @@ void start_class_archive_job(const LaunchPlan& plan, const std::string& key, con
     for (const std::string& entry : plan.classpath)
         absolute = absolute && os::is_absolute_path(entry);
     const std::string working_dir =
-        absolute ? plan.class_cache_dir + os::facts.path_separator + class_cache_dir_name : "";
+        absolute ? class_cache_dir(plan.class_cache_dir) : "";
     if (!os::start_detached(command, class_cache_job_variable, key, working_dir) && plan.verbose)
-        echo("Class cache: the run that makes the archive cannot be started.");
+        echo(msg::archive_run_unstarted_note);
 }
 
 // What the class-data cache adds to the launch of `plan`; nothing without

@@ -1,6 +1,8 @@
 #include "message.h"
 
+#include <algorithm>
 #include <cstdarg>
+#include <cstring>
 
 #include "osLayer.h"
 
@@ -50,4 +52,12 @@ void print_err(std::FILE* err, const char* format, ...)
     const std::string text = vformatted(format, args);
     va_end(args);
     write_message(err, text);
+}
+
+std::string formatted(const char* format, const std::string& subject)
+{
+    // Not through the variadic form: a text argument would come back here.
+    std::string text(std::strlen(format) + subject.size(), '\0');
+    text.resize(static_cast<std::size_t>(std::max(0, std::snprintf(&text[0], text.size() + 1, format, subject.c_str()))));
+    return text;
 }

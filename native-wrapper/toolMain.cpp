@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "classCache.h"
+#include "classCache/classCache.h"
 #include "commonWrap.h"
 #include "envUtils.h"
 #include "javaCommandLine.h"

@@ -1,6 +1,8 @@
 #include "vlkConfig.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "envUtils.h"
@@ -16,6 +18,8 @@ const int version_line_limit = 255;
 // A lookup's path is formatted into a 260-byte buffer: longer ones are cut.
 const std::size_t version_path_limit = 259;
 const std::size_t version_buffer_size = 256;
+// A runtime's release file is read this far, which is more than any has.
+const std::size_t release_read_limit = 65536;
 
 // Copies `text` into `out`, cut to fit `out_size` and NUL-terminated.
 void copy_bounded(const std::string& text, char* out, std::size_t out_size)
@@ -126,4 +130,29 @@ std::string get_java_exe()
     // can span the separator: expanding the joined path is expanding the
     // directory.
     return java_exe_in(get_java_runtime_dir());
+}
+
+int release_major_version(const std::string& release_text)
+{
+    static const std::string marker = "JAVA_VERSION=\"";
+    std::size_t at = release_text.find(marker);
+    // JAVA_VERSION_DATE and the like share the prefix: only a line's start counts.
+    while (at != std::string::npos && at > 0 && release_text[at - 1] != '\n')
+        at = release_text.find(marker, at + 1);
+    if (at == std::string::npos)
+        return 0;
+    const char* version = release_text.c_str() + at + marker.size();
+    // Before Java 9 the major version came second: "1.8.0_392".
+    if (std::strncmp(version, "1.", 2) == 0)
+        version += 2;
+    return std::atoi(version);
+}
+
+int runtime_version(const std::string& jre_dir)
+{
+    std::string release;
+    int error = 0;
+    return os::read_file_start(jre_dir + os::facts.path_separator + "release", release_read_limit, release, error)
+               ? release_major_version(release)
+               : 0;
 }

@@ -48,3 +48,11 @@ std::string get_java_runtime_dir();
 
 // The Java executable below the runtime directory `jre_dir`.
 std::string java_exe_in(const std::string& jre_dir);
+
+// The major version in the text of a runtime's `release` file
+// (JAVA_VERSION="17.0.2" gives 17, "1.8.0_392" gives 8); 0 when it has none.
+int release_major_version(const std::string& release_text);
+
+// The major version of the runtime at `jre_dir`, from its `release` file;
+// 0 when that cannot be read or names none.
+int runtime_version(const std::string& jre_dir);

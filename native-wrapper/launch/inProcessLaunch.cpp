@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "classCache.h"
 #include "launch/launcherOptions.h"
 #include "message.h"
 #include "osLayer.h"
@@ -38,9 +37,6 @@ const char check_and_load_signature[] = "(ZILjava/lang/String;)Ljava/lang/Class;
 const char main_with_args_signature[] = "([Ljava/lang/String;)V";
 // java's launch mode for a main class named on its command line.
 const jint launch_mode_class = 1;
-// Below the runtime: its version, which decides java's rules.
-const char release_file[] = "release";
-const std::size_t release_read_limit = 65536;
 
 // What JNI_GetDefaultJavaVMInitArgs fills for version 1.1: HotSpot still
 // answers its default stack size there, which java asks for.
@@ -104,16 +100,6 @@ private:
 std::string below_jre(const std::string& jre_dir, const char* relative)
 {
     return jre_dir + os::facts.path_separator + relative;
-}
-
-// The runtime's major version from its release file; 0 when unreadable.
-int runtime_version(const std::string& jre_dir)
-{
-    std::string release;
-    int error = 0;
-    if (!os::read_file_start(below_jre(jre_dir, release_file), release_read_limit, release, error))
-        return 0;
-    return release_major_version(release);
 }
 
 // A symbol's address as the function type it is called through.

@@ -1,4 +1,4 @@
-#include "launcherOptions.h"
+#include "launch/launcherOptions.h"
 
 #include <cstring>
 #include <iterator>

@@ -1,5 +1,6 @@
 // Version files of installed components: the first line turned into a short
-// version text, and the two lookups that find the file from a root.
+// version text, and the two lookups that find the file from a root; and the
+// Java runtime's major version from its release file.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -115,6 +116,21 @@ TEST_F(VersionLookup, EachLookupReusesItsOwnBuffer)
     EXPECT_NE(first, kit);
     EXPECT_STREQ("2.0", first);
     EXPECT_STREQ("3.0sp1", kit);
+}
+
+// The runtime's major version, as its release file gives it.
+TEST(RuntimeVersion, MajorVersionOfTheReleaseFile)
+{
+    const std::pair<const char*, int> cases[] = {
+        {"JAVA_VERSION=\"17.0.15\"\n", 17},
+        {"JAVA_VERSION=\"1.8.0_392\"\n", 8},
+        {"JAVA_VERSION=\"13\"", 13},
+        {"JAVA_VERSION_DATE=\"2025-04-15\"\nJAVA_VERSION=\"21.0.1\"\n", 21},
+        {"JAVA_RUNTIME_VERSION=\"17.0.15+6\"\n", 0},
+        {"", 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.second, release_major_version(c.first)) << c.first;
 }
 
 }  // namespace

@@ -13,9 +13,13 @@
 // into place only when whole. Where the cache cannot be made safe it steps
 // aside: the tool runs as without it, and --wrapper-verbose says why.
 //
-// Everything lives in DIR/brumlet-classes, a directory the launcher made
-// (or one of this user's that no one else may write); it touches no other
-// file, follows no link, and trusts only what it has opened.
+// Everything lives in the cache's own directory below the named one (see
+// class_cache_dir), a directory the launcher made (or one of this user's
+// that no one else may write); it touches no other file, follows no link,
+// and trusts only what it has opened.
+//
+// This header is what the launcher uses; the other headers of this folder
+// are the cache's own (and its tests').
 #pragma once
 
 #include <cstdint>
@@ -30,12 +34,15 @@ extern const char class_cache_variable[];
 // Set (to the key) only for the detached run of the launcher that makes an
 // archive: that run makes it and starts no tool.
 extern const char class_cache_job_variable[];
-// The cache's own directory below the named one.
-extern const char class_cache_dir_name[];
 // The longest the archive's JVM is paused in all (five minutes), so that a
 // tool that never ends cannot keep the archive from being made; a test's
 // launcher may shorten it.
 extern int class_archive_longest_pause_ms;
+
+// The cache's own directory below `dir`, the one that class_cache_variable
+// names: DIR/brumlet-classes (DIR\brumlet-classes). Only the path; nothing
+// is looked at on disk.
+std::string class_cache_dir(const std::string& dir);
 
 // What the cache adds to one launch.
 struct ClassCacheUse {
@@ -55,23 +62,6 @@ struct ClassCacheUse {
 // JVM of process `pid` writes it, which must be done before that JVM
 // starts; false when there is no list or it cannot be named.
 bool name_class_list(const ClassCacheUse& use, long pid);
-
-// The major version in the text of a runtime's `release` file
-// (JAVA_VERSION="17.0.2" gives 17, "1.8.0_392" gives 8); 0 when it has none.
-int release_major_version(const std::string& release_text);
-
-// Whether a JVM option word (of the command line or of java's option
-// variables) keeps the cache out: one that chooses class-data sharing or
-// archives itself, reads options from a file the launcher does not see, or
-// logs class loading, whose output would show the archive. Matched by the
-// option's name, never by its value.
-bool keeps_cache_out(const std::string& option);
-
-// The key of an archive: the runtime's identity, every class-path entry's
-// path and identity (see os::FileStatus), and the JVM options with the
-// values of java's option variables. Any difference gives another key.
-std::string class_cache_key(const std::string& jre_dir, const std::vector<std::string>& classpath,
-                            const std::vector<std::string>& jvm_options);
 
 // Decides what a launch with the runtime at `jre_dir`, the class path and
 // the JVM options gets from the cache below `dir`: the options that map the
@@ -93,27 +83,13 @@ ClassCacheUse plan_class_cache(const std::string& dir, const std::string& jre_di
 // when an archive was made, 1 otherwise.
 //
 // A failure leaves KEY.bad, with its reason, only where it would recur with
-// the same inputs (see lasting_failure_reason); any change of them gives
-// another key, and a day later the key is tried again. SIGTERM, SIGINT or
-// SIGHUP ends its JVM (a paused one too) and it, leaving nothing behind.
+// the same inputs (see lasting_failure_reason in jvmOutput.h); any change
+// of them gives another key, and a day later the key is tried again.
+// SIGTERM, SIGINT or SIGHUP ends its JVM (a paused one too) and it, leaving
+// nothing behind.
 int make_class_archive(const std::string& dir, const std::string& jre_dir, const std::string& java,
                        const std::vector<std::string>& classpath, const std::vector<std::string>& jvm_options,
                        const std::string& key);
-
-// Why a JVM of the archive's run that ended with `status` (-1: it could
-// not be started or waited for) after writing `output` failed, when it
-// would fail again with the same inputs: the last lines of its output and
-// its status. Empty for a failure of the moment: no memory or room on the
-// disk, a JVM that another program ended, one that never ran.
-std::string lasting_failure_reason(int status, const std::string& output);
-
-// Deletes the least recently used archives (with their records, whose last
-// change tells the last use) in the cache's own directory `dir` while all
-// of them take more than `limit`, never that of `kept_key`, and the files
-// of keys left more than a day before `now` (in os::FileStatus::modified
-// ticks) by a run that did not end. Only names the cache makes, only this
-// user's files.
-void trim_class_cache(const os::OwnFile& dir, const std::string& kept_key, std::uint64_t limit, std::int64_t now);
 
 // The most space the archives of the cache take together.
 constexpr std::uint64_t class_cache_size_limit = 1024ull << 20;

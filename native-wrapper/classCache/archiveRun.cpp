@@ -1,0 +1,333 @@
+// The detached run that makes the archive of a key: a dump of the listed
+// classes by a JVM of its own, paused while any run of the cache lives, a
+// trial start of what it made, and the archive moved into place with its
+// record.
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "classCache/cacheKey.h"
+#include "message.h"
+#include "classCache/cacheStore.h"
+#include "classCache/classCache.h"
+#include "classCache/jvmOutput.h"
+#include "commandText.h"
+#include "vlkConfig.h"
+
+int class_archive_longest_pause_ms = 5 * 60 * 1000;
+
+namespace class_cache {
+
+namespace {
+
+// From this version on an archive may hold its classes linked ahead of
+// time, which spares each run the linking.
+const int first_linking_version = 24;
+const char linking_option[] = "-XX:+AOTClassLinking";
+// The JVM refuses an archive of linked classes to a run whose module
+// options or agents its making lacked: the beginnings of such option words
+// ("--add-opens", "--enable-native-access", "-p", their properties).
+const char* const unlinked_prefixes[] = {"--", "-p", "-agent", "-javaagent", "-Djdk.module."};
+// How often the run that makes an archive looks for runs, while its JVM
+// works and while it is paused.
+const int busy_poll_ms = 20;
+const int paused_poll_ms = 100;
+
+// Whether the archive may hold its classes linked: a runtime that can, and
+// no option the JVM would then refuse it for.
+bool may_link_classes(const std::string& jre_dir, const std::vector<std::string>& jvm_options)
+{
+    if (runtime_version(jre_dir) < first_linking_version)
+        return false;
+    for (const std::string& option : all_option_words(jvm_options)) {
+        for (const char* prefix : unlinked_prefixes) {
+            if (option.compare(0, std::strlen(prefix), prefix) == 0)
+                return false;
+        }
+    }
+    return true;
+}
+
+// The JVM options that the trial and the archive's JVM get besides their
+// own, and an argument file with the class path in `dir`.
+struct ArchiveRun {
+    os::OwnFile arguments;
+    os::OwnFile runs;  // the marks of the runs that use the cache
+    std::string java;
+    std::vector<std::string> options;
+    std::chrono::steady_clock::duration paused_for{};  // in all, of this run's JVMs
+    int status = -1;       // the last JVM's exit status; -1: not started or not waited for
+    bool stopped = false;  // this process was asked to stop: the JVM was ended
+
+    // Runs java with `own` options, these, the class path and `last`;
+    // standard output into `output` when it is valid. True when it ended
+    // with 0.
+    bool run(const std::vector<std::string>& own, const std::string& last = "",
+             const os::OwnFile& output = os::OwnFile())
+    {
+        os::Command command;
+        command.words = {openable(java)};
+        command.words.insert(command.words.end(), own.begin(), own.end());
+        command.words.insert(command.words.end(), options.begin(), options.end());
+        command.words.push_back('@' + openable(os::jvm_path(arguments)));
+        if (!last.empty())
+            command.words.push_back(last);
+        os::Child child;
+        os::ChildLaunch launch;
+        launch.stdout_file = output.valid() ? output.handle() : os::invalid_file;
+        // A request to stop reaches this process, which ends the JVM (even
+        // a paused one) and cleans up.
+        launch.pass_signals = false;
+        status = -1;
+        if (os::stop_request() != 0 || !child.start(command, launch))
+            return false;
+        return wait_pausing(child) && status == 0;
+    }
+
+    // Waits for the started JVM to end, with its status in `status`: false
+    // when a request to stop came, which ends it, or it cannot be waited for
+    // (`status` -1).
+    //
+    // Even at the lowest priority this JVM slows a tool that starts beside
+    // it (they share the processors' caches and memory): it is paused while
+    // any run of the cache lives, up to the longest pause in all, timed by
+    // the clock from each asking (a pause that stopped only some of its
+    // threads holds the JVM as well).
+    bool wait_pausing(os::Child& child)
+    {
+        using clock = std::chrono::steady_clock;
+        const clock::duration longest = std::chrono::milliseconds(class_archive_longest_pause_ms);
+        bool paused = false;
+        clock::time_point paused_at;
+        os::Child::State state = os::Child::State::running;
+        while (state == os::Child::State::running) {
+            if (os::stop_request() != 0) {
+                stopped = true;
+                child.end();
+                child.wait(status);
+                return false;
+            }
+            const clock::time_point now = clock::now();
+            const bool busy = runs.valid() && paused_for + (paused ? now - paused_at : clock::duration()) < longest &&
+                              os::in_use_elsewhere(runs);
+            if (busy != paused) {
+                child.pause(busy);
+                if (!busy)
+                    paused_for += now - paused_at;
+                paused_at = now;
+                paused = busy;
+            }
+            state = child.wait_for(paused ? paused_poll_ms : busy_poll_ms, status);
+        }
+        if (state != os::Child::State::ended)
+            status = -1;
+        return state == os::Child::State::ended;
+    }
+};
+
+// Whether this run may make the archive of `key`: the list, which it
+// locks for the whole attempt, is this user's own, neither the archive nor
+// a mark of failure is there, and the disk has room.
+bool may_make(const os::OwnFile& cache, const std::string& key, const os::OwnFile& list)
+{
+    return is_own(list) && os::lock_file(list, true) && !exists(cache, key + archive_suffix) &&
+           !exists(cache, key + failed_suffix) && os::free_disk_space(cache) >= class_archive_room;
+}
+
+// What the dump and the trial start gave.
+struct Outcome {
+    bool made = false;  // an archive, which the trial start took
+    // Why it failed, when it would fail again with the same inputs; a
+    // failure of the moment (see lasting_failure_reason) leaves it empty.
+    std::string reason;
+    std::string output_text;  // the trial's output
+};
+
+// One attempt at the archive of a key: the files it makes in the cache's
+// own directory, and the JVMs it runs.
+struct Attempt {
+    Attempt(const os::OwnFile& dir, const std::string& of_key) : cache(dir), key(of_key) {}
+
+    const os::OwnFile& cache;
+    const std::string& key;
+    ArchiveRun run;
+    std::string pending_name;  // the file the dump writes, of this process alone (see pid_name)
+    os::OwnFile pending;       // that file, once made
+    os::OwnFile output;        // the JVMs' standard output
+    os::OwnFile whole_lines;   // the list without a line cut short, where it was cut
+
+    // Opens the attempt's files, those of an earlier one deleted first;
+    // false when the dump cannot be given a file of its own.
+    bool open(const std::string& java, const std::vector<std::string>& jvm_options)
+    {
+        for (const char* suffix : {pending_suffix, output_suffix, arguments_suffix, whole_lines_suffix})
+            delete_own(cache, key + suffix);
+        run.java = java;
+        run.options = layout_options(jvm_options);
+        run.arguments = os::open_in_directory(cache, key + arguments_suffix, true, true);
+        run.runs = open_runs_file(cache);
+        // The JVM deletes the file it is to write the archive to and makes it
+        // anew (read-only): it gets a name of this attempt's own where there is
+        // no file (one planted there is left alone, and so is the attempt), and
+        // the archive is opened (never through a link, and checked) once made.
+        pending_name = pid_name(key, os::process_id(), pending_suffix);
+        delete_own(cache, pending_name);
+        if (exists(cache, pending_name))
+            return false;
+        output = os::open_in_directory(cache, key + output_suffix, true, true);
+        return true;
+    }
+
+    // Writes the JVMs' argument file, with the class path, and the whole
+    // lines of the `list` where they are needed; false when they cannot be
+    // written.
+    bool write_inputs(const std::vector<std::string>& classpath, const os::OwnFile& list)
+    {
+        std::string arguments;
+        std::string classpath_text;
+        for (const std::string& entry : classpath)
+            classpath_text +=
+                (classpath_text.empty() ? "" : std::string(1, os::facts.list_separator)) + openable(entry);
+        // By the names the tool's own launch gives java, which the archive must match.
+        append_argument_file_word(arguments, "-cp");
+        append_argument_file_word(arguments, os::to_child_encoding(classpath_text));
+        int error = 0;
+        // A list that a full disk cut short ends inside a line, which the JVM
+        // would take for a class or fail on: it gets the whole lines alone.
+        const std::string list_text = read_text(list);
+        bool ready =
+            run.arguments.valid() && output.valid() && os::write_file(run.arguments.handle(), arguments, error);
+        if (ready && !list_text.empty() && list_text.back() != '\n') {
+            whole_lines = os::open_in_directory(cache, key + whole_lines_suffix, true, true);
+            ready = whole_lines.valid() &&
+                    os::write_file(whole_lines.handle(), list_text.substr(0, list_text.rfind('\n') + 1), error);
+        }
+        return ready;
+    }
+
+    // When `ready`, dumps the `classes` into the pending file, then starts
+    // a JVM on what it made, which tells the jars it checks the archive with.
+    Outcome dump_and_try(bool ready, const os::OwnFile& classes, bool link_classes)
+    {
+        Outcome outcome;
+        const std::string pending_path = openable(joined(cache.path(), pending_name));
+        std::vector<std::string> dump_options = {"-Xshare:dump",
+                                                 "-XX:SharedClassListFile=" + openable(os::jvm_path(classes)),
+                                                 use_option + pending_path, "-XX:ParallelGCThreads=1",
+                                                 "-XX:ConcGCThreads=1"};
+        if (link_classes)
+            dump_options.push_back(linking_option);
+        if (!ready) {
+            // Its own small files could not be written: a failure of the moment.
+        } else if (!run.run(dump_options, "", output)) {
+            outcome.reason = lasting_failure_reason(run.status, read_text(output));
+        } else if (!is_own(pending = os::open_in_directory(cache, pending_name, false, true))) {
+            outcome.reason = msg::made_nothing_reason;
+        } else {
+            // The trial's output alone, for the jars it names.
+            output.close();
+            delete_own(cache, key + output_suffix);
+            output = os::open_in_directory(cache, key + output_suffix, true, true);
+            const std::vector<std::string> trial_options = {"-Xshare:on", use_option + openable(os::jvm_path(pending)),
+                                                            "-Xint", "-Xlog:class+path=info"};
+            outcome.made = output.valid() && run.run(trial_options, "-version", output) &&
+                           !(outcome.output_text = read_text(output)).empty();
+            if (output.valid() && !outcome.made)
+                outcome.reason = lasting_failure_reason(run.status, read_text(output));
+        }
+        return outcome;
+    }
+
+    // Moves the archive the dump made into place, with its record of the
+    // jars the trial named in `output_text` (else those of `classpath`);
+    // `placed` gets its status there. False when it cannot be placed whole.
+    bool place(const std::string& output_text, const std::vector<std::string>& classpath, os::FileStatus& placed)
+    {
+        // The record takes the identity the archive has in place (a rename
+        // changes it), as a run opens it there; until it is written, the lock
+        // on the list keeps runs from taking the archive for damaged.
+        return os::rename_in_directory(cache, pending_name, key + archive_suffix) &&
+               os::file_status(os::open_in_directory(cache, key + archive_suffix, false), placed) &&
+               placed.size > 0 &&
+               write_whole(cache, key, meta_suffix,
+                           archive_record(placed.identity, reported_jars(output_text, classpath)));
+    }
+
+    // Deletes every file of the attempt but a `placed` archive (with its
+    // record), leaving the mark of a lasting failure with its `reason`.
+    void end(bool placed, const std::string& reason)
+    {
+        if (!placed)
+            delete_own(cache, key + archive_suffix);
+        // A disk that filled meanwhile is a failure of the moment too.
+        if (!placed && !reason.empty() && !run.stopped && os::free_disk_space(cache) >= class_archive_room)
+            write_new(cache, key + failed_suffix, reason);
+        for (const char* suffix : {pending_suffix, output_suffix, arguments_suffix, whole_lines_suffix, list_suffix,
+                                   record_pending_suffix})
+            delete_own(cache, key + suffix);
+        delete_own(cache, pending_name);
+        delete_process_files(cache, key);
+    }
+};
+
+// The attempt's dump and trial (see Attempt::dump_and_try), with java's
+// option variables of the tool's launch cleared for their JVMs.
+Outcome dump_and_try_without_option_variables(Attempt& attempt, bool ready, const os::OwnFile& classes,
+                                              bool link_classes)
+{
+    // The tool's variables reach neither JVM (an agent would run, or stop
+    // the dump); they are back for the key's second look.
+    std::vector<std::pair<const char*, std::string>> saved;
+    for (const char* variable : option_variables) {
+        const char* value = std::getenv(variable);
+        saved.emplace_back(variable, value != nullptr ? value : "");
+        os::put_env(variable, "");
+    }
+    const Outcome outcome = attempt.dump_and_try(ready, classes, link_classes);
+    for (const auto& variable : saved)
+        os::put_env(variable.first, variable.second);
+    return outcome;
+}
+
+}  // namespace
+
+}  // namespace class_cache
+
+int make_class_archive(const std::string& dir, const std::string& jre_dir, const std::string& java,
+                       const std::vector<std::string>& classpath, const std::vector<std::string>& jvm_options,
+                       const std::string& key)
+{
+    using namespace class_cache;
+    os::run_in_background();
+    std::string note;
+    const os::OwnFile cache = open_cache_dir(dir, false, note);
+    if (!cache.valid() || key.size() != key_length || class_cache_key(jre_dir, classpath, jvm_options) != key)
+        return 1;
+    // The lock on the list: had once the run that started this one has
+    // ended, it keeps every other run out until this one is done.
+    const os::OwnFile list = os::open_in_directory(cache, key + list_suffix, false, true);
+    if (!may_make(cache, key, list))
+        return 1;
+    // From here on it leaves files behind: a request to stop (a sweep of
+    // build processes, a service stop) ends its JVM, and they go as on any
+    // other end, with no mark of failure.
+    os::catch_stop_requests();
+    Attempt attempt(cache, key);
+    if (!attempt.open(java, jvm_options))
+        return 1;
+    const bool ready = attempt.write_inputs(classpath, list);
+    // Decided while the tool's variables are set: their agents and module
+    // options count.
+    const bool link_classes = may_link_classes(jre_dir, jvm_options);
+    const Outcome outcome = dump_and_try_without_option_variables(
+        attempt, ready, attempt.whole_lines.valid() ? attempt.whole_lines : list, link_classes);
+    // The jars may have changed while the archive was made.
+    const bool current = outcome.made && class_cache_key(jre_dir, classpath, jvm_options) == key;
+    os::FileStatus placed_status;
+    const bool placed = current && attempt.place(outcome.output_text, classpath, placed_status);
+    attempt.end(placed, outcome.reason);
+    if (placed)
+        trim_class_cache(cache, key, class_cache_size_limit, placed_status.modified);
+    return placed ? 0 : 1;
+}

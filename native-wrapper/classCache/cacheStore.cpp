@@ -1,0 +1,297 @@
+#include "classCache/cacheStore.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "message.h"
+#include "classCache/classCache.h"
+
+namespace class_cache {
+
+namespace {
+
+// The cache's own directory below the one the variable names.
+const char class_cache_dir_name[] = "brumlet-classes";
+const char* const key_suffixes[] = {archive_suffix,   meta_suffix,      list_suffix,           failed_suffix,
+                                    pending_suffix,   output_suffix,    arguments_suffix,      record_pending_suffix,
+                                    whole_lines_suffix};
+// A file of one process: KEY.pidN.list and KEY.pidN.tmp (see pid_name).
+const char pid_infix[] = ".pid";
+// The file of the runs' marks (see open_runs_file).
+const char runs_name[] = "runs.lock";
+
+bool ends_with(const std::string& text, const char* suffix)
+{
+    const std::size_t length = std::strlen(suffix);
+    return text.size() >= length && text.compare(text.size() - length, length, suffix) == 0;
+}
+
+// Whether the nearest of `path` and its parents that is there is this user's own.
+bool nearest_is_own(std::string path)
+{
+    os::FileStatus status;
+    while (!os::file_status(path, status)) {
+        const std::size_t slash = path.find_last_of(os::facts.path_separator == '/' ? "/" : "\\/");
+        if (slash == std::string::npos || slash == 0)
+            return false;
+        path.erase(slash);
+    }
+    return status.owned;
+}
+
+}  // namespace
+
+std::string joined(const std::string& dir, const std::string& name)
+{
+    return dir + os::facts.path_separator + name;
+}
+
+std::string openable(std::string path)
+{
+    os::path_for_child(path);
+    return path;
+}
+
+std::string pid_name(const std::string& key, long pid, const char* suffix)
+{
+    return key + pid_infix + std::to_string(pid) + suffix;
+}
+
+bool is_cache_file(const std::string& name, std::string* key, bool* of_process)
+{
+    if (name.size() <= key_length || name.find_first_not_of("0123456789abcdef") != key_length)
+        return false;
+    std::size_t rest = key_length;
+    const bool pid_named = name.compare(rest, std::strlen(pid_infix), pid_infix) == 0;
+    if (pid_named) {
+        rest += std::strlen(pid_infix);
+        const std::size_t digits_end = name.find_first_not_of("0123456789", rest);
+        if (digits_end == rest || digits_end == std::string::npos)
+            return false;
+        rest = digits_end;
+    }
+    for (const char* suffix : key_suffixes) {
+        if (name.compare(rest, std::string::npos, suffix) == 0 &&
+            (!pid_named || suffix == list_suffix || suffix == pending_suffix)) {
+            if (key != nullptr)
+                *key = name.substr(0, key_length);
+            if (of_process != nullptr)
+                *of_process = pid_named;
+            return true;
+        }
+    }
+    return false;
+}
+
+void delete_own(const os::OwnFile& dir, const std::string& name)
+{
+    os::FileStatus status;
+    if (os::entry_status(dir, name, status) && status.is_regular && status.private_to_user)
+        os::delete_in_directory(dir, name);
+}
+
+bool exists(const os::OwnFile& dir, const std::string& name)
+{
+    os::FileStatus status;
+    return os::entry_status(dir, name, status);
+}
+
+bool is_own(const os::OwnFile& file)
+{
+    os::FileStatus status;
+    return file.valid() && os::file_status(file, status) && status.is_regular && status.private_to_user;
+}
+
+std::string read_text(const os::OwnFile& file)
+{
+    std::string text, chunk;
+    for (;;) {
+        chunk.assign(65536, '\0');
+        if (!os::read_at(file, text.size(), chunk))
+            return std::string();
+        if (chunk.empty())
+            return text;
+        text += chunk;
+    }
+}
+
+bool write_whole(const os::OwnFile& dir, const std::string& key, const char* suffix, const std::string& text)
+{
+    const std::string pending = key + record_pending_suffix;
+    delete_own(dir, pending);
+    os::OwnFile file = os::open_in_directory(dir, pending, true);
+    int error = 0;
+    return file.valid() && os::write_file(file.handle(), text, error) &&
+           os::rename_in_directory(dir, pending, key + suffix);
+}
+
+bool write_new(const os::OwnFile& dir, const std::string& name, const std::string& text)
+{
+    delete_own(dir, name);
+    os::OwnFile file = os::open_in_directory(dir, name, true);
+    int error = 0;
+    return file.valid() && os::write_file(file.handle(), text, error);
+}
+
+std::string record_field(const std::string& path)
+{
+    std::string field;
+    for (char c : path) {
+        const char* escaped = c == '\t' ? "\\t" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\\' ? "\\\\" : nullptr;
+        field += escaped != nullptr ? std::string(escaped) : std::string(1, c);
+    }
+    return field;
+}
+
+std::string record_path(const std::string& field)
+{
+    std::string path;
+    for (std::size_t at = 0; at < field.size(); ++at) {
+        if (field[at] != '\\' || at + 1 == field.size()) {
+            path += field[at];
+            continue;
+        }
+        const char next = field[++at];
+        path += next == 't' ? '\t' : next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+    }
+    return path;
+}
+
+std::string archive_record(const std::string& archive_identity, const std::vector<std::string>& jars)
+{
+    std::string record = archive_identity + '\n';
+    for (const std::string& jar : jars) {
+        os::FileStatus status;
+        record += record_field(jar) + '\t' + (os::file_status(jar, status) ? status.identity : "missing") + '\n';
+    }
+    return record;
+}
+
+bool matches_record(const os::OwnFile& archive, const std::string& record)
+{
+    os::FileStatus status;
+    const std::size_t end = record.find('\n');
+    if (end == std::string::npos || !os::file_status(archive, status) || record.compare(0, end, status.identity) != 0)
+        return false;
+    std::vector<std::string> jars;
+    for (std::size_t at = end + 1; at < record.size();) {
+        const std::size_t line_end = record.find('\n', at);
+        if (line_end == std::string::npos)
+            return false;
+        const std::string line = record.substr(at, line_end - at);
+        jars.push_back(record_path(line.substr(0, line.find('\t'))));
+        at = line_end + 1;
+    }
+    return archive_record(status.identity, jars) == record;
+}
+
+void delete_process_files(const os::OwnFile& dir, const std::string& key)
+{
+    std::vector<std::string> names;
+    os::list_directory(dir, names);
+    for (const std::string& name : names) {
+        std::string of_key;
+        bool of_process = false;
+        if (is_cache_file(name, &of_key, &of_process) && of_process && of_key == key)
+            delete_own(dir, name);
+    }
+}
+
+bool held_elsewhere(const os::OwnFile& dir, const std::string& name)
+{
+    const os::OwnFile file = os::open_in_directory(dir, name, false);
+    return file.valid() && !os::lock_file(file, false);
+}
+
+os::OwnFile open_runs_file(const os::OwnFile& cache)
+{
+    os::OwnFile runs = os::open_in_directory(cache, runs_name, false, true);
+    // Made by another run meanwhile: open that one.
+    if (!runs.valid() && !(runs = os::open_in_directory(cache, runs_name, true, true)).valid())
+        runs = os::open_in_directory(cache, runs_name, false, true);
+    return is_own(runs) ? std::move(runs) : os::OwnFile();
+}
+
+os::OwnFile open_cache_dir(const std::string& dir, bool make, std::string& note)
+{
+    const std::string path = class_cache_dir(dir);
+    if (path.find(os::facts.list_separator) != std::string::npos) {
+        note = formatted(msg::separator_note, path);
+        return os::OwnFile();
+    }
+    if (!os::program_can_take_path(path)) {
+        note = formatted(msg::foreign_name_note, path);
+        return os::OwnFile();
+    }
+    if (make && os::running_as_superuser() && !nearest_is_own(path)) {
+        note = formatted(msg::superuser_note, dir);
+        return os::OwnFile();
+    }
+    // A directory named for the cache is made as compilers make theirs;
+    // one that is there is taken as it is.
+    if (make)
+        os::make_private_directories(dir);
+    os::OwnFile opened = os::open_own_directory(dir, class_cache_dir_name, make);
+    os::FileStatus status;
+    if (!opened.valid() || !os::file_status(opened, status) || !status.is_directory || !status.private_to_user) {
+        // A dry run that finds no directory yet would have made one.
+        os::FileStatus missing;
+        if (!make && !opened.valid() && !os::file_status(path, missing))
+            return os::OwnFile();
+        note = formatted(msg::unusable_dir_note, path);
+        return os::OwnFile();
+    }
+    return opened;
+}
+
+void trim_class_cache(const os::OwnFile& dir, const std::string& kept_key, std::uint64_t limit, std::int64_t now)
+{
+    std::vector<std::string> names;
+    if (!os::list_directory(dir, names))
+        return;
+    std::vector<std::pair<std::int64_t, std::string>> archives;
+    std::uint64_t total = 0;
+    for (const std::string& name : names) {
+        std::string key;
+        bool of_process = false;
+        os::FileStatus status;
+        if (!is_cache_file(name, &key, &of_process) || key == kept_key || !os::entry_status(dir, name, status) ||
+            !status.is_regular || !status.private_to_user)
+            continue;
+        if (ends_with(name, archive_suffix)) {
+            // Its record's last change tells when it was last used.
+            os::FileStatus record;
+            archives.emplace_back(os::entry_status(dir, key + meta_suffix, record) ? record.modified : status.modified,
+                                  key);
+            total += status.size;
+        } else if ((of_process && ends_with(name, list_suffix)) || (!ends_with(name, failed_suffix) && !ends_with(name, meta_suffix) &&
+                                  now - status.modified > abandoned_age)) {
+            // A list still locked is still written or used; a file of one
+            // process that no run holds is of no more use.
+            os::OwnFile file = os::open_in_directory(dir, name, false);
+            if (file.valid() && os::lock_file(file, false))
+                delete_own(dir, name);
+        }
+    }
+    os::FileStatus kept;
+    if (os::entry_status(dir, kept_key + archive_suffix, kept))
+        total += kept.size;
+    std::sort(archives.begin(), archives.end());
+    for (const auto& archive : archives) {
+        if (total <= limit)
+            break;
+        os::FileStatus status;
+        if (os::entry_status(dir, archive.second + archive_suffix, status))
+            total -= std::min(total, status.size);
+        delete_own(dir, archive.second + archive_suffix);
+        delete_own(dir, archive.second + meta_suffix);
+    }
+}
+
+}  // namespace class_cache
+
+std::string class_cache_dir(const std::string& dir)
+{
+    return class_cache::joined(dir, class_cache::class_cache_dir_name);
+}

@@ -1,0 +1,101 @@
+// The files of the cache's own directory: which it may delete, the record's
+// escapes, the trim.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "classCache/cacheStore.h"
+#include "osLayer.h"
+#include "testSupport.h"
+
+namespace {
+
+using namespace class_cache;
+using namespace testing_support;
+
+// The cache deletes only files by names it gives: a key of 16 lower-case
+// hexadecimal digits and one of its suffixes, or a list or archive of one
+// process.
+TEST(ClassCache, OnlyTheCachesOwnNamesAreItsFiles)
+{
+    const std::string key = "0123456789abcdef";
+    struct Case {
+        std::string name;
+        bool ours;
+        bool of_process;
+    };
+    const Case cases[] = {
+        {key + ".jsa", true, false},  {key + ".sum", true, false}, {key + ".list", true, false},
+        {key + ".bad", true, false},  {key + ".tmp", true, false}, {key + ".out", true, false},
+        {key + ".args", true, false}, {key + ".new", true, false}, {key + ".lines", true, false},
+        // Of one process: its list, or the archive it makes; nothing else.
+        {key + ".pid42.list", true, true}, {key + ".pid7.tmp", true, true}, {key + ".pid42.jsa", false, false},
+        {key + ".pid.list", false, false}, {key + ".pid42", false, false},
+        {key + ".jsa.old", false, false},  {key + ".txt", false, false},     {key, false, false},
+        {"0123456789ABCDEF.jsa", false, false}, {"0123456789abcde.jsa", false, false}, {key + "0.jsa", false, false},
+        {"runs.lock", false, false},            {"old.jsa", false, false},
+    };
+    for (const Case& c : cases) {
+        std::string found_key;
+        bool of_process = false;
+        EXPECT_EQ(c.ours, is_cache_file(c.name, &found_key, &of_process)) << c.name;
+        EXPECT_EQ(c.ours ? key : "", found_key) << c.name;
+        EXPECT_EQ(c.of_process, of_process) << c.name;
+    }
+}
+
+// A path in a line of the record: tabs, line breaks and backslashes
+// escaped, so that the field holds none of the record's separators, and
+// read back whole.
+TEST(ClassCache, RecordFieldsHoldAnyPath)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"/opt/tool/a.jar", "/opt/tool/a.jar"},
+        {"C:\\suite\\bin64\\a.jar", "C:\\\\suite\\\\bin64\\\\a.jar"},
+        {"/x\ty/a\nb\rc.jar", "/x\\ty/a\\nb\\rc.jar"},
+        {"/a\\t.jar", "/a\\\\t.jar"},
+        {"ends in \\", "ends in \\\\"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.second, record_field(c.first)) << c.first;
+        EXPECT_EQ(c.first, record_path(record_field(c.first))) << c.first;
+    }
+    // A field cut after a backslash keeps it.
+    EXPECT_EQ("a\\", record_path("a\\"));
+}
+
+// Archives go least recently used first while they take more than the
+// limit; the new one stays, and so does every file the cache did not make.
+TEST(ClassCache, TrimKeepsTheMostRecentlyUsedWithinTheLimit)
+{
+    TempDir dir;
+    const std::string cache = dir / "cache";
+    make_dir(cache);
+    const auto now = std::filesystem::file_time_type::clock::now();
+    const std::string keys[] = {"000000000000000a", "000000000000000b", "000000000000000c", "000000000000000d"};
+    for (int i = 0; i < 4; ++i) {
+        // A use touches the record alone: the archives' own times run the other way.
+        for (const char* suffix : {".jsa", ".sum"}) {
+            write_file(join(cache, keys[i] + suffix), std::string(1000, 'x'));
+            const int minutes_ago = suffix == std::string(".sum") ? 10 - i : i;
+            std::filesystem::last_write_time(join(cache, keys[i] + suffix), now - std::chrono::minutes(minutes_ago));
+        }
+    }
+    write_file(join(cache, "old.jsa"), std::string(5000, 'x'));
+    const os::OwnFile opened = os::open_own_directory(dir.path(), "cache", false);
+    os::FileStatus newest;
+    ASSERT_TRUE(os::entry_status(opened, keys[3] + ".jsa", newest));
+    trim_class_cache(opened, keys[0], 3000, newest.modified);
+    std::vector<std::string> kept = list_dir(cache);
+    std::sort(kept.begin(), kept.end());
+    const std::vector<std::string> expected = {keys[0] + ".jsa", keys[0] + ".sum", keys[2] + ".jsa",
+                                               keys[2] + ".sum", keys[3] + ".jsa", keys[3] + ".sum", "old.jsa"};
+    EXPECT_EQ(expected, kept);
+}
+
+}  // namespace
