@@ -225,7 +225,7 @@ phase_release() {
     for name in brumlet brumlet.exe; do
         objcopy=objcopy
         [ "$name" = brumlet ] || objcopy=x86_64-w64-mingw32-objcopy
-        $objcopy -O binary --only-section=.gnu_debuglink "$dist/$name" "$scratch/debuglink"
+        $objcopy --dump-section .gnu_debuglink="$scratch/debuglink" "$dist/$name" "$scratch/copy"
         named=$(tr '\0' '\n' <"$scratch/debuglink" | head -n 1)
         [ "$named" = "$name.debug" ] && [ -f "$dist/debug/$named" ] && [ ! -x "$dist/debug/$named" ] ||
             { echo "$name names '$named' as its debug file, not $name.debug, a file of debug/ not executable"; exit 1; }
@@ -242,9 +242,11 @@ phase_release() {
         grep -q "VALUE \"ProductVersion\", \"$version\"\$" <<<"$resource" ||
         { echo "brumlet.exe's version resource does not say $version:"; grep -i version <<<"$resource"; exit 1; }
     for name in brumlet brumlet.exe; do
-        texts=$({ strings -a "$dist/$name"; strings -a -el "$dist/$name"; } | grep -oE 'brumlet [0-9]+(\.[0-9]+)+' | sort -u)
+        texts=$({ strings -a "$dist/$name"; strings -a -el "$dist/$name"; } | grep -oE 'brumlet [0-9]+(\.[0-9]+)+' | sort -u || true)
+        [ -n "$texts" ] ||
+            { echo "FAILED: $name lacks the text 'brumlet $version' (the version in CMakeLists.txt)"; exit 1; }
         [ "$texts" = "brumlet $version" ] ||
-            { echo "FAILED: $name carries '${texts:-no version text}', not 'brumlet $version' (the version of CMakeLists.txt)"; exit 1; }
+            { echo "FAILED: $name says '${texts//$'\n'/', '}', not 'brumlet $version' (the version in CMakeLists.txt)"; exit 1; }
     done
     echo "both launchers say brumlet $version, as CMakeLists.txt and brumlet.exe's version resource"
 }
