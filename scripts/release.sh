@@ -58,10 +58,12 @@ quietly $sudo unshare --mount sh -ec '
     sh "$root" "$top" "$(id -u):$(id -g)"
 
 echo "== Windows launcher, with MinGW-w64"
-quietly cmake -S . -B "$build/windows" -DCMAKE_BUILD_TYPE=Release -DBRUMLET_TESTS=OFF -DBRUMLET_JNI_INCLUDE="$build/jni" \
-    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
-quietly cmake --build "$build/windows" -j2
-quietly cmake --install "$build/windows" --prefix "$stage/windows" --strip
+# As in the root, no variable of the caller's (CXXFLAGS, say) reaches it.
+clean=(env -i PATH=/usr/bin:/bin HOME=/tmp)
+quietly "${clean[@]}" cmake -S . -B "$build/windows" -DCMAKE_BUILD_TYPE=Release -DBRUMLET_TESTS=OFF \
+    -DBRUMLET_JNI_INCLUDE="$build/jni" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+quietly "${clean[@]}" cmake --build "$build/windows" -j2
+quietly "${clean[@]}" cmake --install "$build/windows" --prefix "$stage/windows" --strip
 
 # The release's files, replaced one by one: DIR may hold others.
 files=(brumlet brumlet.exe debug/brumlet.debug debug/brumlet.exe.debug)
