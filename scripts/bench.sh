@@ -2,8 +2,9 @@
 # Measures what the launcher costs in front of its child, each case beside
 # its floor in the same run, and writes BENCHMARKS.md whole (how and on what
 # it was measured, what each row means, the figures) and bench/scaling.png
-# (time against jars and against arguments). The text is written here with
-# the figures, so that a run never loses it and the two always agree.
+# (time against jars and against arguments). The text is kept beside this
+# script, in bench.md.in, and written with the figures, so that a run never
+# loses it and the two always agree.
 #
 #   scripts/bench.sh           the full run (several minutes; keep the machine quiet)
 #   scripts/bench.sh --quick   a few runs of each case, to see that every part
@@ -32,6 +33,18 @@ quietly() {
     log=$(mktemp)
     "$@" >"$log" 2>&1 || { cat "$log"; rm -f "$log"; return 1; }
     rm -f "$log"
+}
+# fill_template TEMPLATE NAME=VALUE…: the template with each @NAME@ in it
+# replaced by VALUE, taken as it is (an & in it stays an &).
+fill_template() {
+    local text pair
+    text=$(<"$1")
+    shift
+    shopt -u patsub_replacement 2>/dev/null || true
+    for pair in "$@"; do
+        text=${text//"@${pair%%=*}@"/"${pair#*=}"}
+    done
+    printf '%s\n' "$text"
 }
 echo "== Building the launchers (release)"
 quietly cmake -S . -B build/bench -DBRUMLET_TESTS=OFF -DCMAKE_BUILD_TYPE=Release
@@ -106,25 +119,42 @@ ratio_of() {
         awk -F, -v a="$1" -v b="$2" '$1 == a { x = $4 } $1 == b { y = $4 } END { print x / y }' "$round"
     done | median_of_lines | xargs printf '%.2f'
 }
+# in_rounds CSV SIZE [OPTION…] -- ENTRY…: the rounds of one case, one
+# hyperfine call each with the OPTIONs, writing CSV.1, CSV.2, …; the ENTRYs
+# are the commands' hyperfine arguments, SIZE words each (-n NAME COMMAND,
+# after a --prepare COMMAND or not), and each round starts one command
+# further on.
+in_rounds() {
+    local csv=$1 size=$2
+    shift 2
+    local options=()
+    while [ "$1" != -- ]; do
+        options+=("$1")
+        shift
+    done
+    shift
+    local entries=("$@") n=$(($# / size)) round k i named
+    for ((round = 1; round <= rounds; round++)); do
+        named=()
+        for ((k = 0; k < n; k++)); do
+            i=$(((k + round) % n))
+            named+=("${entries[@]:i * size:size}")
+        done
+        hyperfine -N --style none "${options[@]}" --export-csv "$csv.$round" \
+            "${named[@]}" >/dev/null 2>>"$scratch/hyperfine.log"
+    done
+}
 # bench CSV RUNS NAME COMMAND NAME COMMAND ...: hyperfine without a shell,
 # RUNS of each command in all, writing CSV.1, CSV.2, ... one per round.
 bench() {
-    local csv=$1 count=$2 round
+    local csv=$1 count=$2
     shift 2
-    local pairs=() n=$(($# / 2))
+    local entries=()
     while [ $# -gt 0 ]; do
-        pairs+=("$1" "$2")
+        entries+=(-n "$1" "$2")
         shift 2
     done
-    for ((round = 1; round <= rounds; round++)); do
-        local named=() k i
-        for ((k = 0; k < n; k++)); do
-            i=$(((k + round) % n))
-            named+=(-n "${pairs[2 * i]}" "${pairs[2 * i + 1]}")
-        done
-        hyperfine -N --style none --warmup "$warmup" --runs $((count / rounds)) --export-csv "$csv.$round" \
-            "${named[@]}" >/dev/null 2>>"$scratch/hyperfine.log"
-    done
+    in_rounds "$csv" 3 --warmup "$warmup" --runs $((count / rounds)) -- "${entries[@]}"
 }
 verdict() { awk -v r="$1" -v g="$2" 'BEGIN { print (r <= g) ? "met" : "MISSED" }'; }
 
@@ -255,16 +285,11 @@ cache_rows() {
     local idle="wait_for_archive $making"
     local prepares=("$idle" "$idle" "$idle" "$idle; rm -rf $first/brumlet-classes"
         "$idle; $put_list" "$idle; $put_list; $(launcher "$making" "") >/dev/null 2>&1 || true" "$idle")
-    local n=${#names[@]} round k i named
-    for ((round = 1; round <= rounds; round++)); do
-        named=()
-        for ((k = 0; k < n; k++)); do
-            i=$(((k + round) % n))
-            named+=(--prepare "bash -c '${prepares[i]}'" -n "${names[i]}" "${commands[i]}")
-        done
-        hyperfine -N -i --style none --warmup 1 --runs $((count / rounds > 0 ? count / rounds : 1)) \
-            --export-csv "$csv.$round" "${named[@]}" >/dev/null 2>>"$scratch/hyperfine.log"
+    local entries=() i
+    for i in "${!names[@]}"; do
+        entries+=(--prepare "bash -c '${prepares[i]}'" -n "${names[i]}" "${commands[i]}")
     done
+    in_rounds "$csv" 5 -i --warmup 1 --runs $((count / rounds > 0 ? count / rounds : 1)) -- "${entries[@]}"
     add_row "$label, child launch with an archive in the cache vs. plain \`java\`" cached-child java "$csv" "$goal"
     add_row "$label, in-process launch with an archive in the cache vs. plain \`java\`" cached-in-process java "$csv" "$goal"
     add_row "$label, child launch that finds no archive (lists the classes) vs. plain \`java\`" first-child java "$csv" 1.05
@@ -346,103 +371,19 @@ commit=$(git rev-parse --short HEAD 2>/dev/null || echo unknown)
 git diff --quiet HEAD 2>/dev/null || commit="$commit with uncommitted changes"
 newer_text="none besides it in /usr/lib/jvm"
 [ ${#newer_jdks[@]} -eq 0 ] || newer_text=$(printf '%s, ' "${newer_jdks[@]}" | sed 's/, $//')
-{
-    echo "# Benchmarks"
-    echo
-    echo "This file is written whole by \`scripts/bench.sh\`: the text around the figures is the script's"
-    echo "too, so a new run replaces both together. Run it on a quiet machine; \`scripts/bench.sh --quick\`"
-    echo "only checks that every part works, and writes into \`build/bench-quick\`."
-    echo
-    echo "- Written: $(date -u '+%Y-%m-%d %H:%M UTC'), from commit $commit."
-    echo "- Machine: $machine."
-    echo "- Java: $jdk ($java_version); newer runtimes timed in-process: $newer_text."
-    echo "- Launchers: release builds (\`-DCMAKE_BUILD_TYPE=Release\`) of this commit, Linux and Windows."
-    [ $quick -eq 0 ] || echo "- **A quick run**: a few runs per case, too few for the figures to mean anything."
-    echo
-    echo "## How it is measured"
-    echo
-    echo "Every case is timed with \`hyperfine -N\` (no shell between hyperfine and the command), $runs runs of"
-    echo "each command ($jvm_runs where a JVM or Wine starts, $cache_runs of checkstyle with JDK 17 and"
-    echo "$newer_cache_runs of each tool with a newer JDK), after warm-up runs ($warmup of each command, 1 of"
-    echo "the cache's tools) that are not counted."
-    echo "A case's runs are split into rounds ($rounds) that take the launcher and its floor in turn, each round"
-    echo "starting one command further on: the machine's speed drifts within seconds, and within one"
-    echo "hyperfine call a command measurably slows in a later place. A time is the median over all the"
-    echo "rounds' medians; a ratio is the median of the rounds' own ratios, launcher over floor, so that"
-    echo "both sides of a ratio were timed side by side. The goal is met when the ratio is at most the goal."
-    echo "Absolute times follow the machine's speed at starting programs: compare ratios across runs, not"
-    echo "milliseconds."
-    echo
-    echo "## What each row measures"
-    echo
-    echo "- **launcher → trivial child**: the launcher with a runtime whose \`java\` is a static program"
-    echo "  that does nothing, against that program alone: what the launcher itself costs. On Linux the"
-    echo "  launcher execs java, so its cost is one more program start in the same process; the fair"
-    echo "  references are a minimal C program, linked as the launcher is (the C library shared), and a"
-    echo "  \`#!/bin/sh\` script, each of which execs the same child. What the launcher adds to the C"
-    echo "  program is work it cannot skip (finding its own path, listing its directory for jars, the C"
-    echo "  library's memory allocator) and its C++ runtime."
-    echo "- **child launch / in-process launch vs. plain \`java\`**: a small tool (\`bench/tool\`) run by"
-    echo "  the launcher, as a child java and with \`--wrapper-load-jvm-in-process\`, against"
-    echo "  \`java -cp tool.jar com.velkor.brumlet.Brumlet\` of the same runtime; the rows marked with a"
-    echo "  JDK version do the in-process launch with that newer runtime, against its own java."
-    echo "- **checkstyle**, **javac**: real tools of a few thousand classes with \`NATIVE_WRAP_CLASS_CACHE\`,"
-    echo "  against plain java of the same runtime without any archive: Debian's checkstyle jars checking"
-    echo "  one source file, and the runtime's own compiler (\`javax.tools\`) compiling one, each behind a"
-    echo "  \`Brumlet\` main. *with an archive*: the usual run once the cache holds one; *finds no archive*:"
-    echo "  a run of a new key, which lists the classes it loads; *starts the archive's making*: the next"
-    echo "  run, which starts the detached run that makes the archive; *while the archive is made*: a run"
-    echo "  beside that making. Before the timing, each of these runs' output, standard error and exit"
-    echo "  status is checked to be plain java's. The reference rows give plain java the cache's archive"
-    echo "  by hand: the best an archive can do, without the launcher's work. The rows marked with a JDK"
-    echo "  version run on that newer runtime, whose archive also holds its classes linked ahead of time"
-    echo "  (\`-XX:+AOTClassLinking\`, Java 24 and later): their goals are lower. With Debian's jars an"
-    echo "  archive gains less than it could: their manifests name other jars by absolute paths in"
-    echo "  \`Class-Path\`, which JDK 17 takes as relative to the naming jar, so the classes of those jars"
-    echo "  come from the jars on every run."
-    echo "- **dry run, 1,000 jars and 10,000 arguments**: \`--wrapper-disable-exec\` builds the whole java"
-    echo "  command and starts nothing, against the trivial program given the same arguments: the"
-    echo "  launcher's own work on a large installation and command line."
-    echo "- **peak RSS**: the launcher's largest resident memory before java replaces it, in a Linux child"
-    echo "  launch (\`/usr/bin/time\`). The launcher's process is then java's, so none of the launcher is"
-    echo "  left while the tool runs; in-process (not measured here) the JVM runs in the launcher's process."
-    echo
-    echo "## Results"
-    echo
-    echo "| Case | launcher (ms) | floor (ms) | ratio | goal | |"
-    echo "|---|---|---|---|---|---|"
-    printf '%s\n' "${rows[@]}"
-    printf '%s\n' "${reference_rows[@]}"
-    echo "| peak RSS of the launcher in a Linux child launch (java then replaces it) | $rss_mb MB | | | ≤ 4 MB | $rss_verdict |"
-    echo
-    echo "## Scaling"
-    echo
-    echo "Dry runs (\`--wrapper-disable-exec\`), medians in milliseconds, each point against the trivial"
-    echo "program given the same arguments; the arguments go through \`xargs\` for both, as 100,000 of"
-    echo "them do not fit into one argument of hyperfine."
-    echo
-    echo "| jars | launcher | floor |"
-    echo "|---|---|---|"
-    awk '{ printf "| %s | %s | %s |\n", $1, $2, $3 }' "$scratch/jars.dat"
-    echo
-    echo "| arguments | launcher | floor |"
-    echo "|---|---|---|"
-    awk '{ printf "| %s | %s | %s |\n", $1, $2, $3 }' "$scratch/args.dat"
-    echo
-    echo "Cost above the floor: $jar_us µs per jar, $arg_us µs per argument (between the two largest points)."
-    echo
-    echo "![time against jars and arguments](bench/scaling.png)"
-    echo
-    echo "## Windows, under Wine"
-    echo
-    echo "The Windows launcher with a trivial Windows \`java.exe\`, against that program alone, both"
-    echo "started by Wine. These are Wine figures, not Windows ones: Wine's own start dominates them."
-    echo "The launcher imports only kernel32 and the C runtime, so that a start loads nothing more."
-    echo
-    echo "| Case | launcher (ms) | floor (ms) | ratio |"
-    echo "|---|---|---|---|"
-    echo "| brumlet.exe → trivial child vs. trivial child alone | $wine_launcher | $wine_floor | $wine_ratio× |"
-} >"$out_dir/BENCHMARKS.md"
+quick_note=""
+[ $quick -eq 0 ] || quick_note=$'\n- **A quick run**: a few runs per case, too few for the figures to mean anything.'
+table_rows() { awk '{ printf "| %s | %s | %s |\n", $1, $2, $3 }' "$1"; }
+fill_template scripts/bench.md.in \
+    WRITTEN="$(date -u '+%Y-%m-%d %H:%M UTC')" COMMIT="$commit" MACHINE="$machine" JDK="$jdk" \
+    JAVA_VERSION="$java_version" NEWER_RUNTIMES="$newer_text" QUICK_NOTE="$quick_note" \
+    RUNS="$runs" JVM_RUNS="$jvm_runs" CACHE_RUNS="$cache_runs" NEWER_CACHE_RUNS="$newer_cache_runs" \
+    WARMUP="$warmup" ROUNDS="$rounds" \
+    RESULT_ROWS="$(printf '%s\n' "${rows[@]}")" REFERENCE_ROWS="$(printf '%s\n' "${reference_rows[@]}")" \
+    RSS_MB="$rss_mb" RSS_VERDICT="$rss_verdict" \
+    JAR_ROWS="$(table_rows "$scratch/jars.dat")" ARG_ROWS="$(table_rows "$scratch/args.dat")" \
+    JAR_US="$jar_us" ARG_US="$arg_us" \
+    WINE_LAUNCHER="$wine_launcher" WINE_FLOOR="$wine_floor" WINE_RATIO="$wine_ratio" >"$out_dir/BENCHMARKS.md"
 
 gnuplot <<EOF
 set terminal pngcairo size 1100,450 font ",10"
