@@ -119,10 +119,18 @@ bool CommandLine::show_command(const std::string& command_text)
     return exec_enabled;
 }
 
+void CommandLine::enable_verbose_on_err()
+{
+    if (verbose)
+        return;
+    verbose = true;
+    verbose_on_err = true;
+}
+
 void CommandLine::echo(const std::string& line)
 {
     os::BrokenPipesFail guard;
-    write_message(out_stream, line + "\n");
+    write_message(verbose_on_err ? err_stream : out_stream, line + "\n");
 }
 
 int CommandLine::run()

@@ -52,9 +52,17 @@ public:
     const char* get_arg(int arg_num) const;
     void set_arg(int arg_num, const char* value);
 
-    // Echoes the text on out_stream when verbose; answers whether to execute.
+    // Verbose as NATIVE_WRAP_VERBOSE asks for it, unless --wrapper-verbose
+    // was given: the echo then goes to err_stream, so that it stays out of
+    // what a caller reads of the tool's output.
+    void enable_verbose_on_err();
+    bool get_verbose() const { return verbose; }
+    bool get_exec_enabled() const { return exec_enabled; }
+
+    // Echoes the text when verbose; answers whether to execute.
     bool show_command(const std::string& command_text);
-    // Writes `line` and a line feed to out_stream at once. An output whose
+    // Writes `line` and a line feed to out_stream (err_stream, see
+    // enable_verbose_on_err) at once. An output whose
     // reader has gone does not end the launcher: the echo is lost, the
     // launch goes on.
     void echo(const std::string& line);
@@ -144,6 +152,7 @@ protected:
     std::string tmp_file_name;
     std::string captured_output;
     bool verbose;
+    bool verbose_on_err = false;
     bool exec_enabled;
     bool wait_for_exit;
     bool hide_window;

@@ -259,6 +259,10 @@ int JavaCommandLine::report_no_jars()
 
 int JavaCommandLine::run()
 {
+    if (verbose) {
+        for (const std::string& note : left_out_jars)
+            echo(note);
+    }
     if (num_of_classpath_jars == 0)
         return report_no_jars();
     const LaunchPlan plan = make_plan();
@@ -269,6 +273,13 @@ int JavaCommandLine::run()
         child_started = [&cache](long pid) { name_class_list(cache, pid); };
     }
     os::Command command = java_command(plan, cache.jvm_options);
+    if (verbose_on_err) {
+        // What --wrapper-verbose's text leaves open.
+        if (plan.in_process)
+            echo(formatted(msg::in_process_launch_note, jvm_library_path(plan.jre_dir)));
+        else
+            echo(os::facts.replaces_process ? msg::exec_launch_note : msg::child_launch_note);
+    }
     if (plan.in_process) {
         // The words reach the JVM byte for byte, and so does the text.
         if (!show_command(render_command_text(command)))
@@ -328,9 +339,27 @@ void JavaCommandLine::add_classpath_jars_from_dir(const char* dir)
         return;
     }
     for (const std::string& name : names) {
-        if (is_jar_name(name))
+        if (is_jar_name(name) && is_one_entry(std::string(dir) + os::facts.path_separator + name, name))
             add_classpath_jar(dir, name.c_str());
     }
+}
+
+bool JavaCommandLine::is_one_entry(const std::string& path, const std::string& name)
+{
+    // java would cut the name into two entries, the second one relative to
+    // the current directory.
+    if (name.find(classpath_separator) != std::string::npos) {
+        left_out_jars.push_back(formatted(msg::separator_jar_note, path.c_str(), classpath_separator));
+        return false;
+    }
+    // A directory or a device named so is no jar; a missing file java
+    // passes over, as it would with plain java.
+    os::FileStatus status;
+    if (os::file_status(path, status) && !status.is_regular) {
+        left_out_jars.push_back(formatted(msg::irregular_jar_note, path));
+        return false;
+    }
+    return true;
 }
 
 void JavaCommandLine::add_classpath_jar(const char* dir, const char* name)
@@ -352,7 +381,7 @@ void JavaCommandLine::add_wrapper_jar(const char* path)
         if (convert_posix_path(&buffer, jar_path_buffer_size) == 0)
             jar = buffer;
     }
-    if (!is_jar_name(jar))
+    if (!is_jar_name(jar) || !is_one_entry(jar, jar))
         return;
     store_classpath_jar(std::move(jar));
 }

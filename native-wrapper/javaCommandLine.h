@@ -90,13 +90,15 @@ public:
     const char* get_classpath_jar(int jar_num) const;
 
     // Adds every entry of `dir` whose name ends in ".jar" (case-sensitive),
-    // in listing order. A directory that cannot be listed adds nothing. The
+    // in listing order, that can be one class-path entry: a regular file,
+    // or a link to one, whose name holds no list separator. A directory that cannot be listed adds nothing. The
     // directory is remembered as searched, for the message of run.
     void add_classpath_jars_from_dir(const char* dir);
     // Adds dir + separator + name.
     void add_classpath_jar(const char* dir, const char* name);
     // Adds a jar named by the user, unchanged apart from path conversion;
-    // a path that does not end in ".jar" is dropped silently.
+    // a path that does not end in ".jar" is dropped silently, and one that
+    // cannot be one class-path entry (as above) with a verbose note.
     void add_wrapper_jar(const char* path);
     static bool is_jar_name(const std::string& text);
 
@@ -105,6 +107,11 @@ private:
     // options that java opens (the splash image, the class-data archive);
     // false after a message when one cannot be opened by any name.
     bool make_paths_openable(const LaunchPlan& plan, os::Command& command);
+    // Whether the file at `path` (named `name` in its directory) can be one
+    // class-path entry: its name holds no list separator, and it is a
+    // regular file (or a link to one) where it exists. Notes why not for
+    // the verbose output.
+    bool is_one_entry(const std::string& path, const std::string& name);
     // Says why no jar was found; the result of a run without one.
     int report_no_jars();
 
@@ -119,6 +126,7 @@ private:
     int size_of_classpath_jar_array;
     std::vector<std::string> classpath_jar_array;
     std::vector<std::string> searched_jar_dirs;
+    std::vector<std::string> left_out_jars;  // why a jar was not taken, for the verbose output
     int jar_dir_error = 0;  // the OS error of the first jar directory that could not be listed; 0: none
     std::string jvm_init_heap_size;
     std::string jvm_max_heap_size;

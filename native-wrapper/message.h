@@ -20,6 +20,10 @@
 
 namespace msg {
 
+// What the launcher is: the first line of the verbose output that
+// NATIVE_WRAP_VERBOSE turns on, and the text that tells a binary's version.
+inline constexpr char launcher_version[] = "brumlet " BRUMLET_VERSION;
+
 // ---- Fatal errors of the environment (standard error, then exit -1) -------
 inline constexpr char undefined_variable[] = "ERROR: %s - Undefined variable\n";
 inline constexpr char call_failed_fatally[] = "ERROR: %s() failed!\n";
@@ -40,6 +44,13 @@ inline constexpr char capture_unread[] = "Could not open tmp file %s (error %d)\
 inline constexpr char line[] = "%s\n";
 
 // ---- Notes of --wrapper-verbose (standard output) ---------------------------
+// How the tool starts, under NATIVE_WRAP_VERBOSE (standard error).
+inline constexpr char exec_launch_note[] = "Launch: java in place of the launcher (exec)";
+inline constexpr char child_launch_note[] = "Launch: java as a child process";
+inline constexpr char in_process_launch_note[] = "Launch: in-process, the JVM library '%s'";
+// A jar that cannot be one class-path entry, and why.
+inline constexpr char separator_jar_note[] = "Class path: '%s' is left out: its name holds the list separator '%c'.";
+inline constexpr char irregular_jar_note[] = "Class path: '%s' is left out: it is not a regular file.";
 inline constexpr char argument_file_note[] =
     "The command text is too long for the system; an argument file carries it: ";
 

@@ -11,6 +11,7 @@
 #include "commonWrap.h"
 #include "envUtils.h"
 #include "javaCommandLine.h"
+#include "message.h"
 #include "vlkConfig.h"
 
 namespace {
@@ -19,6 +20,7 @@ const char* const no_entries[] = {nullptr};
 const char* const brumlet_jar_dirs[] = {"NATIVE_WRAP_EXE_DIR", nullptr};
 
 const char splash_arg[] = "--splash=";
+const char verbose_variable[] = "NATIVE_WRAP_VERBOSE";
 
 // Expanded profile texts live until the process ends.
 const char* keep_expanded(const char* text)
@@ -54,6 +56,13 @@ int take_trailing_splash(int& argc, char** argv)
 void prepare_launch(JavaCommandLine& cmd, const ToolProfile& profile, int argc, char** argv, int splash_index,
                     bool show_splash)
 {
+    // For a run whose command line cannot be changed (make, an IDE, a CI
+    // template): the same verbose output, on standard error.
+    const char* verbose = std::getenv(verbose_variable);
+    if (verbose != nullptr && std::strcmp(verbose, "1") == 0 && !cmd.get_verbose()) {
+        cmd.enable_verbose_on_err();
+        cmd.echo(msg::launcher_version);
+    }
     // The runtime's directory is derived once; java and everything else
     // below the runtime are found in it.
     const std::string jre_dir = get_java_runtime_dir();

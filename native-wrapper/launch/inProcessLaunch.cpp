@@ -208,7 +208,7 @@ int InProcessLaunch::run()
     const bool splash = !launch.splash_image.empty();
     if (splash && !os::facts.splash_lib_needs_jvm_lib)
         show_splash_screen(launch.splash_image, jre_dir);
-    const std::string jvm_path = below_jre(jre_dir, os::facts.jvm_lib_below_jre);
+    const std::string jvm_path = jvm_library_path(jre_dir);
     os::Library jvm_library = load_library(jvm_path, jre_dir);
     if (!jvm_library.loaded()) {
         print_err(err_stream, msg::cannot_load_library, jvm_path.c_str(), jvm_library.error().c_str());
@@ -506,6 +506,11 @@ int run_in_process(const LaunchPlan& plan, const std::vector<std::string>& added
                    std::FILE* err)
 {
     return InProcessLaunch(plan, added_options, out, err).run();
+}
+
+std::string jvm_library_path(const std::string& jre_dir)
+{
+    return below_jre(jre_dir, os::facts.jvm_lib_below_jre);
 }
 
 std::string splash_image_name(const std::string& option)

@@ -26,6 +26,10 @@
 int run_in_process(const LaunchPlan& plan, const std::vector<std::string>& added_options, std::FILE* out,
                    std::FILE* err);
 
+// The JVM library below the runtime directory `jre_dir`, which the launch
+// loads.
+std::string jvm_library_path(const std::string& jre_dir);
+
 // The image named by a "-splash" JVM option: after the first ':', without
 // surrounding double quotes; empty when it names none.
 std::string splash_image_name(const std::string& option);

@@ -147,6 +147,25 @@ TEST(ChildLaunch, VerboseEchoIsTheTextThatRunsAndComesFirst)
     }
 }
 
+// NATIVE_WRAP_VERBOSE=1: the verbose text on standard error, after the
+// launcher's version and how the tool starts; standard output is the
+// tool's alone. With the option, the option's output as it is.
+TEST(ChildLaunch, VerboseFromTheEnvironmentGoesToStandardError)
+{
+    FakeRuntimeRun fake;
+    const EnvVar verbose = {"NATIVE_WRAP_VERBOSE", "1"};
+    RunResult child = fake.run({"x"}, {verbose, {"TEST_CHILD_STDOUT_HEX", to_hex("from the tool\n")}});
+    EXPECT_EQ("from the tool\n", child.out);
+    EXPECT_EQ(0u, child.err.find("brumlet " BRUMLET_VERSION "\nLaunch: java ")) << child.err;
+    EXPECT_NE(std::string::npos, child.err.find("\n\"" + fake.jre)) << child.err;
+    RunResult inside = fake.run({"--wrapper-load-jvm-in-process", "--wrapper-disable-exec", "x"}, {verbose});
+    EXPECT_EQ("", inside.out);
+    EXPECT_NE(std::string::npos, inside.err.find("\nLaunch: in-process, the JVM library '" + fake.jre)) << inside.err;
+    RunResult both = fake.run({"--wrapper-verbose", "--wrapper-disable-exec", "x"}, {verbose});
+    EXPECT_EQ("", both.err);
+    EXPECT_EQ(0u, both.out.find("\"" + fake.jre)) << both.out;
+}
+
 TEST(ChildLaunch, ExitStatusIsTheTools)
 {
     std::vector<unsigned> codes = {0, 3, 255};

@@ -28,6 +28,20 @@ TEST(InstalledLayout, TextIsExact)
               plain_newlines(result.out));
 }
 
+// Only what can be one class-path entry is a jar: a directory named so is
+// none, and a name with the list separator would be two entries, the second
+// relative to the current directory. Without another jar there is none.
+TEST(InstalledLayout, OnlyWhatIsOneEntryCountsAsAJar)
+{
+    Installation installation({std::string("col") + (on_windows ? ";" : ":") + "on.jar"});
+    make_dir(join(installation.bin_dir(), "d.jar"));
+    RunResult result = installation.run(dry({"x"}));
+    EXPECT_EQ(failure_exit_status(), result.exit_code);
+    EXPECT_NE(std::string::npos, result.out.find("on.jar' is left out: its name holds the list separator")) << result.out;
+    EXPECT_NE(std::string::npos, result.out.find("d.jar' is left out: it is not a regular file.")) << result.out;
+    EXPECT_NE(std::string::npos, result.err.find("Error - no jar files found in '")) << result.err;
+}
+
 // The rest of the text after the Java executable, with the runtime named by
 // an override (a plain override comes back exactly as written).
 struct TailCase {

@@ -48,8 +48,10 @@ TEST(JavaCommandLineArgs, LaunchOptionsAreConsumedAndOthersKeptInOrder)
         {{"--jvm-max-heap-size=2g", "u", "--jvm-init-heap-size="}, {"u"}, {}, false, false},  // sizes: JavaCommandLineHeap
         {{"--wrapper-verbose", "--wrapper-disable-exec", "t"}, {"t"}, {}, false, false},
         {look_alikes, look_alikes, {}, false, false},
-        // user jars stay as given (one too long for path conversion too); only *.jar counts
-        {user_jars, {}, {R"(C:\t\a.jar)", long_jar}, false, false},
+        // user jars stay as given (one too long for path conversion too); only *.jar counts, and
+        // only one entry: on POSIX the drive's colon would split the path in two
+        {user_jars, {}, testing_support::on_windows ? std::vector<std::string>{R"(C:\t\a.jar)", long_jar} : std::vector<std::string>{long_jar},
+         false, false},
     };
     for (const JavaArgCase& c : cases) {
         std::unique_ptr<JavaCommandLine> java = make_java(c.given);
