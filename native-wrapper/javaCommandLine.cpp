@@ -298,10 +298,8 @@ int JavaCommandLine::run_class_archive_job(const std::string& key)
 {
     if (num_of_classpath_jars == 0)
         return report_no_jars();
-    // Its own JVMs must not take this run for one of them.
-    os::put_env(class_cache_job_variable, "");
     const LaunchPlan plan = make_plan();
-    return plan.class_cache_dir.empty() ? 1
+    return plan.class_cache_dir.empty() ? run()
                                         : make_class_archive(plan.class_cache_dir, plan.jre_dir, plan.java_path,
                                                              plan.classpath, plan.jvm_options, key);
 }

@@ -39,7 +39,8 @@ public:
 
     // The detached run that makes the class-data archive of `key` (see
     // classCache.h): it starts no tool and returns 0 when it made one, 1
-    // otherwise; -1 after the message of run when there is no jar.
+    // otherwise; -1 after the message of run when there is no jar. Without
+    // a cache directory there is no job: the tool runs as by run().
     int run_class_archive_job(const std::string& key);
 
     // The launch as decided now: the heap sizes merged into the JVM options

@@ -12,6 +12,7 @@
 #include "envUtils.h"
 #include "javaCommandLine.h"
 #include "message.h"
+#include "osLayer.h"
 #include "vlkConfig.h"
 
 namespace {
@@ -90,6 +91,13 @@ void prepare_launch(JavaCommandLine& cmd, const ToolProfile& profile, int argc, 
 
 int tool_main(int argc, char** argv, const ToolProfile& profile)
 {
+    // The variable that tells the detached run of the launcher its job is
+    // for no tool and no java of one to see, whoever set it.
+    std::string job;
+    if (const char* value = std::getenv(class_cache_job_variable)) {
+        job = value;
+        os::put_env(class_cache_job_variable, "");
+    }
     const int given = argc;
     int splash_index = take_trailing_splash(argc, argv);
     bool show_splash = true;
@@ -98,8 +106,8 @@ int tool_main(int argc, char** argv, const ToolProfile& profile)
         cmd->set_taken_splash_arg(argv[argc]);
     prepare_launch(*cmd, profile, argc, argv, splash_index, show_splash);
     // The detached run of the launcher that makes a class-data archive
-    // starts no tool.
-    if (const char* job = std::getenv(class_cache_job_variable))
+    // starts no tool; a value that no launcher gives it is nobody's job.
+    if (is_class_cache_key(job))
         return cmd->run_class_archive_job(job);
     return cmd->run();
 }

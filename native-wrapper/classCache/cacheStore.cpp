@@ -58,6 +58,15 @@ std::string pid_name(const std::string& key, long pid, const char* suffix)
     return key + pid_infix + std::to_string(pid) + suffix;
 }
 
+}  // namespace class_cache
+
+bool is_class_cache_key(const std::string& text)
+{
+    return text.size() == class_cache::key_length && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+namespace class_cache {
+
 bool is_cache_file(const std::string& name, std::string* key, bool* of_process)
 {
     if (name.size() <= key_length || name.find_first_not_of("0123456789abcdef") != key_length)

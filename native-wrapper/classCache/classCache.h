@@ -44,6 +44,10 @@ extern int class_archive_longest_pause_ms;
 // is looked at on disk.
 std::string class_cache_dir(const std::string& dir);
 
+// Whether `text` has the form of a key (sixteen lower-case hexadecimal
+// digits), the only value the launcher gives class_cache_job_variable.
+bool is_class_cache_key(const std::string& text);
+
 // What the cache adds to one launch.
 struct ClassCacheUse {
     std::vector<std::string> jvm_options;  // after the launch's own options

@@ -166,6 +166,19 @@ TEST(ChildLaunch, VerboseFromTheEnvironmentGoesToStandardError)
     EXPECT_EQ(0u, both.out.find("\"" + fake.jre)) << both.out;
 }
 
+// The detached run's variable, set by anyone else, is nobody's job: the
+// tool runs as without it, and java never sees it.
+TEST(ChildLaunch, AStrayJobVariableIsNobodysJob)
+{
+    FakeRuntimeRun fake;
+    RunResult result = fake.run({"x"}, {{"NATIVE_WRAP_CLASS_CACHE_JOB", "1"}});
+    EXPECT_EQ(0, result.exit_code) << result.err;
+    const ChildReport report = read_child_report(fake.report);
+    ASSERT_TRUE(report.found) << result.err;
+    for (const std::string& variable : report.environment)
+        EXPECT_NE(0u, variable.find("NATIVE_WRAP_CLASS_CACHE_JOB=")) << variable;
+}
+
 TEST(ChildLaunch, ExitStatusIsTheTools)
 {
     std::vector<unsigned> codes = {0, 3, 255};
