@@ -155,6 +155,10 @@ struct ChildLaunch {
     // while the child runs (nothing ignored, nothing passed on). Windows
     // has no such signals and does not look at it.
     bool pass_signals = true;
+    // Changes to the child's environment alone, applied in order over this
+    // process's: each name set to its value, or removed where the value is
+    // empty (as put_env does). This process's own environment stays as it is.
+    std::vector<std::pair<std::string, std::string>> environment;
 };
 
 // One child process, started from a command text in one step and waited for

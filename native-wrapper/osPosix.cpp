@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -222,14 +223,14 @@ std::vector<std::string> program_candidates(const std::string& program)
     }
 }
 
-// Execs the first candidate that the OS takes, with this process's
-// environment. Only system calls, so that a vfork child may call it too;
+// Execs the first candidate that the OS takes, with the environment
+// `envp`. Only system calls, so that a vfork child may call it too;
 // returns only on failure, with the error that counts.
-int exec_first(const std::vector<const char*>& candidates, char* const* argv)
+int exec_first(const std::vector<const char*>& candidates, char* const* argv, char* const* envp)
 {
     int error = ENOENT;
     for (const char* candidate : candidates) {
-        execve(candidate, argv, environ);
+        execve(candidate, argv, envp);
         // As execvp: a missing entry tries the next, a refused one is
         // remembered, anything else (E2BIG among them) ends the search.
         if (errno == EACCES) {
@@ -241,11 +242,37 @@ int exec_first(const std::vector<const char*>& candidates, char* const* argv)
     return error;
 }
 
-// A command made ready for execve: the argv of its words and the paths to
-// try for its program. Built before any vfork, which may not allocate; it
-// points into the command, which outlives it.
+using EnvironmentChanges = std::vector<std::pair<std::string, std::string>>;
+
+// This process's environment with `changes` applied, as setenv and unsetenv
+// would apply them: a variable set takes the place of the first of its
+// name, or comes last; one removed goes under every entry of its name.
+std::vector<std::string> changed_environment(const EnvironmentChanges& changes)
+{
+    std::vector<std::string> variables;
+    for (char** entry = environ; *entry != nullptr; ++entry)
+        variables.emplace_back(*entry);
+    for (const auto& change : changes) {
+        const std::string prefix = change.first + '=';
+        const auto named = [&prefix](const std::string& variable) { return variable.compare(0, prefix.size(), prefix) == 0; };
+        if (change.second.empty()) {
+            variables.erase(std::remove_if(variables.begin(), variables.end(), named), variables.end());
+            continue;
+        }
+        const auto found = std::find_if(variables.begin(), variables.end(), named);
+        if (found != variables.end())
+            *found = prefix + change.second;
+        else
+            variables.push_back(prefix + change.second);
+    }
+    return variables;
+}
+
+// A command made ready for execve: the argv of its words, the paths to try
+// for its program and its environment. Built before any fork, after which
+// nothing may allocate; it points into the command, which outlives it.
 struct ProgramCall {
-    explicit ProgramCall(const Command& command)
+    ProgramCall(const Command& command, const EnvironmentChanges& changes)
     {
         argv.reserve(command.words.size() + 1);
         for (const std::string& word : command.words)
@@ -254,21 +281,32 @@ struct ProgramCall {
         paths = program_candidates(command.words[0]);
         for (const std::string& path : paths)
             candidates.push_back(path.c_str());
+        if (changes.empty())
+            return;
+        variables = changed_environment(changes);
+        for (std::string& variable : variables)
+            own_envp.push_back(&variable[0]);
+        own_envp.push_back(nullptr);
     }
     ProgramCall(const ProgramCall&) = delete;
     ProgramCall& operator=(const ProgramCall&) = delete;
 
+    // This process's environment when nothing changes in it.
+    char* const* envp() const { return own_envp.empty() ? environ : own_envp.data(); }
+
     std::vector<char*> argv;
     std::vector<std::string> paths;
     std::vector<const char*> candidates;
+    std::vector<std::string> variables;
+    std::vector<char*> own_envp;
 };
 
 // The child up to exec. It runs in the launcher's memory (vfork) while the
 // launcher waits, so it may only make system calls: everything it needs is
 // prepared beforehand, and it never returns. On failure it stores its errno
 // in `report`, which is the launcher's own memory, and ends with 127.
-[[noreturn]] void exec_child(const std::vector<const char*>& candidates, char* const* argv, int stdout_fd,
-                             bool tie_to_launcher, pid_t launcher, volatile int* report)
+[[noreturn]] void exec_child(const ProgramCall& call, int stdout_fd, bool tie_to_launcher, pid_t launcher,
+                             volatile int* report)
 {
     int error = 0;
     // dup2 leaves out close-on-exec, but does nothing when the file already
@@ -290,7 +328,7 @@ struct ProgramCall {
         // interrupt that the launcher's own starter ignores, as for a
         // background job of a script or under nohup, stays ignored, as it
         // would for java started directly.
-        error = exec_first(candidates, argv);
+        error = exec_first(call.candidates, call.argv.data(), call.envp());
     }
     *report = error;
     _exit(127);
@@ -308,7 +346,7 @@ bool Child::start(const Command& command, const ChildLaunch& launch)
 {
     error_ = 0;
     too_long_ = false;
-    ProgramCall call(command);
+    ProgramCall call(command, launch.environment);
 
     const pid_t launcher = getpid();
     // vfork, as posix_spawn does: no copy of the launcher's address space,
@@ -323,8 +361,7 @@ bool Child::start(const Command& command, const ChildLaunch& launch)
         return false;
     }
     if (pid == 0) {
-        exec_child(call.candidates, call.argv.data(), static_cast<int>(launch.stdout_file), launch.tie_to_launcher,
-                   launcher, &child_error);
+        exec_child(call, static_cast<int>(launch.stdout_file), launch.tie_to_launcher, launcher, &child_error);
     }
     if (child_error == 0 && launch.started)
         launch.started(static_cast<long>(pid));
@@ -400,8 +437,8 @@ void replace_process(const Command& command, int& error, bool& too_long)
     // this process is the program, so signals, pid and exit status are its
     // own. It inherits the signal dispositions as they were at this
     // launcher's start, which changes none of them.
-    ProgramCall call(command);
-    error = exec_first(call.candidates, call.argv.data());
+    ProgramCall call(command, {});
+    error = exec_first(call.candidates, call.argv.data(), call.envp());
     too_long = error == E2BIG;
 }
 
@@ -732,7 +769,7 @@ bool program_can_take_path(const std::string&)
 bool start_detached(const Command& command, const std::string& variable, const std::string& value,
                     const std::string& working_dir)
 {
-    ProgramCall call(command);
+    ProgramCall call(command, {{variable, value}});
     const pid_t first = fork();
     if (first < 0)
         return false;
@@ -765,8 +802,7 @@ bool start_detached(const Command& command, const std::string& variable, const s
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
-        setenv(variable.c_str(), value.c_str(), 1);
-        exec_first(call.candidates, call.argv.data());
+        exec_first(call.candidates, call.argv.data(), call.envp());
         _exit(127);
     }
     int status = 0;

@@ -562,6 +562,53 @@ HANDLE create_kill_on_close_job()
     return job;
 }
 
+// The entries of `block` (each ending in a NUL, the block in one more) with
+// `name` set to `own` ("NAME=VALUE") in it, or with `own` null removed.
+// Names compare without regard to case, and the block stays in their
+// order; "=C:=C:\dir" is no variable's and comes first.
+std::wstring with_change(const wchar_t* block, const std::wstring& name, const std::wstring* own)
+{
+    std::wstring changed;
+    bool placed = own == nullptr;
+    for (const wchar_t* entry = block; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
+        const wchar_t* equals = std::wcschr(entry + 1, L'=');
+        const std::size_t length = equals != nullptr ? equals - entry : std::wcslen(entry);
+        const int order = entry[0] == L'=' ? CSTR_LESS_THAN
+                                           : CompareStringOrdinal(entry, static_cast<int>(length), name.c_str(),
+                                                                  static_cast<int>(name.size()), TRUE);
+        if (order != CSTR_LESS_THAN && !placed) {
+            changed.append(*own).push_back(L'\0');
+            placed = true;
+        }
+        if (order != CSTR_EQUAL)
+            changed.append(entry).push_back(L'\0');
+    }
+    if (!placed)
+        changed.append(*own).push_back(L'\0');
+    return changed;
+}
+
+// This process's environment as a block for CreateProcessW, with `changes`
+// made in it alone: so they never enter this process's own environment,
+// nor what else it starts. The string's own NUL ends the block.
+std::wstring environment_block(const std::vector<std::pair<std::string, std::string>>& changes)
+{
+    std::wstring block;
+    if (wchar_t* strings = GetEnvironmentStringsW()) {
+        for (const wchar_t* entry = strings; *entry != L'\0'; entry += std::wcslen(entry) + 1)
+            block.append(entry).push_back(L'\0');
+        FreeEnvironmentStringsW(strings);
+    }
+    for (const auto& change : changes) {
+        const std::wstring name = widen(change.first);
+        const std::wstring own = name + L'=' + widen(change.second);
+        block = with_change(block.c_str(), name, change.second.empty() ? nullptr : &own);
+    }
+    if (block.empty())
+        block.push_back(L'\0');  // no variable at all: the block is its two NULs
+    return block;
+}
+
 }  // namespace
 
 // A handler of the launcher's own, which a child does not inherit (unlike
@@ -688,9 +735,14 @@ bool Child::start(const Command& command, const ChildLaunch& launch)
         else
             application = short_form;
     }
-    const BOOL started =
-        CreateProcessW(application.empty() ? nullptr : application.c_str(), &text[0], nullptr, nullptr, inherit, flags,
-                       nullptr, own_dir.empty() ? nullptr : own_dir.c_str(), &startup, &process);
+    std::wstring environment;
+    if (!launch.environment.empty()) {
+        environment = environment_block(launch.environment);
+        flags |= CREATE_UNICODE_ENVIRONMENT;
+    }
+    const BOOL started = CreateProcessW(application.empty() ? nullptr : application.c_str(), &text[0], nullptr,
+                                        nullptr, inherit, flags, environment.empty() ? nullptr : &environment[0],
+                                        own_dir.empty() ? nullptr : own_dir.c_str(), &startup, &process);
     if (!own_dir.empty())
         SetCurrentDirectoryW(own_dir.c_str());
     if (!started) {
@@ -1297,42 +1349,6 @@ bool program_can_take_path(const std::string& path)
     return path_for_child(openable);
 }
 
-namespace {
-
-// This process's environment as a block for CreateProcessW, with `name`
-// set to `value` in it alone: so the variable never enters this process's
-// own environment, nor what else it starts.
-std::wstring environment_with(const std::string& name, const std::string& value)
-{
-    const std::wstring wide_name = widen(name);
-    const std::wstring own = wide_name + L'=' + widen(value);
-    std::wstring block;
-    bool placed = false;
-    if (wchar_t* strings = GetEnvironmentStringsW()) {
-        for (const wchar_t* entry = strings; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
-            // Names compare without regard to case, and the block stays in
-            // their order; "=C:=C:\dir" is no variable's and comes first.
-            const wchar_t* equals = std::wcschr(entry + 1, L'=');
-            const std::size_t length = equals != nullptr ? equals - entry : std::wcslen(entry);
-            const int order = entry[0] == L'=' ? CSTR_LESS_THAN
-                                               : CompareStringOrdinal(entry, static_cast<int>(length), wide_name.c_str(),
-                                                                      static_cast<int>(wide_name.size()), TRUE);
-            if (order != CSTR_LESS_THAN && !placed) {
-                block.append(own).push_back(L'\0');
-                placed = true;
-            }
-            if (order != CSTR_EQUAL)
-                block.append(entry).push_back(L'\0');
-        }
-        FreeEnvironmentStringsW(strings);
-    }
-    if (!placed)
-        block.append(own).push_back(L'\0');
-    return block;
-}
-
-}  // namespace
-
 bool start_detached(const Command& command, const std::string& variable, const std::string& value,
                     const std::string& working_dir)
 {
@@ -1347,7 +1363,7 @@ bool start_detached(const Command& command, const std::string& variable, const s
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
     PROCESS_INFORMATION process = {};
-    std::wstring environment = environment_with(variable, value);
+    std::wstring environment = environment_block({{variable, value}});
     const DWORD flags = DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP | IDLE_PRIORITY_CLASS | CREATE_UNICODE_ENVIRONMENT;
     // Its own directory, as a process's current directory cannot be
     // deleted while it runs; the caller's where that one is too long for
