@@ -8,8 +8,12 @@
 #include <functional>
 #include <utility>
 
-#include "commandText.h"
+#include "launch/commandText.h"
 #include "launcherOptions.h"
+#include "os/environment.h"
+#include "os/platform.h"
+#include "os/process.h"
+#include "os/text.h"
 
 const char class_cache_variable[] = "NATIVE_WRAP_CLASS_CACHE";
 const char class_cache_job_variable[] = "NATIVE_WRAP_CLASS_CACHE_JOB";
@@ -307,7 +311,7 @@ bool write_whole(const os::OwnFile& dir, const std::string& key, const char* suf
     const std::string pending = key + record_pending_suffix;
     delete_own(dir, pending);
     os::OwnFile file = os::open_in_directory(dir, pending, true);
-    int error = 0;
+    os::Failure error;
     return file.valid() && os::write_file(file.handle(), text, error) &&
            os::rename_in_directory(dir, pending, key + suffix);
 }
@@ -318,7 +322,7 @@ bool write_new(const os::OwnFile& dir, const std::string& name, const std::strin
 {
     delete_own(dir, name);
     os::OwnFile file = os::open_in_directory(dir, name, true);
-    int error = 0;
+    os::Failure error;
     return file.valid() && os::write_file(file.handle(), text, error);
 }
 
@@ -446,6 +450,11 @@ struct ArchiveRun {
         os::Child child;
         os::ChildLaunch launch;
         launch.stdout_file = output.valid() ? output.handle() : os::invalid_file;
+        // At the lowest priority, holding none of this run's files (held in
+        // it, they could not be deleted while it lives) unless jvm_path may
+        // name them by descriptor.
+        launch.background = true;
+        launch.inherit_all = os::facts.jvm_paths_need_inheritance;
         // A request to stop reaches this process, which ends the JVM (even
         // a paused one) and cleans up.
         launch.pass_signals = false;
@@ -615,7 +624,7 @@ int release_major_version(const std::string& release_text)
 int runtime_version(const std::string& jre_dir)
 {
     std::string release;
-    int error = 0;
+    os::Failure error;
     return os::read_file_start(joined(jre_dir, "release"), release_read_limit, release, error)
                ? release_major_version(release)
                : 0;
@@ -634,7 +643,7 @@ bool runtime_archive_usable(const std::string& jre_dir, const std::vector<std::s
 {
     const std::string archive = runtime_archive_path(jre_dir);
     std::string start;
-    int error = 0;
+    os::Failure error;
     os::FileStatus status;
     if (!os::file_status(archive, status))
         return true;
@@ -873,7 +882,7 @@ ClassCacheUse plan_class_cache(const std::string& dir, const std::string& jre_di
     // JVM has ended: a later run waits for the list to be whole.
     list = os::open_in_directory(cache, list_name, true, true);
     if (!list.valid()) {
-        const int error = os::last_error();
+        const int error = list.failure().error;
         use.note = exists(cache, list_name) ? formatted(busy_note, joined(cache.path(), list_name))
                                             : formatted(unmade_note, joined(cache.path(), list_name)) +
                                                   os::error_text(error) + '.';
@@ -945,7 +954,7 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
     // By the names the tool's own launch gives java, which the archive must match.
     append_argument_file_word(arguments, "-cp");
     append_argument_file_word(arguments, os::to_child_encoding(classpath_text));
-    int error = 0;
+    os::Failure error;
     // A list that a full disk cut short ends inside a line, which the JVM
     // would take for a class or fail on: it gets the whole lines alone.
     const std::string list_text = read_text(list);

@@ -15,6 +15,10 @@
 #include "javaCommandLine.h"
 #include "launcherOptions.h"
 #include "message.h"
+#include "os/files.h"
+#include "os/platform.h"
+#include "os/text.h"
+#include "os/thread.h"
 #include "vlkConfig.h"
 
 void (*splash_close)() = nullptr;
@@ -110,8 +114,8 @@ std::string below_jre(const std::string& jre_dir, const char* relative)
 int runtime_version(const std::string& jre_dir)
 {
     std::string release;
-    int error = 0;
-    if (!os::read_file_start(below_jre(jre_dir, release_file), release_read_limit, release, error))
+    os::Failure failure;
+    if (!os::read_file_start(below_jre(jre_dir, release_file), release_read_limit, release, failure))
         return 0;
     return release_major_version(release);
 }
@@ -146,7 +150,8 @@ int JavaCommandLine::run_in_process()
     const std::string jvm_path = below_jre(jre_dir, os::facts.jvm_lib_below_jre);
     os::Library jvm_library = load_library(jvm_path, jre_dir);
     if (!jvm_library.loaded()) {
-        print_message(err_stream, "Cannot load library: '%s'\n%s\n", jvm_path.c_str(), jvm_library.error().c_str());
+        print_message(err_stream, "Cannot load library: '%s'\n%s\n", jvm_path.c_str(),
+                      os::error_text(jvm_library.failure()).c_str());
         return -1;
     }
     find_entry(invocation.CreateJavaVM, find_symbol(jvm_library, create_jvm_entry));

@@ -6,10 +6,12 @@
 #include <cstring>
 #include <utility>
 
-#include "commandText.h"
 #include "envUtils.h"
+#include "launch/commandText.h"
 #include "message.h"
-#include "osLayer.h"
+#include "os/environment.h"
+#include "os/platform.h"
+#include "os/text.h"
 #include "vlkConfig.h"
 #include "wrapAssert.h"
 
@@ -273,8 +275,13 @@ void JavaCommandLine::start_class_archive_job(const std::string& key)
                     os::is_absolute_path(java_path);
     for (const std::string& entry : classpath_jar_array)
         absolute = absolute && os::is_absolute_path(entry);
-    const std::string working_dir = absolute ? dir + os::facts.path_separator + class_cache_dir_name : "";
-    if (!os::start_detached(command, class_cache_job_variable, key, working_dir) && verbose)
+    os::ChildLaunch launch;
+    launch.detached = true;
+    launch.background = true;
+    launch.environment = {{class_cache_job_variable, key}};
+    launch.working_dir = absolute ? dir + os::facts.path_separator + class_cache_dir_name : "";
+    os::Child child;
+    if (!child.start(command, launch) && verbose)
         echo("Class cache: the run that makes the archive cannot be started.");
 }
 
@@ -304,10 +311,10 @@ void JavaCommandLine::add_classpath_jars_from_dir(const char* dir)
 {
     searched_jar_dirs.emplace_back(dir);
     std::vector<std::string> names;
-    int error = 0;
-    if (!os::list_directory(dir, names, &error)) {
+    os::Failure failure;
+    if (!os::list_directory(dir, names, failure)) {
         if (jar_dir_error == 0)
-            jar_dir_error = error;
+            jar_dir_error = failure.error;
         return;
     }
     // Room for every entry at once, as for the arguments.

@@ -15,7 +15,8 @@
 #include "classCache.h"
 #include "commandLine.h"
 #include "launcherOptions.h"
-#include "osLayer.h"
+#include "os/library.h"
+#include "os/process.h"
 
 // The entry points of the Java runtime's libraries that the in-process launch
 // calls, found by name in the loaded libraries; null until found. Every call

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "osLayer.h"
+#include "os/trustedFiles.h"
 
 namespace {
 
@@ -144,7 +144,7 @@ bool read_argument_file(const std::string& path, int java_version, std::vector<s
 {
     os::FileStatus status;
     std::string content;
-    int open_error = 0;
+    os::Failure open_error;
     if (!os::file_status(path, status)) {
         error = "Error: could not open `" + path + "'";
         return false;

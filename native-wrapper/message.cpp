@@ -2,7 +2,7 @@
 
 #include <cstdarg>
 
-#include "osLayer.h"
+#include "os/text.h"
 
 void write_message(std::FILE* stream, const std::string& text)
 {

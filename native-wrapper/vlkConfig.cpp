@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "envUtils.h"
-#include "osLayer.h"
+#include "os/platform.h"
 
 namespace {
 

@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "classCache.h"
-#include "osLayer.h"
+#include "os/platform.h"
+#include "os/trustedFiles.h"
 #include "testSupport.h"
 
 namespace {
