@@ -22,7 +22,9 @@ extern const FileHandle invalid_file;
 // Creates a new, empty file with a system-chosen name starting with "tmp" in
 // the user's temporary directory, opened for reading and writing, without
 // sharing, so that a child can be given it as its standard output.
-// Returns false and fills `failure` when any step fails.
+// Returns false and fills `failure` when any step fails (Windows: finding
+// the directory, "GetTempPath"; making the name and the file,
+// "GetTempFileName"; opening it, "CreateFile").
 bool create_temp_file(std::string& name, FileHandle& handle, Failure& failure);
 
 // Creates a new, empty file for a Java argument file in the user's

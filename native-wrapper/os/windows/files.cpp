@@ -113,10 +113,20 @@ bool create_temp_file(std::string& name, FileHandle& handle, Failure& failure)
         failure = {"GetTempPath", last_error()};
         return false;
     }
-    // Its failures keep GetTempFileName's name in the message.
-    HANDLE file = create_new_file(dir, L"tmp", 0, &inheritable, name);
-    if (file == INVALID_HANDLE_VALUE) {
+    // The name and the empty file first, as GetTempFileName makes them (its
+    // failures keep its name in the message), then the file opened as the
+    // child gets it: a failure there is CreateFile's.
+    HANDLE made = create_new_file(dir, L"tmp", 0, nullptr, name);
+    if (made == INVALID_HANDLE_VALUE) {
         failure = {"GetTempFileName", last_error()};
+        return false;
+    }
+    CloseHandle(made);
+    HANDLE file = CreateFileW(long_path(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inheritable, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        failure = {"CreateFile", last_error()};
+        DeleteFileW(long_path(name).c_str());  // nothing of it is left
         return false;
     }
     handle = reinterpret_cast<FileHandle>(file);
