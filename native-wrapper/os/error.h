@@ -3,19 +3,21 @@
 // - A call that can fail says whether it did: it returns bool (false: it
 //   failed), or an object whose valid() (a Library: loaded()) says so.
 // - Why it failed is an os::Failure: the OS call that failed, by the name
-//   that messages show ("GetTempFileName failed with error 5."), and the
-//   OS's error number (errno, GetLastError), for error_text.
+//   that messages show ("GetTempFileName failed with error 5."), the OS's
+//   error number (errno, GetLastError), for error_text, and the OS's own
+//   words where it gives words rather than a number (dlerror).
 //   - A free function whose callers tell the user why fills the Failure
-//     that is its last parameter.
+//     that the caller passes it.
 //   - An object that holds a live OS resource keeps the Failure of its last
 //     call that failed, for failure(): a Child (start, wait, pause, end), a
 //     Library (load), an OwnFile (the open that made it).
 // - A call whose failure no caller reports answers with its bool alone
-//   (file_status, lock_file), a question answers false also where the OS
-//   cannot tell (is_directory), and a call whose failure changes nothing
-//   for its caller returns nothing (close_file, delete_file).
+//   (file_status, lock_file); a question answers false also where the OS
+//   cannot tell (is_directory); a value gives its documented stand-in where
+//   the OS cannot tell it (free_disk_space: 0); a call whose failure changes
+//   nothing for its caller returns nothing (close_file, delete_file).
 // Nothing else carries an error: no global error, no error number or text
-// of its own.
+// of a call's own.
 #pragma once
 
 #include <string>

@@ -151,7 +151,7 @@ private:
 
     std::unique_ptr<InterruptGuard> interrupts_;
     std::intptr_t process_;  // process handle on Windows, pid on POSIX; 0: none
-    std::intptr_t job_;      // Windows job object; 0: none
+    [[maybe_unused]] std::intptr_t job_;  // Windows job object; 0: none
     std::vector<std::intptr_t> paused_threads_;  // Windows: handles of the threads the pause stopped
     Failure failure_;
     bool too_long_;
