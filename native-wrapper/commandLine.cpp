@@ -3,8 +3,10 @@
 #include <cstring>
 #include <utility>
 
-#include "commandText.h"
+#include "launch/commandText.h"
 #include "message.h"
+#include "os/platform.h"
+#include "os/text.h"
 #include "wrapAssert.h"
 
 CommandLine::CommandLine()
@@ -96,7 +98,8 @@ os::Command CommandLine::build_command()
 
 std::string CommandLine::build_command_text()
 {
-    return render_command_text(build_command());
+    const os::Command command = build_command();
+    return render_command_text(command.words, command.option_words, os::facts.program_token);
 }
 
 void CommandLine::append_words(os::Command& command) const
@@ -194,10 +197,9 @@ public:
             print_reason(err, failure.error);
             return false;
         }
-        int error = 0;
-        if (!os::write_file(file_, content, error)) {
-            print_err(err, msg::argument_file_unwritten, name_.c_str(), error);
-            print_reason(err, error);
+        if (!os::write_file(file_, content, failure)) {
+            print_err(err, msg::argument_file_unwritten, name_.c_str(), failure.error);
+            print_reason(err, failure.error);
             return false;
         }
         // java opens the file by the name it is given, in its code page.
@@ -238,9 +240,9 @@ int CommandLine::replace_process(const os::Command& command)
     // Whatever stdio still holds would be lost with this process, and the
     // echo must come before the program's own output.
     std::fflush(nullptr);
-    int error = 0;
+    os::Failure failure;
     bool too_long = false;
-    os::replace_process(command, error, too_long);
+    os::replace_process(command, failure, too_long);
     ArgumentFile argument_file;
     if (too_long && argument_file_allowed) {
         os::Command short_command;
@@ -248,10 +250,10 @@ int CommandLine::replace_process(const os::Command& command)
             if (verbose)
                 echo(msg::argument_file_note + argument_file.name());
             std::fflush(nullptr);
-            os::replace_process(short_command, error, too_long);
+            os::replace_process(short_command, failure, too_long);
         }
     }
-    report_launch_failure(command, error);
+    report_launch_failure(command, failure.error);
     return -1;
 }
 
@@ -295,7 +297,7 @@ int CommandLine::execute(const os::Command& command)
     bool ended = started && wait_for_exit && child.wait(exit_code);
 
     if (!started || (wait_for_exit && !ended)) {
-        report_launch_failure(command, child.error());
+        report_launch_failure(command, child.failure().error);
         if (capture_file != os::invalid_file) {
             os::close_file(capture_file);
             delete_tmp_file();
@@ -338,10 +340,10 @@ int CommandLine::delete_tmp_file()
 int CommandLine::read_tmp_file()
 {
     std::string text;
-    int error = 0;
-    if (!os::read_file_start(tmp_file_name, max_captured_bytes, text, error)) {
-        print_err(err_stream, msg::capture_unread, tmp_file_name.c_str(), error);
-        print_reason(err_stream, error);
+    os::Failure failure;
+    if (!os::read_file_start(tmp_file_name, max_captured_bytes, text, failure)) {
+        print_err(err_stream, msg::capture_unread, tmp_file_name.c_str(), failure.error);
+        print_reason(err_stream, failure.error);
         return 0;
     }
     if (!text.empty() && text.back() == '\n')

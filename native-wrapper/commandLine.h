@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "osLayer.h"
+#include "os/process.h"
 
 class CommandLine {
 public:

@@ -5,7 +5,7 @@
 
 #include "commandLine.h"
 #include "envUtils.h"
-#include "osLayer.h"
+#include "os/platform.h"
 #include "wrapAssert.h"
 
 namespace {

@@ -9,7 +9,9 @@
 
 #include "commandLine.h"
 #include "message.h"
-#include "osLayer.h"
+#include "os/environment.h"
+#include "os/files.h"
+#include "os/platform.h"
 #include "vlkConfig.h"
 #include "wrapAssert.h"
 

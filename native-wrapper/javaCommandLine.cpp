@@ -8,11 +8,13 @@
 #include <utility>
 
 #include "classCache/classCache.h"
-#include "commandText.h"
 #include "envUtils.h"
+#include "launch/commandText.h"
 #include "launch/inProcessLaunch.h"
 #include "message.h"
-#include "osLayer.h"
+#include "os/environment.h"
+#include "os/platform.h"
+#include "os/text.h"
 #include "vlkConfig.h"
 #include "wrapAssert.h"
 
@@ -60,9 +62,13 @@ void start_class_archive_job(const LaunchPlan& plan, const std::string& key, con
                     os::is_absolute_path(plan.java_path);
     for (const std::string& entry : plan.classpath)
         absolute = absolute && os::is_absolute_path(entry);
-    const std::string working_dir =
-        absolute ? class_cache_dir(plan.class_cache_dir) : "";
-    if (!os::start_detached(command, class_cache_job_variable, key, working_dir) && plan.verbose)
+    os::ChildLaunch launch;
+    launch.detached = true;
+    launch.background = true;
+    launch.environment = {{class_cache_job_variable, key}};
+    launch.working_dir = absolute ? class_cache_dir(plan.class_cache_dir) : "";
+    os::Child child;
+    if (!child.start(command, launch) && plan.verbose)
         echo(msg::archive_run_unstarted_note);
 }
 
@@ -282,7 +288,7 @@ int JavaCommandLine::run()
     }
     if (plan.in_process) {
         // The words reach the JVM byte for byte, and so does the text.
-        if (!show_command(render_command_text(command)))
+        if (!show_command(render_command_text(command.words, command.option_words, os::facts.program_token)))
             return 0;
         // The JVM writes to the same descriptors without our buffers.
         std::fflush(out_stream);
@@ -330,10 +336,10 @@ void JavaCommandLine::add_classpath_jars_from_dir(const char* dir)
 {
     searched_jar_dirs.emplace_back(dir);
     std::vector<std::string> names;
-    int error = 0;
-    if (!os::list_directory(dir, names, &error)) {
+    os::Failure failure;
+    if (!os::list_directory(dir, names, failure)) {
         if (jar_dir_error == 0)
-            jar_dir_error = error;
+            jar_dir_error = failure.error;
         return;
     }
     for (const std::string& name : names) {

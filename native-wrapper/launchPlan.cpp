@@ -1,5 +1,7 @@
 #include "launchPlan.h"
 
+#include "os/platform.h"
+
 std::string joined_classpath(const std::vector<std::string>& entries)
 {
     std::string classpath;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "osLayer.h"
+#include "os/process.h"
 
 struct LaunchPlan {
     std::string jre_dir;    // the runtime's directory, expanded once, as the Java executable's

@@ -4,7 +4,7 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "osLayer.h"
+#include "os/text.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "envUtils.h"
 #include "javaCommandLine.h"
 #include "message.h"
-#include "osLayer.h"
+#include "os/environment.h"
 #include "vlkConfig.h"
 
 namespace {

@@ -6,8 +6,9 @@
 #include <memory>
 
 #include "envUtils.h"
+#include "os/files.h"
+#include "os/platform.h"
 #include "wrapAssert.h"
-#include "osLayer.h"
 
 namespace {
 
@@ -151,7 +152,7 @@ int release_major_version(const std::string& release_text)
 int runtime_version(const std::string& jre_dir)
 {
     std::string release;
-    int error = 0;
+    os::Failure error;
     return os::read_file_start(jre_dir + os::facts.path_separator + "release", release_read_limit, release, error)
                ? release_major_version(release)
                : 0;

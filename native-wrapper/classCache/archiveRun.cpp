@@ -12,7 +12,7 @@
 #include "classCache/cacheStore.h"
 #include "classCache/classCache.h"
 #include "classCache/jvmOutput.h"
-#include "commandText.h"
+#include "launch/commandText.h"
 #include "vlkConfig.h"
 
 int class_archive_longest_pause_ms = 5 * 60 * 1000;
@@ -76,6 +76,15 @@ struct ArchiveRun {
         os::Child child;
         os::ChildLaunch launch;
         launch.stdout_file = output.valid() ? output.handle() : os::invalid_file;
+        // At the lowest priority, holding none of this run's files (held in
+        // it, they could not be deleted while it lives) unless jvm_path may
+        // name them by descriptor.
+        launch.background = true;
+        launch.inherit_all = os::facts.jvm_paths_need_inheritance;
+        // The tool's option variables reach no JVM of this run (an agent
+        // would run, or stop the dump).
+        for (const char* variable : option_variables)
+            launch.environment.emplace_back(variable, "");
         // A request to stop reaches this process, which ends the JVM (even
         // a paused one) and cleans up.
         launch.pass_signals = false;
@@ -192,7 +201,7 @@ struct Attempt {
         // By the names the tool's own launch gives java, which the archive must match.
         append_argument_file_word(arguments, "-cp");
         append_argument_file_word(arguments, os::to_child_encoding(classpath_text));
-        int error = 0;
+        os::Failure error;
         // A list that a full disk cut short ends inside a line, which the JVM
         // would take for a class or fail on: it gets the whole lines alone.
         const std::string list_text = read_text(list);
@@ -271,25 +280,6 @@ struct Attempt {
     }
 };
 
-// The attempt's dump and trial (see Attempt::dump_and_try), with java's
-// option variables of the tool's launch cleared for their JVMs.
-Outcome dump_and_try_without_option_variables(Attempt& attempt, bool ready, const os::OwnFile& classes,
-                                              bool link_classes)
-{
-    // The tool's variables reach neither JVM (an agent would run, or stop
-    // the dump); they are back for the key's second look.
-    std::vector<std::pair<const char*, std::string>> saved;
-    for (const char* variable : option_variables) {
-        const char* value = std::getenv(variable);
-        saved.emplace_back(variable, value != nullptr ? value : "");
-        os::put_env(variable, "");
-    }
-    const Outcome outcome = attempt.dump_and_try(ready, classes, link_classes);
-    for (const auto& variable : saved)
-        os::put_env(variable.first, variable.second);
-    return outcome;
-}
-
 }  // namespace
 
 }  // namespace class_cache
@@ -317,11 +307,11 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
     if (!attempt.open(java, jvm_options))
         return 1;
     const bool ready = attempt.write_inputs(classpath, list);
-    // Decided while the tool's variables are set: their agents and module
-    // options count.
+    // The tool's variables count here (their agents and module options),
+    // though they reach no JVM of this run.
     const bool link_classes = may_link_classes(jre_dir, jvm_options);
-    const Outcome outcome = dump_and_try_without_option_variables(
-        attempt, ready, attempt.whole_lines.valid() ? attempt.whole_lines : list, link_classes);
+    const Outcome outcome =
+        attempt.dump_and_try(ready, attempt.whole_lines.valid() ? attempt.whole_lines : list, link_classes);
     // The jars may have changed while the archive was made.
     const bool current = outcome.made && class_cache_key(jre_dir, classpath, jvm_options) == key;
     os::FileStatus placed_status;

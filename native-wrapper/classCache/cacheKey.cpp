@@ -7,7 +7,10 @@
 
 #include "classCache/cacheStore.h"
 #include "launch/launcherOptions.h"
-#include "osLayer.h"
+#include "os/error.h"
+#include "os/files.h"
+#include "os/platform.h"
+#include "os/trustedFiles.h"
 
 namespace class_cache {
 

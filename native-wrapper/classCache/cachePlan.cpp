@@ -46,7 +46,7 @@ bool runtime_archive_usable(const std::string& jre_dir, const std::vector<std::s
 {
     const std::string archive = runtime_archive_path(jre_dir);
     std::string start;
-    int error = 0;
+    os::Failure error;
     os::FileStatus status;
     if (!os::file_status(archive, status))
         return true;
@@ -204,7 +204,7 @@ void plan_new_list(Plan& plan, ClassCacheUse& use)
     // JVM has ended: a later run waits for the list to be whole.
     os::OwnFile list = os::open_in_directory(cache, list_name, true, true);
     if (!list.valid()) {
-        const int error = os::last_error();
+        const int error = list.failure().error;
         use.note = exists(cache, list_name) ? formatted(msg::busy_note, joined(cache.path(), list_name))
                                             : formatted(msg::unmade_note, joined(cache.path(), list_name)) +
                                                   os::error_text(error) + '.';

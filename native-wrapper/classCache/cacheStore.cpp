@@ -130,7 +130,7 @@ bool write_whole(const os::OwnFile& dir, const std::string& key, const char* suf
     const std::string pending = key + record_pending_suffix;
     delete_own(dir, pending);
     os::OwnFile file = os::open_in_directory(dir, pending, true);
-    int error = 0;
+    os::Failure error;
     return file.valid() && os::write_file(file.handle(), text, error) &&
            os::rename_in_directory(dir, pending, key + suffix);
 }
@@ -139,7 +139,7 @@ bool write_new(const os::OwnFile& dir, const std::string& name, const std::strin
 {
     delete_own(dir, name);
     os::OwnFile file = os::open_in_directory(dir, name, true);
-    int error = 0;
+    os::Failure error;
     return file.valid() && os::write_file(file.handle(), text, error);
 }
 

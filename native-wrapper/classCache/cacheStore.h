@@ -9,7 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "osLayer.h"
+#include "os/error.h"
+#include "os/files.h"
+#include "os/platform.h"
+#include "os/process.h"
+#include "os/text.h"
+#include "os/trustedFiles.h"
 
 namespace class_cache {
 

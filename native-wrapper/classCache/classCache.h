@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "osLayer.h"
+#include "os/trustedFiles.h"
 
 // The variable that names the directory the cache lives in; unset or
 // empty: no cache.

@@ -5,7 +5,10 @@
 #include <iterator>
 
 #include "message.h"
-#include "osLayer.h"
+#include "os/error.h"
+#include "os/files.h"
+#include "os/platform.h"
+#include "os/trustedFiles.h"
 
 namespace class_cache {
 

@@ -11,7 +11,11 @@
 
 #include "launch/launcherOptions.h"
 #include "message.h"
-#include "osLayer.h"
+#include "os/files.h"
+#include "os/library.h"
+#include "os/platform.h"
+#include "os/text.h"
+#include "os/thread.h"
 #include "vlkConfig.h"
 
 namespace {
@@ -211,7 +215,7 @@ int InProcessLaunch::run()
     const std::string jvm_path = jvm_library_path(jre_dir);
     os::Library jvm_library = load_library(jvm_path, jre_dir);
     if (!jvm_library.loaded()) {
-        print_err(err_stream, msg::cannot_load_library, jvm_path.c_str(), jvm_library.error().c_str());
+        print_err(err_stream, msg::cannot_load_library, jvm_path.c_str(), os::error_text(jvm_library.failure()).c_str());
         return -1;
     }
     find_entry(invocation.CreateJavaVM, find_symbol(jvm_library, create_jvm_entry));

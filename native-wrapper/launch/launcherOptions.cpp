@@ -4,7 +4,7 @@
 #include <iterator>
 
 #include "message.h"
-#include "osLayer.h"
+#include "os/trustedFiles.h"
 
 namespace {
 
@@ -145,7 +145,7 @@ bool read_argument_file(const std::string& path, int java_version, std::vector<s
 {
     os::FileStatus status;
     std::string content;
-    int open_error = 0;
+    os::Failure open_error;
     if (!os::file_status(path, status)) {
         error = formatted(msg::java_cannot_open, path.c_str());
         return false;

@@ -1,6 +1,7 @@
 // Fuzzes the launcher's command text: any argument list that CommandLine
 // quotes comes back unchanged from split_command_text, and any text at all
-// splits without fault and survives being quoted and split again.
+// splits without fault and survives being quoted and split again, by either
+// rule for the program token.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -8,7 +9,8 @@
 #include <vector>
 
 #include "commandLine.h"
-#include "commandText.h"
+#include "launch/commandText.h"
+#include "os/platform.h"
 
 namespace {
 
@@ -41,20 +43,20 @@ void quoted_list_comes_back(const std::string& input)
     std::vector<std::string> expected = {program};
     for (int i = 0; i < cmd.get_num_of_args(); ++i)
         expected.push_back(cmd.get_arg(i));
-    if (split_command_text(cmd.build_command_text()) != expected)
+    if (split_command_text(cmd.build_command_text(), os::facts.program_token) != expected)
         std::abort();
 }
 
-void any_text_splits_stably(const std::string& text)
+void any_text_splits_stably(const std::string& text, ProgramToken token)
 {
-    const std::vector<std::string> argv = split_command_text(text);
+    const std::vector<std::string> argv = split_command_text(text, token);
     std::string again;
-    append_quoted_program(again, argv[0]);
+    append_quoted_program(again, argv[0], token);
     for (std::size_t i = 1; i < argv.size(); ++i) {
         again += ' ';
         append_quoted_arg(again, argv[i]);
     }
-    if (split_command_text(again) != argv)
+    if (split_command_text(again, token) != argv)
         std::abort();
 }
 
@@ -64,6 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const std::string input(reinterpret_cast<const char*>(data), size);
     quoted_list_comes_back(input);
-    any_text_splits_stably(input);
+    any_text_splits_stably(input, ProgramToken::quoted);
+    any_text_splits_stably(input, ProgramToken::escaped);
     return 0;
 }

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "envUtils.h"
-#include "osLayer.h"
+#include "os/environment.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {

@@ -9,8 +9,9 @@
 #include <sstream>
 #include <thread>
 
-#include "commandText.h"
+#include "launch/commandText.h"
 #include "launcherTestSupport.h"
+#include "os/platform.h"
 
 namespace {
 
@@ -118,7 +119,7 @@ TEST(ChildLaunch, TextInSeveralScriptsInArgumentsAndInstallationPath)
     // Wine names a program by its long path (GetModuleFileNameA) even when
     // it was started by its short one; Windows keeps the name it was started
     // by, which is the first word of its command line.
-    const std::string java = split_command_text(tool.command_line)[0];
+    const std::string java = split_command_text(tool.command_line, os::facts.program_token)[0];
     EXPECT_TRUE(is_ascii(java) && file_exists(java)) << java;
     ASSERT_EQ("-cp", tool.args[tool.args.size() - expected.size() - 3]);
     std::istringstream classpath(tool.args[tool.args.size() - expected.size() - 2]);
@@ -391,7 +392,7 @@ TEST(ChildLaunch, OverlongCommandTextGoesThroughAnArgumentFile)
         EXPECT_EQ(std::vector<std::string>{"@" + file}, tool.args);
         // Every word of the text after java.exe, one a line, quoted; of
         // its characters only the backslashes need an escape.
-        std::vector<std::string> words = split_command_text(first_line(text));
+        std::vector<std::string> words = split_command_text(first_line(text), os::facts.program_token);
         std::string expected;
         for (std::size_t i = 1; i + 1 < words.size(); ++i) {
             expected += '"';

@@ -5,7 +5,8 @@
 #include <algorithm>
 
 #include "launcherTestSupport.h"
-#include "osLayer.h"
+#include "os/error.h"
+#include "os/files.h"
 
 #ifdef _WIN32
 namespace {

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "launcherTestSupport.h"
-#include "osLayer.h"
+#include "os/error.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "commandText.h"
+#include "launch/commandText.h"
 #include "testSupport.h"
 
 namespace testing_support {
@@ -80,7 +80,7 @@ void remove_long_tree(const std::wstring& path)
 HANDLE start_with_outputs(const std::vector<std::string>& argv, HANDLE out, HANDLE err, const std::string& cwd)
 {
     std::string command_line;
-    append_quoted_program(command_line, argv[0]);
+    append_quoted_program(command_line, argv[0], ProgramToken::quoted);
     for (std::size_t i = 1; i < argv.size(); ++i) {
         command_line += ' ';
         append_quoted_arg(command_line, argv[i]);

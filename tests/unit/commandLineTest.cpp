@@ -6,8 +6,11 @@
 #include <vector>
 
 #include "commandLine.h"
-#include "commandText.h"
 #include "javaCommandLine.h"
+#include "launch/commandText.h"
+#include "os/error.h"
+#include "os/files.h"
+#include "os/platform.h"
 #include "testSupport.h"
 #include "unitHelpers.h"
 
@@ -115,7 +118,7 @@ TEST(CommandLineOptions, LongListsAndLongArgumentsKeepEveryArgument)
         EXPECT_EQ(outcome.text + "\n", outcome.out);
         std::vector<std::string> words = {"prog"};
         words.insert(words.end(), c.second.begin(), c.second.end());
-        EXPECT_EQ(words, split_command_text(outcome.text));
+        EXPECT_EQ(words, split_command_text(outcome.text, os::facts.program_token));
     }
 }
 
@@ -148,7 +151,7 @@ TEST(CommandLineText, AwkwardArgumentsRoundTripAndRenderingIsRepeatable)
     const std::string text = cmd.build_command_text();
     std::vector<std::string> expected = {R"(C:\tools\prog.exe)"};
     expected.insert(expected.end(), args.begin(), args.end());
-    EXPECT_EQ(expected, split_command_text(text));
+    EXPECT_EQ(expected, split_command_text(text, os::facts.program_token));
     EXPECT_EQ(text, cmd.build_command_text());
 }
 

@@ -1,11 +1,10 @@
-// Pieces of the in-process launch: the splash option's image name, loaded
-// libraries, argument files and sizes as java reads them.
+// Pieces of the in-process launch: the splash option's image name,
+// argument files and sizes as java reads them.
 #include <gtest/gtest.h>
 
 #include "javaCommandLine.h"
 #include "launch/inProcessLaunch.h"
 #include "launch/launcherOptions.h"
-#include "osLayer.h"
 #include "testSupport.h"
 
 namespace {
@@ -29,24 +28,6 @@ TEST(SplashOption, ImageNameFollowsTheFirstColonWithoutQuotes)
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.image, splash_image_name(c.option)) << c.option;
-}
-
-TEST(Library, LoadsFindsAndKeepsTheReasonOfAFailure)
-{
-    os::Library missing;
-    testing_support::TempDir dir;
-    EXPECT_FALSE(missing.load(dir / "none.lib"));
-    EXPECT_FALSE(missing.loaded());
-    EXPECT_NE("", missing.error());
-    EXPECT_EQ(nullptr, missing.find("anything"));
-
-    os::Library system;
-    ASSERT_TRUE(system.load(on_windows ? "kernel32.dll" : "libc.so.6")) << system.error();
-    EXPECT_NE(nullptr, system.find(on_windows ? "GetCurrentProcessId" : "getpid"));
-    EXPECT_EQ(nullptr, system.find("no_such_entry_anywhere"));
-    os::Library moved = std::move(system);
-    EXPECT_FALSE(system.loaded());
-    EXPECT_TRUE(moved.loaded());
 }
 
 TEST(JavaLauncherOptions, ArgumentFileWordsAndSizesAsJavaReadsThem)

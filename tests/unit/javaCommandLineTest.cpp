@@ -5,8 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "commandText.h"
 #include "javaCommandLine.h"
+#include "launch/commandText.h"
+#include "os/error.h"
+#include "os/platform.h"
+#include "os/text.h"
 #include "testSupport.h"
 #include "unitHelpers.h"
 
@@ -105,7 +108,7 @@ TEST(JavaCommandLineHeap, UserSizesReplaceOrJoinTheOptionsOnceAsWholeWords)
         EXPECT_EQ(text, java->build_command_text());
         EXPECT_EQ(std::string("\"java\" ") + c.rendered + "\"" + main_class + "\" ", text);
         // Read back as the child reads its command line, each option is one word.
-        std::vector<std::string> words = split_command_text(text);
+        std::vector<std::string> words = split_command_text(text, os::facts.program_token);
         EXPECT_EQ(c.merged, Words(words.begin() + 1, words.begin() + 1 + c.merged.size()));
     }
 }

@@ -15,9 +15,10 @@
 extern char** environ;
 #endif
 
-#include "commandText.h"
 #include "commonWrap.h"
 #include "javaCommandLine.h"
+#include "launch/commandText.h"
+#include "os/platform.h"
 #include "testSupport.h"
 #include "unitHelpers.h"
 #include "toolMain.h"
@@ -135,7 +136,7 @@ TEST_F(PrepareLaunch, JavaJarsAndProfileArgumentsComplete)
         join(join(jre_.path(), "bin"), std::string("java") + exe_suffix),
         "-Dx=1", "-splash:one.png", "-Xmx2g", "-cp", (jars_ / "a.jar") + sep + (jars_ / "b.jar"),
         "com.example.Tool", "x y", "--from-profile"};
-    EXPECT_EQ(expected, split_command_text(cmd->build_command_text()));
+    EXPECT_EQ(expected, split_command_text(cmd->build_command_text(), os::facts.program_token));
     EXPECT_FALSE(cmd->show_command("text"));  // execution switched off by the profile
 }
 

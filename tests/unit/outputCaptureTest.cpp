@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "commandLine.h"
+#include "os/error.h"
 #include "testSupport.h"
 #include "unitHelpers.h"
 

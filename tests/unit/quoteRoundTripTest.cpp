@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "commandLine.h"
-#include "commandText.h"
+#include "launch/commandText.h"
+#include "os/platform.h"
 #include "testSupport.h"
 #include "unitHelpers.h"
 
@@ -67,7 +68,7 @@ TEST(QuoteRoundTrip, MillionRandomListsComeBackFromTheSplitter)
         std::vector<std::string> expected = lists.next_args();
         const std::string text = command_of(program, expected)->build_command_text();
         expected.insert(expected.begin(), program);
-        ASSERT_EQ(expected, split_command_text(text)) << "list " << n << ", text: " << text;
+        ASSERT_EQ(expected, split_command_text(text, os::facts.program_token)) << "list " << n << ", text: " << text;
     }
 }
 

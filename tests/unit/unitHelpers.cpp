@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "osLayer.h"
+#include "os/platform.h"
 #include "testSupport.h"
 
 namespace unit_helpers {

@@ -8,7 +8,9 @@
 
 #include "classCache/cacheKey.h"
 #include "fakeRuntime.h"
-#include "osLayer.h"
+#include "os/files.h"
+#include "os/platform.h"
+#include "os/trustedFiles.h"
 #include "testSupport.h"
 
 namespace {

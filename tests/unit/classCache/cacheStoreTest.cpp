@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "classCache/cacheStore.h"
-#include "osLayer.h"
+#include "os/files.h"
+#include "os/platform.h"
+#include "os/trustedFiles.h"
 #include "testSupport.h"
 
 namespace {

@@ -4,7 +4,9 @@
 #include <filesystem>
 #include <string>
 
-#include "osLayer.h"
+#include "os/files.h"
+#include "os/platform.h"
+#include "os/trustedFiles.h"
 #include "testSupport.h"
 
 // Makes at `jre` the files the cache looks at: the JVM library, the

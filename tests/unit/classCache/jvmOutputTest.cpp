@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "classCache/jvmOutput.h"
-#include "osLayer.h"
+#include "os/files.h"
+#include "os/platform.h"
+#include "os/trustedFiles.h"
 
 namespace {
 

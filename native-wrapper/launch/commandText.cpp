@@ -1,8 +1,6 @@
-#include "commandText.h"
+#include "launch/commandText.h"
 
 #include <cstring>
-
-#include "osLayer.h"
 
 namespace {
 
@@ -48,9 +46,9 @@ void append_option_word(std::string& text, const std::string& word)
         append_quoted_arg(text, word);
 }
 
-void append_quoted_program(std::string& text, const std::string& program)
+void append_quoted_program(std::string& text, const std::string& program, ProgramToken token)
 {
-    if (os::facts.program_token_escaped) {
+    if (token == ProgramToken::escaped) {
         append_quoted_arg(text, program);
         return;
     }
@@ -59,27 +57,28 @@ void append_quoted_program(std::string& text, const std::string& program)
     text += '"';
 }
 
-std::string render_command_text(const os::Command& command)
+std::string render_command_text(const std::vector<std::string>& words, std::size_t option_words,
+                                ProgramToken token)
 {
     // One allocation for the usual text: every token, its quotes and a space.
     std::size_t length = 0;
-    for (const std::string& word : command.words)
+    for (const std::string& word : words)
         length += word.size() + 3;
     std::string text;
     text.reserve(length);
-    for (std::size_t i = 0; i < command.words.size(); ++i) {
+    for (std::size_t i = 0; i < words.size(); ++i) {
         if (i == 0)
-            append_quoted_program(text, command.words[0]);
-        else if (i <= command.option_words)
-            append_option_word(text, command.words[i]);
+            append_quoted_program(text, words[0], token);
+        else if (i <= option_words)
+            append_option_word(text, words[i]);
         else
-            append_quoted_arg(text, command.words[i]);
+            append_quoted_arg(text, words[i]);
         text += ' ';
     }
     return text;
 }
 
-std::vector<std::string> split_command_text(const std::string& text)
+std::vector<std::string> split_command_text(const std::string& text, ProgramToken token)
 {
     std::vector<std::string> argv;
     std::size_t i = 0;
@@ -89,7 +88,7 @@ std::vector<std::string> split_command_text(const std::string& text)
     // are plain characters. An escaped program token is read by the
     // argument rules below, like every other token.
     bool in_quotes = false;
-    if (!os::facts.program_token_escaped) {
+    if (token == ProgramToken::quoted) {
         std::string program;
         while (i < n && (in_quotes || !is_blank(text[i]))) {
             if (text[i] == '"')

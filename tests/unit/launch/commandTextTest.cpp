@@ -1,7 +1,7 @@
+// Command texts as the C runtime reads them, and Java argument files.
 #include <gtest/gtest.h>
 
-#include "commandText.h"
-#include "testSupport.h"
+#include "launch/commandText.h"
 
 namespace {
 
@@ -33,7 +33,8 @@ TEST(QuoteArg, FollowsTheRuntimeRulesAndSplitsBack)
         std::string text;
         append_quoted_arg(text, c.arg);
         EXPECT_EQ(c.quoted, text) << "argument: " << c.arg;
-        EXPECT_EQ((std::vector<std::string>{"p", c.arg}), split_command_text("p " + text + " ")) << text;
+        for (ProgramToken token : {ProgramToken::quoted, ProgramToken::escaped})
+            EXPECT_EQ((std::vector<std::string>{"p", c.arg}), split_command_text("p " + text + " ", token)) << text;
     }
 }
 
@@ -42,19 +43,24 @@ TEST(QuoteArg, FollowsTheRuntimeRulesAndSplitsBack)
 // and every program comes back whole from the split.
 TEST(QuoteProgram, PathsStayAsTheyAreAndSplitBackWhole)
 {
-    std::vector<std::string> programs = {R"(C:\j\bin\java.exe)", "/opt/jre 17/bin/java"};
-    if (!testing_support::on_windows)
-        programs.insert(programs.end(), {R"(/opt/jre"x/bin/java)", R"(/opt/odd\)"});
-    for (const std::string& program : programs) {
+    const struct {
+        ProgramToken token;
+        const char* program;
+        const char* quoted;
+    } cases[] = {
+        {ProgramToken::quoted, R"(C:\j\bin\java.exe)", R"("C:\j\bin\java.exe")"},
+        {ProgramToken::quoted, R"(C:\j\)", R"("C:\j\")"},  // no backslash doubled
+        {ProgramToken::quoted, "/opt/jre 17/bin/java", R"("/opt/jre 17/bin/java")"},
+        {ProgramToken::escaped, R"(C:\j\bin\java.exe)", R"("C:\j\bin\java.exe")"},
+        {ProgramToken::escaped, "/opt/jre 17/bin/java", R"("/opt/jre 17/bin/java")"},
+        {ProgramToken::escaped, R"(/opt/jre"x/bin/java)", R"("/opt/jre\"x/bin/java")"},
+        {ProgramToken::escaped, R"(/opt/odd\)", R"("/opt/odd\\")"},
+    };
+    for (const auto& c : cases) {
         std::string text;
-        append_quoted_program(text, program);
-        if (program.find('"') == std::string::npos && program.back() != '\\') {
-            EXPECT_EQ('"' + program + '"', text);
-        }
-        EXPECT_EQ((std::vector<std::string>{program, "a"}), split_command_text(text + R"( "a")")) << text;
-    }
-    if (testing_support::on_windows) {
-        EXPECT_EQ((std::vector<std::string>{R"(C:\dir\)", "x"}), split_command_text(R"("C:\dir\" x)"));
+        append_quoted_program(text, c.program, c.token);
+        EXPECT_EQ(c.quoted, text);
+        EXPECT_EQ((std::vector<std::string>{c.program, "a"}), split_command_text(text + R"( "a")", c.token)) << text;
     }
 }
 
@@ -63,6 +69,8 @@ struct SplitCase {
     std::vector<std::string> argv;
 };
 
+// Each case reads so whichever rule the program token follows; the last ones
+// tell the two rules apart.
 TEST(SplitCommandText, ReadsLikeTheCRuntime)
 {
     const SplitCase cases[] = {
@@ -79,8 +87,23 @@ TEST(SplitCommandText, ReadsLikeTheCRuntime)
         {R"(p "unterminated)", {"p", "unterminated"}},
         {"", {""}},
     };
-    for (const SplitCase& c : cases)
-        EXPECT_EQ(c.argv, split_command_text(c.text)) << "text: " << c.text;
+    for (const SplitCase& c : cases) {
+        for (ProgramToken token : {ProgramToken::quoted, ProgramToken::escaped})
+            EXPECT_EQ(c.argv, split_command_text(c.text, token)) << "text: " << c.text;
+    }
+    // The program token up to the next quote, its backslashes plain; or by
+    // the argument rules.
+    const struct {
+        ProgramToken token;
+        SplitCase split;
+    } by_rule[] = {
+        {ProgramToken::quoted, {R"("C:\dir\" x)", {R"(C:\dir\)", "x"}}},
+        {ProgramToken::escaped, {R"("C:\dir\" x)", {R"(C:\dir" x)"}}},
+        {ProgramToken::quoted, {R"(C:\a\\"b c" d)", {R"(C:\a\\b c)", "d"}}},
+        {ProgramToken::escaped, {R"(C:\a\\"b c" d)", {R"(C:\a\b c)", "d"}}},
+    };
+    for (const auto& c : by_rule)
+        EXPECT_EQ(c.split.argv, split_command_text(c.split.text, c.token)) << "text: " << c.split.text;
 }
 
 }  // namespace

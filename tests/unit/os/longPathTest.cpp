@@ -5,7 +5,8 @@
 
 #include <algorithm>
 
-#include "osLayer.h"
+#include "os/files.h"
+#include "os/process.h"
 #include "testSupport.h"
 #include "unitHelpers.h"
 
@@ -20,17 +21,16 @@ TEST(LongPaths, DeepDirectoryIsListedReadAndHoldsTemporaryFiles)
     write_file(join(deep, "a.jar"), "x");
     EXPECT_TRUE(os::is_directory(deep.c_str()));
     std::vector<std::string> names;
-    ASSERT_TRUE(os::list_directory(deep, names));
+    os::Failure failure;
+    ASSERT_TRUE(os::list_directory(deep, names, failure)) << failure.call << " failed with " << failure.error;
     EXPECT_NE(names.end(), std::find(names.begin(), names.end(), "a.jar"));
     std::string content;
-    int error = 0;
-    EXPECT_TRUE(os::read_file_start(join(deep, "a.jar"), 10, content, error)) << error;
+    EXPECT_TRUE(os::read_file_start(join(deep, "a.jar"), 10, content, failure)) << failure.error;
     EXPECT_EQ("x", content);
 
     ScopedEnv temp_dir(on_windows ? "TMP" : "TMPDIR", deep);
     std::string name;
     os::FileHandle handle = os::invalid_file;
-    os::Failure failure;
     ASSERT_TRUE(os::create_temp_file(name, handle, failure)) << failure.call << " failed with " << failure.error;
     os::close_file(handle);
     EXPECT_EQ(0u, name.find(join(deep, "tmp"))) << name;
@@ -50,7 +50,7 @@ TEST(LongPaths, DeepProgramStarts)
     os::Command command;
     command.words = {program};
     os::Child child;
-    ASSERT_TRUE(child.start(command, os::ChildLaunch())) << child.error();
+    ASSERT_TRUE(child.start(command, os::ChildLaunch())) << child.failure().error;
     int exit_code = 0;
     EXPECT_TRUE(child.wait(exit_code));
     EXPECT_EQ(7, exit_code);
