@@ -157,11 +157,13 @@ TEST(ChildLaunch, VerboseFromTheEnvironmentGoesToStandardError)
     const EnvVar verbose = {"NATIVE_WRAP_VERBOSE", "1"};
     RunResult child = fake.run({"x"}, {verbose, {"TEST_CHILD_STDOUT_HEX", to_hex("from the tool\n")}});
     EXPECT_EQ("from the tool\n", child.out);
-    EXPECT_EQ(0u, child.err.find("brumlet " BRUMLET_VERSION "\nLaunch: java ")) << child.err;
-    EXPECT_NE(std::string::npos, child.err.find("\n\"" + fake.jre)) << child.err;
+    const std::string err = plain_newlines(child.err);
+    EXPECT_EQ(0u, err.find("brumlet " BRUMLET_VERSION "\nLaunch: java ")) << err;
+    EXPECT_NE(std::string::npos, err.find("\n\"" + fake.jre)) << err;
     RunResult inside = fake.run({"--wrapper-load-jvm-in-process", "--wrapper-disable-exec", "x"}, {verbose});
     EXPECT_EQ("", inside.out);
-    EXPECT_NE(std::string::npos, inside.err.find("\nLaunch: in-process, the JVM library '" + fake.jre)) << inside.err;
+    EXPECT_NE(std::string::npos, plain_newlines(inside.err).find("\nLaunch: in-process, the JVM library '" + fake.jre))
+        << inside.err;
     RunResult both = fake.run({"--wrapper-verbose", "--wrapper-disable-exec", "x"}, {verbose});
     EXPECT_EQ("", both.err);
     EXPECT_EQ(0u, both.out.find("\"" + fake.jre)) << both.out;
