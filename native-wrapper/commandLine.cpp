@@ -29,14 +29,14 @@ CommandLine::CommandLine()
     arg_array.reserve(size_of_arg_array);
 }
 
-CommandLine::CommandLine(const char* program) : CommandLine()
+CommandLine::CommandLine(const char* new_program) : CommandLine()
 {
-    set_program(program);
+    set_program(new_program);
 }
 
-CommandLine::CommandLine(const char* program, int argc, char** argv) : CommandLine()
+CommandLine::CommandLine(const char* new_program, int argc, char** argv) : CommandLine()
 {
-    set_program_and_args(program, argc, argv);
+    set_program_and_args(new_program, argc, argv);
 }
 
 CommandLine::~CommandLine()
@@ -133,7 +133,17 @@ void CommandLine::enable_verbose_on_err()
 void CommandLine::echo(const std::string& line)
 {
     os::BrokenPipesFail guard;
-    write_message(verbose_on_err ? err_stream : out_stream, line + "\n");
+    os::Failure failure;
+    if (!write_message(verbose_on_err ? err_stream : out_stream, line + "\n", failure) && echo_failure.call == nullptr)
+        echo_failure = failure;
+}
+
+int CommandLine::end_dry_run()
+{
+    if (echo_failure.call == nullptr)
+        return 0;
+    print_err(err_stream, msg::echo_unwritten, os::error_text(echo_failure).c_str());
+    return -1;
 }
 
 int CommandLine::run()
@@ -149,7 +159,7 @@ int CommandLine::show_and_execute(const os::Command& command)
     // The text only for the echo: the OS renders what it needs itself.
     if (verbose)
         echo(os::command_text(command));
-    return exec_enabled ? execute(command) : 0;
+    return exec_enabled ? execute(command) : end_dry_run();
 }
 
 namespace {

@@ -128,6 +128,11 @@ protected:
     // Echoes the command's text when verbose and, unless execution is
     // disabled, executes it; the rest of run.
     int show_and_execute(const os::Command& command);
+    // The status of a run with execution disabled: 0, or -1 after a
+    // message when its echo, all that it was to do, could not be written.
+    int end_dry_run();
+    // The first failure of an echo; none (call null) while all were written.
+    os::Failure echo_failure;
 
     // Execs the command in place of this process; returns -1 after the
     // launch error when that fails.

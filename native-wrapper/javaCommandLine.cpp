@@ -289,7 +289,7 @@ int JavaCommandLine::run()
     if (plan.in_process) {
         // The words reach the JVM byte for byte, and so does the text.
         if (!show_command(render_command_text(command.words, command.option_words, os::facts.program_token)))
-            return 0;
+            return end_dry_run();
         // The JVM writes to the same descriptors without our buffers.
         std::fflush(out_stream);
         std::fflush(err_stream);

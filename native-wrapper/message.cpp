@@ -22,9 +22,15 @@ std::string vformatted(const char* format, std::va_list args)
 
 }  // namespace
 
+bool write_message(std::FILE* stream, const std::string& text, os::Failure& failure)
+{
+    return os::write_text(stream, text, failure);
+}
+
 void write_message(std::FILE* stream, const std::string& text)
 {
-    os::write_text(stream, text);
+    os::Failure ignored;
+    os::write_text(stream, text, ignored);
 }
 
 std::string formatted(const char* format, ...)

@@ -18,6 +18,8 @@
 #include <cstdio>
 #include <string>
 
+#include "os/error.h"
+
 namespace msg {
 
 // What the launcher is: the first line of the verbose output that
@@ -42,6 +44,8 @@ inline constexpr char argument_file_unwritten[] = "Writing the argument file %s 
 inline constexpr char capture_unread[] = "Could not open tmp file %s (error %d)\n";
 // The OS's own reason, or any text given whole, on a line of its own.
 inline constexpr char line[] = "%s\n";
+// What a dry run was to show did not reach its reader.
+inline constexpr char echo_unwritten[] = "Error - the verbose output could not be written: %s\n";
 
 // ---- Notes of --wrapper-verbose (standard output) ---------------------------
 // How the tool starts, under NATIVE_WRAP_VERBOSE (standard error).
@@ -115,8 +119,11 @@ inline constexpr char archive_run_unstarted_note[] = "Class cache: the run that 
 
 }  // namespace msg
 
-// Writes `text` to `stream` through os::write_text, flushed.
+// Writes `text` to `stream` through os::write_text, flushed; a message that
+// cannot be written is lost.
 void write_message(std::FILE* stream, const std::string& text);
+// The same, saying whether the text was written, and why not.
+bool write_message(std::FILE* stream, const std::string& text, os::Failure& failure);
 
 // Formats like printf and writes the text as write_message does, to the
 // standard output the caller holds (a command line's out_stream) ...

@@ -4,6 +4,8 @@
 // (its manifest's code page) and bytes as they are on POSIX.
 #pragma once
 
+#include "os/error.h"
+
 #include <cstdio>
 #include <string>
 
@@ -33,7 +35,9 @@ bool program_can_take_path(const std::string& path);
 // a console as UTF-16 (WriteConsoleW), so that any text reads right;
 // elsewhere in the ANSI code page, the encoding of java's own output there,
 // so that one file holds one encoding. POSIX: the bytes as they are.
-void write_text(std::FILE* stream, const std::string& text);
+// False, with the reason in `failure`, when the text could not be written
+// whole (a full disk, a closed stream); the stream takes later writes anew.
+bool write_text(std::FILE* stream, const std::string& text, Failure& failure);
 
 // An argument as the platform's narrow text decoded to UTF-16, the form Java
 // strings take, into `text16`: on Windows from the launcher's code page.

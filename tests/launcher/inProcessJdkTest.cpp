@@ -29,7 +29,7 @@ struct JdkRun {
     std::string report = scratch / "report";
     std::string image = join(installation.bin_dir(), "splash.png");
 
-    explicit JdkRun(bool with_tool = true) : with_tool(with_tool) { copy_file(join(own_dir(), "splash.png"), image); }
+    explicit JdkRun(bool tool = true) : with_tool(tool) { copy_file(join(own_dir(), "splash.png"), image); }
 
     RunResult run(std::vector<std::string> args, std::vector<EnvVar> env = {}, bool inside = true)
     {

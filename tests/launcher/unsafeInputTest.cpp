@@ -207,6 +207,11 @@ TEST(UnsafeInput, OutputWithoutReaderStopsNeitherLauncherNorTool)
         EXPECT_EQ(direct.exit_code, launched.exit_code) << launched.err;
         EXPECT_TRUE(file_exists(report));
         remove_tree(report);
+        // A dry run's echo is all it does: lost, the run fails and says why.
+        RunResult dry = run_with_output_reader_gone(
+            {installation.launcher(), "--wrapper-verbose", "--wrapper-disable-exec"}, env);
+        EXPECT_EQ(failure_exit_status(), dry.exit_code);
+        EXPECT_NE(std::string::npos, dry.err.find("Error - the verbose output could not be written: ")) << dry.err;
     }
 }
 

@@ -2,6 +2,8 @@
 // starts alike.
 #include "os/text.h"
 
+#include <cerrno>
+
 namespace os {
 
 std::string to_child_encoding(const std::string& text)
@@ -20,10 +22,15 @@ bool program_can_take_path(const std::string&)
     return true;
 }
 
-void write_text(std::FILE* stream, const std::string& text)
+bool write_text(std::FILE* stream, const std::string& text, Failure& failure)
 {
-    std::fwrite(text.data(), 1, text.size(), stream);
-    std::fflush(stream);
+    errno = 0;
+    const bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+    if (std::fflush(stream) == 0 && written)
+        return true;
+    failure = Failure("write", errno);
+    std::clearerr(stream);
+    return false;
 }
 
 bool decode_arg(const std::string&, std::u16string&)

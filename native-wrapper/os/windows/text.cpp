@@ -82,7 +82,7 @@ bool program_can_take_path(const std::string& path)
     return path_for_child(openable);
 }
 
-void write_text(std::FILE* stream, const std::string& text)
+bool write_text(std::FILE* stream, const std::string& text, Failure& failure)
 {
     std::fflush(stream);
     HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
@@ -90,12 +90,20 @@ void write_text(std::FILE* stream, const std::string& text)
     if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
         const std::wstring wide = widen(text);
         DWORD written = 0;
-        WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-        return;
+        if (WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr))
+            return true;
+        failure = Failure("WriteConsole", static_cast<int>(GetLastError()));
+        return false;
     }
     const std::string bytes = to_child_encoding(text);
-    std::fwrite(bytes.data(), 1, bytes.size(), stream);
-    std::fflush(stream);
+    SetLastError(0);
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
+    if (std::fflush(stream) == 0 && written)
+        return true;
+    // The C runtime keeps the system's error of the failed write.
+    failure = Failure("WriteFile", static_cast<int>(GetLastError()));
+    std::clearerr(stream);
+    return false;
 }
 
 bool decode_arg(const std::string& text, std::u16string& text16)
