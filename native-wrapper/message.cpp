@@ -46,18 +46,16 @@ void print_out(std::FILE* out, const char* format, ...)
 {
     std::va_list args;
     va_start(args, format);
-    const std::string text = vformatted(format, args);
+    write_message(out, vformatted(format, args));
     va_end(args);
-    write_message(out, text);
 }
 
 void print_err(std::FILE* err, const char* format, ...)
 {
     std::va_list args;
     va_start(args, format);
-    const std::string text = vformatted(format, args);
+    write_message(err, vformatted(format, args));
     va_end(args);
-    write_message(err, text);
 }
 
 std::string formatted(const char* format, const std::string& subject)
