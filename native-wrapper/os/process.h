@@ -76,8 +76,8 @@ struct ChildLaunch {
     // with every signal at its default and none blocked (POSIX). For a
     // program that reads its command line as this one does (on Windows in
     // UTF-8: the words reach it exactly). Neither `started` is called nor
-    // do the standard streams, `inherit_all`, `inherited`, `tie_to_launcher`
-    // and `pass_signals` apply. A `working_dir` it cannot start in: on POSIX
+    // do `hide_window`, `stdout_file`, `inherit_all`, `inherited`,
+    // `tie_to_launcher` and `pass_signals` apply. A `working_dir` it cannot start in: on POSIX
     // the program does not run (the start has already succeeded); Windows
     // starts it in this process's current directory instead (one too long
     // to be a current directory).

@@ -152,7 +152,7 @@ std::vector<std::string> changed_environment(const EnvironmentChanges& changes)
 }
 
 // A command made ready for execve: the argv of its words, the paths to try
-// for its program, its environment and the descriptors it keeps. Built
+// for its program and its environment. Built
 // before any fork, after which nothing may allocate; it points into the
 // command, which outlives it.
 struct ProgramCall {
@@ -165,8 +165,6 @@ struct ProgramCall {
         paths = program_candidates(command.words[0]);
         for (const std::string& path : paths)
             candidates.push_back(path.c_str());
-        for (FileHandle file : launch.inherited)
-            kept.push_back(static_cast<int>(file));
         if (launch.environment.empty())
             return;
         variables = changed_environment(launch.environment);
@@ -185,7 +183,6 @@ struct ProgramCall {
     std::vector<const char*> candidates;
     std::vector<std::string> variables;
     std::vector<char*> own_envp;
-    std::vector<int> kept;  // descriptors past the standard three that stay open
 };
 
 // Closes every descriptor from `first` on but those in `kept`, between
@@ -193,7 +190,7 @@ struct ProgramCall {
 // has only since 2.34. The numbers come from /proc/self/fd, listed again
 // until a pass closes none (closing while listing may skip records);
 // without /proc, every number up to the limit is closed.
-void close_descriptors_from(int first, const std::vector<int>& kept)
+void close_descriptors_from(int first, const std::vector<FileHandle>& kept)
 {
     const auto closes = [&](int fd) { return fd >= first && std::find(kept.begin(), kept.end(), fd) == kept.end(); };
     const int listing = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -270,7 +267,7 @@ void lower_priority()
         if (launch.background)
             lower_priority();
         if (!launch.inherit_all)
-            close_descriptors_from(3, call.kept);
+            close_descriptors_from(3, launch.inherited);
         // The child keeps the dispositions the launcher was started with
         // (the launcher ignores interrupts only once the child runs): an
         // interrupt that the launcher's own starter ignores, as for a

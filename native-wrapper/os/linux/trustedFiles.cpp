@@ -33,7 +33,7 @@ int fd_of(const OwnFile& file)
 // of that call (its errno `error`) when it answered none.
 OwnFile own_file(int fd, int error, const std::string& path, const char* call)
 {
-    return fd >= 0 ? OwnFile(fd, path) : OwnFile(fd, path, Failure(call, error));
+    return OwnFile(fd, path, fd >= 0 ? Failure() : Failure(call, error));
 }
 
 void fill_status(const struct stat& info, FileStatus& status)

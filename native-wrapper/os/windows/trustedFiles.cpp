@@ -31,8 +31,8 @@ HANDLE handle_of(const OwnFile& file)
 OwnFile own_file(HANDLE file, const std::string& path)
 {
     const int error = last_error();
-    return file != INVALID_HANDLE_VALUE ? OwnFile(reinterpret_cast<FileHandle>(file), path)
-                                        : OwnFile(invalid_file, path, Failure("CreateFile", error));
+    return OwnFile(reinterpret_cast<FileHandle>(file), path,
+                   file != INVALID_HANDLE_VALUE ? Failure() : Failure("CreateFile", error));
 }
 
 bool fill_status(HANDLE file, FileStatus& status)
