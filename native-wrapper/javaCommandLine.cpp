@@ -275,13 +275,8 @@ void JavaCommandLine::start_class_archive_job(const std::string& key)
                     os::is_absolute_path(java_path);
     for (const std::string& entry : classpath_jar_array)
         absolute = absolute && os::is_absolute_path(entry);
-    os::ChildLaunch launch;
-    launch.detached = true;
-    launch.background = true;
-    launch.environment = {{class_cache_job_variable, key}};
-    launch.working_dir = absolute ? dir + os::facts.path_separator + class_cache_dir_name : "";
-    os::Child child;
-    if (!child.start(command, launch) && verbose)
+    const std::string working_dir = absolute ? dir + os::facts.path_separator + class_cache_dir_name : "";
+    if (!os::start_detached(command, class_cache_job_variable, key, working_dir, failure) && verbose)
         echo("Class cache: the run that makes the archive cannot be started.");
 }
 
