@@ -62,13 +62,8 @@ void start_class_archive_job(const LaunchPlan& plan, const std::string& key, con
                     os::is_absolute_path(plan.java_path);
     for (const std::string& entry : plan.classpath)
         absolute = absolute && os::is_absolute_path(entry);
-    os::ChildLaunch launch;
-    launch.detached = true;
-    launch.background = true;
-    launch.environment = {{class_cache_job_variable, key}};
-    launch.working_dir = absolute ? class_cache_dir(plan.class_cache_dir) : "";
-    os::Child child;
-    if (!child.start(command, launch) && plan.verbose)
+    const std::string working_dir = absolute ? class_cache_dir(plan.class_cache_dir) : "";
+    if (!os::start_detached(command, class_cache_job_variable, key, working_dir, failure) && plan.verbose)
         echo(msg::archive_run_unstarted_note);
 }
 

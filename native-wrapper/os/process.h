@@ -157,6 +157,17 @@ private:
     bool too_long_;
 };
 
+// Starts `command`, a program that reads its command line as this one does,
+// detached (ChildLaunch::detached), with `variable` set to `value` in its
+// environment alone, in `working_dir` (empty: this process's current
+// directory): the archive's run of the class cache. Windows starts it in
+// the idle class; on POSIX it starts at this process's priority and lowers
+// itself once under way (run_in_background): SCHED_IDLE from its exec on
+// would hold back even its start on a busy machine. False, with `failure`
+// filled, when it cannot be started.
+bool start_detached(const Command& command, const std::string& variable, const std::string& value,
+                    const std::string& working_dir, Failure& failure);
+
 // Replaces this process with the program of `command`, looked up as
 // Child::start does, with this process's environment. Returns (false) only
 // when that fails: `failure` then tells why and `too_long` whether the

@@ -283,7 +283,7 @@ void lower_priority()
 }
 
 // Starts the program of `call` detached (see ChildLaunch::detached).
-bool start_detached(const ProgramCall& call, const ChildLaunch& launch, Failure& failure)
+bool spawn_detached(const ProgramCall& call, const ChildLaunch& launch, Failure& failure)
 {
     const pid_t first = fork();
     if (first < 0) {
@@ -354,7 +354,7 @@ bool Child::start(const Command& command, const ChildLaunch& launch)
     too_long_ = false;
     ProgramCall call(command, launch);
     if (launch.detached)
-        return start_detached(call, launch, failure_);
+        return spawn_detached(call, launch, failure_);
 
     const pid_t launcher = getpid();
     // vfork, as posix_spawn does: no copy of the launcher's address space,
@@ -439,6 +439,20 @@ bool Child::end()
     if (process_ == 0)
         return fail({"kill", ESRCH});
     return kill(static_cast<pid_t>(process_), SIGKILL) == 0 || fail({"kill", errno});
+}
+
+bool start_detached(const Command& command, const std::string& variable, const std::string& value,
+                    const std::string& working_dir, Failure& failure)
+{
+    ChildLaunch launch;
+    launch.detached = true;
+    launch.environment = {{variable, value}};
+    launch.working_dir = working_dir;
+    Child child;
+    if (child.start(command, launch))
+        return true;
+    failure = child.failure();
+    return false;
 }
 
 bool replace_process(const Command& command, Failure& failure, bool& too_long)

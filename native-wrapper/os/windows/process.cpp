@@ -139,7 +139,7 @@ std::wstring environment_block(const std::vector<std::pair<std::string, std::str
 }
 
 // Starts `command` detached (see ChildLaunch::detached).
-bool start_detached(const Command& command, const ChildLaunch& launch, Failure& failure, bool& too_long)
+bool spawn_detached(const Command& command, const ChildLaunch& launch, Failure& failure, bool& too_long)
 {
     std::wstring text = widen(render_command_text(command.words, command.option_words, facts.program_token));
     if (text.size() > facts.max_command_text) {
@@ -207,7 +207,7 @@ bool Child::start(const Command& command, const ChildLaunch& launch)
     failure_ = Failure();
     too_long_ = false;
     if (launch.detached)
-        return start_detached(command, launch, failure_, too_long_);
+        return spawn_detached(command, launch, failure_, too_long_);
     // java.exe's GetCommandLineA is this text in its code page, byte for
     // byte: every character of it is one that the page holds.
     std::wstring text = widen(command_text(command));
@@ -426,6 +426,21 @@ bool Child::end()
     if (process_ == 0)
         return fail({"TerminateProcess", ERROR_INVALID_HANDLE});
     return TerminateProcess(reinterpret_cast<HANDLE>(process_), 1) != 0 || fail({"TerminateProcess", last_error()});
+}
+
+bool start_detached(const Command& command, const std::string& variable, const std::string& value,
+                    const std::string& working_dir, Failure& failure)
+{
+    ChildLaunch launch;
+    launch.detached = true;
+    launch.background = true;
+    launch.environment = {{variable, value}};
+    launch.working_dir = working_dir;
+    Child child;
+    if (child.start(command, launch))
+        return true;
+    failure = child.failure();
+    return false;
 }
 
 // Windows cannot run another program in this process: the launcher starts
