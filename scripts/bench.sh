@@ -232,10 +232,11 @@ wait_for_archive() {
     done
 }
 export -f wait_for_archive
-# cache_rows LABEL SUITE RUNS GOAL TOOL_ARGS: the cache's rows of one tool in
-# SUITE, GOAL the one for the runs with an archive, RUNS of each command.
+# cache_rows LABEL SUITE RUNS GOAL RESTORE_GOAL TOOL_ARGS: the cache's rows
+# of one tool in SUITE, GOAL the one for the runs with an archive,
+# RESTORE_GOAL for the first run after a restore, RUNS of each command.
 cache_rows() {
-    local label=$1 dir=$2 count=$3 goal=$4 tool_args=$5
+    local label=$1 dir=$2 count=$3 goal=$4 restore_goal=$5 tool_args=$6
     local work=$scratch/cache-$(basename "$dir")
     local warm=$work/warm first=$work/first making=$work/making csv=$work/cache.csv
     mkdir -p "$warm" "$first" "$making"
@@ -243,7 +244,7 @@ cache_rows() {
     cp=$(find "$dir/bin64" -name '*.jar' | LC_ALL=C sort | paste -sd:)
     runtime=$(readlink -f "$dir/bin64/jre64")
     local plain="env NATIVE_WRAP_CLASS_CACHE= $runtime/bin/java -cp $cp com.velkor.brumlet.Brumlet $tool_args"
-    launcher() { echo "env NATIVE_WRAP_CLASS_CACHE=$1 DRAVON_ROOTDIR=$dir $dir/bin64/brumlet $2 $tool_args"; }
+    launcher() { echo "env NATIVE_WRAP_CLASS_CACHE=$1 DRAVON_ROOTDIR=${3:-$dir} ${3:-$dir}/bin64/brumlet $2 ${4-$tool_args}"; }
     # Every run's output and status beside plain java's: the run that lists
     # the classes, the one that starts the archive's making, the runs with
     # the archive in both modes.
@@ -278,13 +279,35 @@ cache_rows() {
     cp "$warm/brumlet-classes/$key.jsa" "$work/given.jsa"
     local given="env NATIVE_WRAP_CLASS_CACHE= $runtime/bin/java -XX:SharedArchiveFile=$work/given.jsa -Xlog:cds=off,cds+dynamic=off -cp $cp com.velkor.brumlet.Brumlet $tool_args"
     local put_list="rm -rf $making/brumlet-classes; mkdir -m 700 $making/brumlet-classes; cp $work/list $making/brumlet-classes/$key.list"
-    local names=(java cached-child cached-in-process first-child making-child during-child given)
+    # "restored": the first run after a CI job got the cache and the suite
+    # back (a tar round trip of each: new inodes and change times, the same
+    # bytes and last writes), in a copy of the suite whose cache was filled
+    # by a real first run.
+    local copy=$work/suite restored=$work/restored
+    cp -a "$dir" "$copy"
+    fill_by() { # SUITE CACHE ARGS…: a run of the suite's tool, then the making it started awaited
+        $(launcher "$2" "" "$1" "${*:3}") >/dev/null 2>&1 || true
+        wait_for_archive "$2"
+    }
+    for run in 1 2 3; do fill_by "$copy" "$restored" "$tool_args"; done
+    ls "$restored"/brumlet-classes/*.jsa >/dev/null || { echo "No archive in $restored" >&2; exit 1; }
+    tar -C "$restored" -cf "$work/cache.tar" brumlet-classes
+    tar -C "$copy/bin64" -cf "$work/jars.tar" $(cd "$copy/bin64" && ls -- *.jar)
+    local restore="rm -rf $restored $copy/bin64/*.jar; mkdir $restored; tar -C $restored -xf $work/cache.tar; tar -C $copy/bin64 -xf $work/jars.tar"
+    # "learned": the archive after a trivial first run (the tool's --version)
+    # and five real runs, each making awaited.
+    local learned=$work/learned
+    fill_by "$dir" "$learned" --version
+    for run in 1 2 3 4 5; do fill_by "$dir" "$learned" "$tool_args"; done
+    local names=(java cached-child cached-in-process first-child making-child during-child given restored-child learned-child)
     local commands=("$plain" "$(launcher "$warm" "")" "$(launcher "$warm" "$inside")"
-        "$(launcher "$first" "")" "$(launcher "$making" "")" "$(launcher "$making" "")" "$given")
+        "$(launcher "$first" "")" "$(launcher "$making" "")" "$(launcher "$making" "")" "$given"
+        "$(launcher "$restored" "" "$copy")" "$(launcher "$learned" "")")
     # Every case but "during" starts with no archive being made.
-    local idle="wait_for_archive $making"
+    local idle="wait_for_archive $making; wait_for_archive $learned"
     local prepares=("$idle" "$idle" "$idle" "$idle; rm -rf $first/brumlet-classes"
-        "$idle; $put_list" "$idle; $put_list; $(launcher "$making" "") >/dev/null 2>&1 || true" "$idle")
+        "$idle; $put_list" "$idle; $put_list; $(launcher "$making" "") >/dev/null 2>&1 || true" "$idle"
+        "$idle; $restore" "$idle")
     local entries=() i
     for i in "${!names[@]}"; do
         entries+=(--prepare "bash -c '${prepares[i]}'" -n "${names[i]}" "${commands[i]}")
@@ -295,21 +318,44 @@ cache_rows() {
     add_row "$label, child launch that finds no archive (lists the classes) vs. plain \`java\`" first-child java "$csv" 1.05
     add_row "$label, child launch that starts the archive's making vs. plain \`java\`" making-child java "$csv" 1.10
     add_row "$label, child launch while the archive is made beside it vs. plain \`java\`" during-child java "$csv" 1.10
+    add_row "$label, child launch, first run after the cache and the suite were restored vs. plain \`java\`" restored-child java "$csv" "$restore_goal"
+    add_row "$label, child launch after a \`--version\` first run and five real runs vs. an archive of a real first run" learned-child cached-child "$csv" 1.05
     reference_rows+=("| for reference: $label, plain \`java\` given the cache's archive by hand vs. plain \`java\` | $(median given "$csv") | $(median java "$csv") | $(ratio_of given java "$csv")× | | |")
 }
 echo "== The class-data cache on checkstyle, JDK 17, against plain java"
 tool_suite "$scratch/checkstyle" "$jdk" bench/checkstyle/com/velkor/brumlet/Brumlet.java "${checkstyle_jars[@]}"
-cache_rows "checkstyle" "$scratch/checkstyle" "$cache_runs" 0.80 "$checkstyle_args"
+cache_rows "checkstyle" "$scratch/checkstyle" "$cache_runs" 0.80 0.82 "$checkstyle_args"
 # On a newer JDK the archive also holds the classes linked ahead of time: it
 # gains more, and the goals are lower.
 for newer in "${newer_homes[@]}"; do
     major=$(sed -n 's/^JAVA_VERSION="\([0-9]*\).*/\1/p' "$newer/release")
     echo "== The class-data cache on checkstyle and javac, JDK $major, against plain java"
     tool_suite "$scratch/checkstyle-$major" "$newer" bench/checkstyle/com/velkor/brumlet/Brumlet.java "${checkstyle_jars[@]}"
-    cache_rows "checkstyle, JDK $major" "$scratch/checkstyle-$major" "$newer_cache_runs" 0.72 "$checkstyle_args"
+    cache_rows "checkstyle, JDK $major" "$scratch/checkstyle-$major" "$newer_cache_runs" 0.72 0.72 "$checkstyle_args"
     tool_suite "$scratch/javac-$major" "$newer" bench/javac/com/velkor/brumlet/Brumlet.java
-    cache_rows "javac, JDK $major" "$scratch/javac-$major" "$newer_cache_runs" 0.58 "$javac_args"
+    cache_rows "javac, JDK $major" "$scratch/javac-$major" "$newer_cache_runs" 0.58 0.50 "$javac_args"
 done
+
+echo "== The class-data cache's listing run of a tool of 20,000 classes, JDK 17, against plain java"
+# One source of 20,000 small classes and a main that loads them all: the
+# run that finds no archive writes all their names.
+many=$scratch/many-classes
+mkdir -p "$many/src" "$many/classes" "$many/suite/bin64" "$many/cache"
+{
+    echo 'package com.velkor.brumlet;'
+    echo 'public class Brumlet { public static void main(String[] args) throws Exception {'
+    echo '    for (int i = 0; i < 20000; i++) Class.forName("com.velkor.brumlet.C" + i); } }'
+    seq -f 'class C%g {}' 0 19999
+} >"$many/src/Brumlet.java"
+javac -J-Xmx2g -d "$many/classes" "$many/src/Brumlet.java"
+jar cf "$many/suite/bin64/brumlet.jar" -C "$many/classes" .
+cp build/bench/brumlet "$many/suite/bin64/"
+ln -s "$jdk" "$many/suite/bin64/jre64"
+in_rounds "$scratch/many.csv" 5 -i --warmup 1 --runs $((cache_runs / rounds > 0 ? cache_runs / rounds : 1)) -- \
+    --prepare true -n java "$jdk/bin/java -cp $many/suite/bin64/brumlet.jar com.velkor.brumlet.Brumlet" \
+    --prepare "rm -rf $many/cache/brumlet-classes" -n first-child \
+    "env NATIVE_WRAP_CLASS_CACHE=$many/cache DRAVON_ROOTDIR=$many/suite $many/suite/bin64/brumlet"
+add_row "20,000 classes, child launch that finds no archive (lists the classes) vs. plain \`java\`" first-child java "$scratch/many.csv" 1.05
 
 echo "== Dry run with 1,000 jars and 10,000 arguments"
 make_suite "$scratch/suite-1000" 1000
