@@ -81,6 +81,12 @@ bool get_executable_path(std::string& path, Failure& failure);
 // filled, when it cannot.
 bool get_current_directory(std::string& dir, Failure& failure);
 
+// `path` made full in `full`: an absolute one as it is, any other taken
+// relative to the current directory (on Windows as GetFullPathNameW takes
+// it, "\x" and "C:x" on the current drive too, "." and ".." resolved).
+// False, with `failure` filled, when the current directory cannot be read.
+bool full_path(const std::string& path, std::string& full, Failure& failure);
+
 bool is_directory(const char* path);
 
 // The names of the entries of `dir`, in the order the file system lists

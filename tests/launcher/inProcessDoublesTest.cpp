@@ -22,8 +22,9 @@ std::string built_double(const std::string& name)
 }
 
 // A runtime of stand-ins: bin\java.exe the test child, bin\server\jvm.dll a
-// JVM double that imports a DLL found only in bin, bin\splashscreen.dll a
-// splash double; beside the test launcher, one jar and the splash image.
+// JVM double that imports a DLL found only in bin and the C runtime's
+// stand-in, bin\splashscreen.dll a splash double; beside the test launcher,
+// one jar and the splash image.
 struct DoubleRuntime {
     Installation installation{{"a.jar"}, "", "", built_test_launcher()};
     TempDir scratch;
@@ -37,7 +38,7 @@ struct DoubleRuntime {
         make_fake_runtime(jre);
         const std::string bin = join(jre, "bin");
         make_dir(join(bin, "server"));
-        copy_file(built_double("runtime_dependency.dll"), join(bin, "runtime_dependency.dll"));
+        copy_dependencies(bin);
         if (!jvm.empty())
             copy_file(built_double(jvm), join(join(bin, "server"), "jvm.dll"));
         if (!splash.empty())
@@ -45,14 +46,23 @@ struct DoubleRuntime {
         write_file(join(installation.bin_dir(), "splash.png"), "");
     }
 
-    RunResult run(std::vector<std::string> args, const std::string& mode = "", std::vector<EnvVar> env = {})
+    // The stand-ins of the C runtime and of the DLL that jvm.dll imports.
+    void copy_dependencies(const std::string& dir) const
+    {
+        copy_file(built_double("runtime_dependency.dll"), join(dir, "runtime_dependency.dll"));
+        for (const char* name : {"vcruntime140.dll", "msvcp140.dll"})  // one stand-in under both names
+            copy_file(built_double("vcruntime140.dll"), join(dir, name));
+    }
+
+    RunResult run(std::vector<std::string> args, const std::string& mode = "", std::vector<EnvVar> env = {},
+                  const std::string& cwd = "")
     {
         args.insert(args.begin(), in_process);
         env.insert(env.end(), {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", jre},
                                {"BRUMLET_TEST_PROFILE", "splash"},
                                {"RUNTIME_DOUBLE_LOG", log},
                                {"JVM_DOUBLE_MODE", mode}});
-        return installation.run(args, env);
+        return installation.run(args, env, cwd);
     }
 
     std::vector<std::string> calls() const
@@ -87,19 +97,26 @@ std::string echoed_classpath(const std::string& out)
 TEST(InProcessDoubles, CallsOptionsArgumentsAndSplashInOrder)
 {
     DoubleRuntime runtime;
+    TempDir current;  // its stand-ins and those beside the launcher are never loaded
+    runtime.copy_dependencies(current.path());
+    runtime.copy_dependencies(runtime.installation.bin_dir());
     RunResult result = runtime.run(
         {"--wrapper-verbose", "--jvm-init-heap-size=64m", "--jvm-max-heap-size=1g -Dx=y", "a b",
          "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", ""},
-        "", {{"JDK_JAVA_OPTIONS", "-Da=1 '-Db=2 3'"}});
+        "", {{"JDK_JAVA_OPTIONS", "-Da=1 '-Db=2 3'"}}, current.path());
     EXPECT_EQ(0, result.exit_code) << result.err;
     EXPECT_EQ("NOTE: Picked up JDK_JAVA_OPTIONS: -Da=1 '-Db=2 3'\n", plain_newlines(result.err));
     const std::string classpath = echoed_classpath(result.out);
     // The JVM double finds its own import in the runtime's bin only through
     // the launcher, which has restored the DLL search path once loaded.
+    const std::string bin = join(runtime.jre, "bin");
     const std::vector<std::string> expected = {
+        "loaded " + join(bin, "vcruntime140.dll"),  // by full path first, as java.exe loads it
+        "loaded " + join(bin, "msvcp140.dll"),
         "SplashInit",
         "SplashLoadFile " + runtime.image,
         "SplashSetFileJarName " + runtime.image + " (null)",
+        "loaded " + join(bin, "runtime_dependency.dll"),  // with jvm.dll
         // main's thread has the JVM's default stack, asked for as java asks
         "JNI_GetDefaultJavaVMInitArgs version=65537",
         "JNI_CreateJavaVM version=0x10006 nOptions=8 ignoreUnrecognized=0 dlldir= dependency=found stack=3145728",
@@ -186,7 +203,7 @@ TEST(InProcessDoubles, EachOutcomeWithItsMessageStreamAndStatus)
         std::string out, err;  // "@" stands for the splash image, "#" for the runtime
         int status;
         bool main_returned;  // then the splash is closed and the JVM destroyed
-        bool without_dependency = false;  // the DLL that jvm.dll imports left out
+        const char* left_out = nullptr;   // a DLL of bin
         const char* main_call = "";       // a call that must be among the double's calls
     };
     const Case cases[] = {
@@ -197,7 +214,7 @@ TEST(InProcessDoubles, EachOutcomeWithItsMessageStreamAndStatus)
         {"jvm.dll without its dependency", "jvm_double.dll", "splash_double.dll", "", "",
          "Cannot load library: '#\\bin\\server\\jvm.dll'\n" + os::error_text(126) +
              " The file is there: a library it needs is missing.\n",
-         -1, false, true},
+         -1, false, "runtime_dependency.dll"},
         {"no entry", "jvm_double_without_entry.dll", "splash_double.dll", "", "",
          "Cannot load symbol/function: 'JNI_CreateJavaVM'\nThe library '#\\bin\\server\\jvm.dll' does not export it.\n",
          -1, false},
@@ -214,14 +231,16 @@ TEST(InProcessDoubles, EachOutcomeWithItsMessageStreamAndStatus)
         {"exception escapes main", "jvm_double.dll", "splash_double.dll", "throws", "",
          "Exception in thread \"main\" java.lang.IllegalStateException: thrown out of main\n", 1, true},
         {"no splash library", "jvm_double.dll", "", "", "Could not load splash screen: @\n", "", 0, true},
+        {"no msvcp140.dll, which java passes over too", "jvm_double.dll", "splash_double.dll", "", "", "", 0, true,
+         "msvcp140.dll"},
         {"splash library without SplashSetFileJarName", "jvm_double.dll", "splash_double_without_jar_name.dll", "", "",
          "", 0, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         DoubleRuntime runtime(c.jvm, c.splash);
-        if (c.without_dependency)
-            os::delete_file(join(join(runtime.jre, "bin"), "runtime_dependency.dll"));
+        if (c.left_out != nullptr)
+            os::delete_file(join(join(runtime.jre, "bin"), c.left_out));
         auto fill = [&](std::string text) {
             for (std::size_t at; (at = text.find('@')) != std::string::npos;)
                 text.replace(at, 1, runtime.image);

@@ -240,6 +240,23 @@ bool get_current_directory(std::string& dir, Failure& failure)
     return true;
 }
 
+bool full_path(const std::string& path, std::string& full, Failure& failure)
+{
+    if (is_absolute_path(path)) {
+        full = path;
+        return true;
+    }
+    const std::wstring relative = widen(path);
+    std::wstring wide;
+    const auto get = [&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(relative.c_str(), size, buffer, nullptr); };
+    if (!read_whole(get, wide)) {
+        failure = {"GetFullPathName", last_error()};
+        return false;
+    }
+    full = narrow(without_long_prefix(wide));
+    return true;
+}
+
 bool is_directory(const char* path)
 {
     DWORD attributes = GetFileAttributesW(long_path(path).c_str());
