@@ -9,12 +9,28 @@
 #include "os/files.h"
 
 #ifdef _WIN32
+#include <windows.h>
+
 namespace {
 
 using namespace launcher_testing;
 using namespace testing_support;
 
 const char in_process[] = "--wrapper-load-jvm-in-process";
+
+// Wine takes its own C runtime for these names wherever the file lies, which
+// Windows does not: the test launcher (brumlet.exe) loads the files there too.
+void load_c_runtime_as_files_under_wine()
+{
+    HKEY key;
+    if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") == nullptr ||
+        RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\brumlet.exe\\DllOverrides", 0, nullptr, 0,
+                        KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    for (const char* name : {"vcruntime140", "msvcp140"})
+        RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>("native"), sizeof "native");
+    RegCloseKey(key);
+}
 
 std::string built_double(const std::string& name)
 {
@@ -35,6 +51,7 @@ struct DoubleRuntime {
     // An empty name leaves that library out.
     DoubleRuntime(const std::string& jvm = "jvm_double.dll", const std::string& splash = "splash_double.dll")
     {
+        load_c_runtime_as_files_under_wine();
         make_fake_runtime(jre);
         const std::string bin = join(jre, "bin");
         make_dir(join(bin, "server"));
@@ -222,11 +239,11 @@ TEST(InProcessDoubles, EachOutcomeWithItsMessageStreamAndStatus)
          "\nJavaCommandLine: Unable to Launch JVM with JNI\n", "", -1, false},
         {"no class", "jvm_double.dll", "splash_double.dll", "no-class", "",
          "Error: Could not find or load main class com.velkor.brumlet.Brumlet\n", 1, false},
-        {"a static main()", "jvm_double.dll", "splash_double.dll", "only-main()", "", "", 0, true, false,
+        {"a static main()", "jvm_double.dll", "splash_double.dll", "only-main()", "", "", 0, true, nullptr,
          "CallStaticVoidMethod main ()V"},
-        {"an instance main", "jvm_double.dll", "splash_double.dll", "instance-main", "", "", 0, true, false,
+        {"an instance main", "jvm_double.dll", "splash_double.dll", "instance-main", "", "", 0, true, nullptr,
          "CallVoidMethod main ([Ljava/lang/String;)V [0078]"},
-        {"an instance main's object", "jvm_double.dll", "splash_double.dll", "instance-main", "", "", 0, true, false,
+        {"an instance main's object", "jvm_double.dll", "splash_double.dll", "instance-main", "", "", 0, true, nullptr,
          "NewObject ()V"},
         {"exception escapes main", "jvm_double.dll", "splash_double.dll", "throws", "",
          "Exception in thread \"main\" java.lang.IllegalStateException: thrown out of main\n", 1, true},
