@@ -19,18 +19,18 @@ using namespace testing_support;
 const char in_process[] = "--wrapper-load-jvm-in-process";
 
 // Wine takes its own C runtime for these names wherever the file lies, which
-// Windows does not: the test launcher (brumlet.exe) loads the files there too.
-void load_c_runtime_as_files_under_wine()
+// Windows does not: every launcher of the tests (brumlet.exe) loads the
+// files there too, from the start of the test program.
+bool load_c_runtime_as_files_under_wine()
 {
-    HKEY key;
-    if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") == nullptr ||
-        RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\brumlet.exe\\DllOverrides", 0, nullptr, 0,
-                        KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
-        return;
-    for (const char* name : {"vcruntime140", "msvcp140"})
-        RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>("native"), sizeof "native");
-    RegCloseKey(key);
+    const char key[] = "Software\\Wine\\AppDefaults\\brumlet.exe\\DllOverrides";
+    for (const char* name : {"vcruntime140", "msvcp140"}) {
+        if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr)
+            RegSetKeyValueA(HKEY_CURRENT_USER, key, name, REG_SZ, "native", sizeof "native");
+    }
+    return true;
 }
+[[maybe_unused]] const bool c_runtime_as_files = load_c_runtime_as_files_under_wine();
 
 std::string built_double(const std::string& name)
 {
@@ -38,9 +38,8 @@ std::string built_double(const std::string& name)
 }
 
 // A runtime of stand-ins: bin\java.exe the test child, bin\server\jvm.dll a
-// JVM double that imports a DLL found only in bin and the C runtime's
-// stand-in, bin\splashscreen.dll a splash double; beside the test launcher,
-// one jar and the splash image.
+// JVM double that imports a DLL found only in bin, bin\splashscreen.dll a
+// splash double; beside the test launcher, one jar and the splash image.
 struct DoubleRuntime {
     Installation installation{{"a.jar"}, "", "", built_test_launcher()};
     TempDir scratch;
@@ -51,7 +50,6 @@ struct DoubleRuntime {
     // An empty name leaves that library out.
     DoubleRuntime(const std::string& jvm = "jvm_double.dll", const std::string& splash = "splash_double.dll")
     {
-        load_c_runtime_as_files_under_wine();
         make_fake_runtime(jre);
         const std::string bin = join(jre, "bin");
         make_dir(join(bin, "server"));
@@ -63,7 +61,7 @@ struct DoubleRuntime {
         write_file(join(installation.bin_dir(), "splash.png"), "");
     }
 
-    // The stand-ins of the C runtime and of the DLL that jvm.dll imports.
+    // The DLLs that jvm.dll imports: the one found only in bin, the C runtime.
     void copy_dependencies(const std::string& dir) const
     {
         copy_file(built_double("runtime_dependency.dll"), join(dir, "runtime_dependency.dll"));
@@ -220,7 +218,7 @@ TEST(InProcessDoubles, EachOutcomeWithItsMessageStreamAndStatus)
         std::string out, err;  // "@" stands for the splash image, "#" for the runtime
         int status;
         bool main_returned;  // then the splash is closed and the JVM destroyed
-        const char* left_out = nullptr;   // a DLL of bin
+        bool without_dependency = false;  // the DLL that jvm.dll imports left out
         const char* main_call = "";       // a call that must be among the double's calls
     };
     const Case cases[] = {
@@ -231,7 +229,7 @@ TEST(InProcessDoubles, EachOutcomeWithItsMessageStreamAndStatus)
         {"jvm.dll without its dependency", "jvm_double.dll", "splash_double.dll", "", "",
          "Cannot load library: '#\\bin\\server\\jvm.dll'\n" + os::error_text(126) +
              " The file is there: a library it needs is missing.\n",
-         -1, false, "runtime_dependency.dll"},
+         -1, false, true},
         {"no entry", "jvm_double_without_entry.dll", "splash_double.dll", "", "",
          "Cannot load symbol/function: 'JNI_CreateJavaVM'\nThe library '#\\bin\\server\\jvm.dll' does not export it.\n",
          -1, false},
@@ -239,25 +237,23 @@ TEST(InProcessDoubles, EachOutcomeWithItsMessageStreamAndStatus)
          "\nJavaCommandLine: Unable to Launch JVM with JNI\n", "", -1, false},
         {"no class", "jvm_double.dll", "splash_double.dll", "no-class", "",
          "Error: Could not find or load main class com.velkor.brumlet.Brumlet\n", 1, false},
-        {"a static main()", "jvm_double.dll", "splash_double.dll", "only-main()", "", "", 0, true, nullptr,
+        {"a static main()", "jvm_double.dll", "splash_double.dll", "only-main()", "", "", 0, true, false,
          "CallStaticVoidMethod main ()V"},
-        {"an instance main", "jvm_double.dll", "splash_double.dll", "instance-main", "", "", 0, true, nullptr,
+        {"an instance main", "jvm_double.dll", "splash_double.dll", "instance-main", "", "", 0, true, false,
          "CallVoidMethod main ([Ljava/lang/String;)V [0078]"},
-        {"an instance main's object", "jvm_double.dll", "splash_double.dll", "instance-main", "", "", 0, true, nullptr,
+        {"an instance main's object", "jvm_double.dll", "splash_double.dll", "instance-main", "", "", 0, true, false,
          "NewObject ()V"},
         {"exception escapes main", "jvm_double.dll", "splash_double.dll", "throws", "",
          "Exception in thread \"main\" java.lang.IllegalStateException: thrown out of main\n", 1, true},
         {"no splash library", "jvm_double.dll", "", "", "Could not load splash screen: @\n", "", 0, true},
-        {"no msvcp140.dll, which java passes over too", "jvm_double.dll", "splash_double.dll", "", "", "", 0, true,
-         "msvcp140.dll"},
         {"splash library without SplashSetFileJarName", "jvm_double.dll", "splash_double_without_jar_name.dll", "", "",
          "", 0, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         DoubleRuntime runtime(c.jvm, c.splash);
-        if (c.left_out != nullptr)
-            os::delete_file(join(join(runtime.jre, "bin"), c.left_out));
+        if (c.without_dependency)
+            os::delete_file(join(join(runtime.jre, "bin"), "runtime_dependency.dll"));
         auto fill = [&](std::string text) {
             for (std::size_t at; (at = text.find('@')) != std::string::npos;)
                 text.replace(at, 1, runtime.image);

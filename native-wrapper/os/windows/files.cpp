@@ -248,7 +248,9 @@ bool full_path(const std::string& path, std::string& full, Failure& failure)
     }
     const std::wstring relative = widen(path);
     std::wstring wide;
-    const auto get = [&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(relative.c_str(), size, buffer, nullptr); };
+    const auto get = [&](wchar_t* buffer, DWORD size) {
+        return GetFullPathNameW(relative.c_str(), size, buffer, nullptr);
+    };
     if (!read_whole(get, wide)) {
         failure = {"GetFullPathName", last_error()};
         return false;
