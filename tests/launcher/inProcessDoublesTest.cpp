@@ -19,18 +19,16 @@ using namespace testing_support;
 const char in_process[] = "--wrapper-load-jvm-in-process";
 
 // Wine takes its own C runtime for these names wherever the file lies, which
-// Windows does not: every launcher of the tests (brumlet.exe) loads the
-// files there too, from the start of the test program.
-bool load_c_runtime_as_files_under_wine()
-{
+// Windows does not: from the test program's start, every launcher of the
+// tests (brumlet.exe) loads the files there too.
+[[maybe_unused]] const bool c_runtime_as_files = [] {
     const char key[] = "Software\\Wine\\AppDefaults\\brumlet.exe\\DllOverrides";
     for (const char* name : {"vcruntime140", "msvcp140"}) {
         if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr)
             RegSetKeyValueA(HKEY_CURRENT_USER, key, name, REG_SZ, "native", sizeof "native");
     }
     return true;
-}
-[[maybe_unused]] const bool c_runtime_as_files = load_c_runtime_as_files_under_wine();
+}();
 
 std::string built_double(const std::string& name)
 {

@@ -18,8 +18,9 @@ namespace {
 const DWORD runtime_search = LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS |
                              LOAD_LIBRARY_SEARCH_SYSTEM32;
 
-// What the runtime's java.exe loads from its bin by full path before
-// jvm.dll: the C runtime, in the order they import each other.
+// The runtime's C runtime, which its java.exe loads from its bin by full
+// path before jvm.dll, in the order they import each other (x64 builds of
+// newer Visual C++ import vcruntime140_1.dll too).
 const char* const runtime_c_libraries[] = {"vcruntime140.dll", "vcruntime140_1.dll", "msvcp140.dll"};
 
 }  // namespace
