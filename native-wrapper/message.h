@@ -116,6 +116,8 @@ inline constexpr char listing_note[] = "Class cache: this run lists the classes 
 inline constexpr char busy_note[] = "Class cache: another run lists the classes or makes the archive '%s'.";
 inline constexpr char job_note[] = "Class cache: the archive is made in the background from '%s'.";
 inline constexpr char archive_run_unstarted_note[] = "Class cache: the run that makes the archive cannot be started.";
+inline constexpr char unsafe_parent_note[] =
+    "Class cache not used: another user may rename or replace what is in '%s', a directory above the cache's.";
 
 }  // namespace msg
 

@@ -33,7 +33,8 @@ bool create_temp_file(std::string& name, FileHandle& handle, Failure& failure);
 // (X one to four hex digits) and, while `handle` is open, readable by others
 // (java) but not deletable: before making it, the call deletes the files
 // named so, letter for letter, that no live launcher holds, left by
-// launchers that were killed. POSIX: as
+// launchers that were killed; `name` is the final path of the file made,
+// links above it resolved, by which java opens what was written. POSIX: as
 // create_temp_file (mode 0600). Returns false and fills `failure` when it
 // cannot be made.
 bool create_argument_file(std::string& name, FileHandle& handle, Failure& failure);

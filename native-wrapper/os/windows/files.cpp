@@ -161,6 +161,12 @@ bool create_argument_file(std::string& name, FileHandle& handle, Failure& failur
         failure = {"GetTempFileName", last_error()};
         return false;
     }
+    // java opens it by the final path of what was written, which a link
+    // above the temporary directory that is re-pointed meanwhile does not
+    // send elsewhere (the file, held without sharing deletion, stays there).
+    const std::wstring final_form = final_path(file);
+    if (!final_form.empty())
+        name = narrow(final_form);
     handle = reinterpret_cast<FileHandle>(file);
     return true;
 }

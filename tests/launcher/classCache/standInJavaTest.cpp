@@ -252,6 +252,24 @@ TEST_F(ClassCache, APathWithTheListSeparatorGetsNothing)
     EXPECT_EQ(std::vector<std::string>{}, list_dir(separated));
 }
 
+// A directory above the cache's in which others may rename or delete what
+// is ours: no option, and the note names it; made sticky, it is safe.
+TEST_F(ClassCache, ADirectoryAboveThatOthersMayChangeGetsNothing)
+{
+    if (on_windows)
+        GTEST_SKIP() << "Wine gives no way to set such a directory's access list";
+    const std::string shared = scratch / "shared", below = join(shared, "cache");
+    make_dir(shared);
+    make_dir(below);
+    std::filesystem::permissions(shared, std::filesystem::perms(0775));
+    EXPECT_EQ("(none)", option_in(run_text(below), "-XX:"));
+    EXPECT_NE(std::string::npos, installation.run(dry({"--wrapper-verbose"}), with_cache(below))
+                                     .out.find("another user may rename or replace what is in '" + shared + "'"));
+    EXPECT_EQ(std::vector<std::string>{}, list_dir(own_dir_of(below)));
+    std::filesystem::permissions(shared, std::filesystem::perms(01777));
+    EXPECT_NE("(none)", option_in(run_text(below), list_option));
+}
+
 // An empty variable, and a runtime older than 13, get no cache.
 TEST_F(ClassCache, AnEmptyVariableOrAnOldRuntimeGetsNothing)
 {
