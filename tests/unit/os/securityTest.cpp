@@ -40,20 +40,19 @@ std::vector<char> acl_of(BYTE type, BYTE flags, DWORD mask, const std::vector<ch
 TEST(AccessCheck, WeighsEveryKindOfGrantToAnother)
 {
     const DWORD writing = os::detail::writing_rights, replacing = os::detail::replacing_rights;
-    const BYTE plain = ACCESS_ALLOWED_ACE_TYPE, object = ACCESS_ALLOWED_OBJECT_ACE_TYPE;
     struct Row { std::vector<char> acl; DWORD rights; bool others_may; } rows[] = {
-        {acl_of(plain, 0, FILE_WRITE_ATTRIBUTES, everyone), writing, true},
-        {acl_of(plain, 0, FILE_GENERIC_READ | FILE_EXECUTE, other), writing, false},
-        {acl_of(plain, INHERIT_ONLY_ACE | OBJECT_INHERIT_ACE, FILE_ALL_ACCESS, other), writing, false},
+        {acl_of(ACCESS_ALLOWED_ACE_TYPE, 0, FILE_WRITE_ATTRIBUTES, everyone), writing, true},
+        {acl_of(ACCESS_ALLOWED_ACE_TYPE, 0, FILE_GENERIC_READ | FILE_EXECUTE, other), writing, false},
+        {acl_of(ACCESS_ALLOWED_ACE_TYPE, INHERIT_ONLY_ACE | OBJECT_INHERIT_ACE, FILE_ALL_ACCESS, other), writing, false},
         {acl_of(ACCESS_ALLOWED_CALLBACK_ACE_TYPE, 0, FILE_APPEND_DATA, other), writing, true},
-        {acl_of(object, 0, DELETE, other, 0), writing, true},
-        {acl_of(object, 0, DELETE, user, ACE_OBJECT_TYPE_PRESENT), writing, false},
+        {acl_of(ACCESS_ALLOWED_OBJECT_ACE_TYPE, 0, DELETE, other, 0), writing, true},
+        {acl_of(ACCESS_ALLOWED_OBJECT_ACE_TYPE, 0, DELETE, user, ACE_OBJECT_TYPE_PRESENT), writing, false},
         {acl_of(ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE, 0, WRITE_DAC, user, 3), writing, false},
         {acl_of(ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE, 0, GENERIC_ALL, other, 3), writing, true},
         // Above the cache: adding entries replaces nothing, deleting them does.
-        {acl_of(plain, 0, GENERIC_WRITE, everyone), replacing, false},
-        {acl_of(plain, 0, FILE_DELETE_CHILD, other), replacing, true},
-        {acl_of(plain, 0, FILE_ALL_ACCESS, installer), replacing, false},
+        {acl_of(ACCESS_ALLOWED_ACE_TYPE, 0, GENERIC_WRITE, everyone), replacing, false},
+        {acl_of(ACCESS_ALLOWED_ACE_TYPE, 0, FILE_DELETE_CHILD, other), replacing, true},
+        {acl_of(ACCESS_ALLOWED_ACE_TYPE, 0, FILE_ALL_ACCESS, installer), replacing, false},
     };
     for (Row& row : rows)
         EXPECT_EQ(row.others_may, os::detail::grants_others(reinterpret_cast<ACL*>(row.acl.data()), row.rights,
