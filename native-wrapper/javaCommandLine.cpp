@@ -88,6 +88,27 @@ ClassCacheUse use_class_cache(const LaunchPlan& plan, const Echo& echo)
     return use;
 }
 
+// Whether java would get the runtime's path and the jars of `jar_dirs`
+// whole; if not, says which path and why on `err`. The program's name of a
+// command text written quoted as it is ends at a '"', and a list separator
+// in a jar's directory cuts each of its jars into two entries, the second
+// relative to the current directory.
+bool paths_reach_java_whole(const std::string& jre_dir, const std::vector<std::string>& jar_dirs, char separator,
+                            std::FILE* err)
+{
+    if (os::facts.program_token == ProgramToken::quoted && jre_dir.find('"') != std::string::npos) {
+        print_err(err, msg::runtime_path_quote, jre_dir.c_str());
+        return false;
+    }
+    for (const std::string& dir : jar_dirs) {
+        if (dir.find(separator) != std::string::npos) {
+            print_err(err, msg::installation_dir_separator, dir.c_str(), separator);
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 JavaCommandLine::JavaCommandLine()
@@ -260,6 +281,8 @@ int JavaCommandLine::report_no_jars()
 
 int JavaCommandLine::run()
 {
+    if (!paths_reach_java_whole(jre_dir, searched_jar_dirs, classpath_separator, err_stream))
+        return -1;
     if (verbose) {
         for (const std::string& note : left_out_jars)
             echo(note);
@@ -297,6 +320,8 @@ int JavaCommandLine::run()
 
 int JavaCommandLine::run_class_archive_job(const std::string& key)
 {
+    if (!paths_reach_java_whole(jre_dir, searched_jar_dirs, classpath_separator, err_stream))
+        return -1;
     if (num_of_classpath_jars == 0)
         return report_no_jars();
     const LaunchPlan plan = make_plan();

@@ -46,6 +46,13 @@ inline constexpr char capture_unread[] = "Could not open tmp file %s (error %d)\
 inline constexpr char line[] = "%s\n";
 // What a dry run was to show did not reach its reader.
 inline constexpr char echo_unwritten[] = "Error - the verbose output could not be written: %s\n";
+// Paths that java would not get whole: refused before anything starts.
+inline constexpr char runtime_path_quote[] =
+    "Error - the Java runtime path '%s' holds the character '\"', which no Windows path holds and which would end "
+    "java's name on its command line.\n";
+inline constexpr char installation_dir_separator[] =
+    "Error - the installation directory '%s' holds the class path separator '%c', which would cut the path of each "
+    "of its jars in two.\n";
 
 // ---- Notes of --wrapper-verbose (standard output) ---------------------------
 // How the tool starts, under NATIVE_WRAP_VERBOSE (standard error).
@@ -116,6 +123,8 @@ inline constexpr char listing_note[] = "Class cache: this run lists the classes 
 inline constexpr char busy_note[] = "Class cache: another run lists the classes or makes the archive '%s'.";
 inline constexpr char job_note[] = "Class cache: the archive is made in the background from '%s'.";
 inline constexpr char archive_run_unstarted_note[] = "Class cache: the run that makes the archive cannot be started.";
+inline constexpr char unsafe_parent_note[] =
+    "Class cache not used: another user may rename or replace what is in '%s', a directory above the cache's.";
 
 }  // namespace msg
 

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "envUtils.h"
+#include "message.h"
 #include "os/files.h"
 #include "os/platform.h"
 #include "wrapAssert.h"
@@ -117,7 +118,18 @@ std::string get_java_runtime_dir()
 {
     // A second pass replaces names the first one left, such as a second
     // occurrence of a name in the override.
-    return expand_wrapper_vars(get_jre_dir().c_str(), wrapper_var_table);
+    const std::string dir = expand_wrapper_vars(get_jre_dir().c_str(), wrapper_var_table);
+    // A relative path is the current directory's, as exec and dlopen take
+    // it, made full here so that nothing later searches for it (CreateProcess
+    // would look for a relative program in the launcher's directory and on
+    // PATH).
+    std::string full;
+    os::Failure failure;
+    if (!os::full_path(dir, full, failure)) {
+        print_err(stderr, msg::call_failed_fatally, failure.call);
+        std::exit(-1);
+    }
+    return full;
 }
 
 std::string java_exe_in(const std::string& jre_dir)

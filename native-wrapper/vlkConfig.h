@@ -42,8 +42,10 @@ std::string get_jre_dir();
 std::string get_java_exe();
 
 // The runtime directory as get_java_exe has it: get_jre_dir() expanded a
-// second time. Every part of a launch that looks below the runtime (java,
-// the JVM library, the class cache) takes this one directory.
+// second time and made full, a relative one taken relative to the current
+// directory. Every part of a launch that looks below the runtime (java, the
+// JVM library, the class cache) takes this one directory. Ends the process
+// when the current directory cannot be read for a relative one.
 std::string get_java_runtime_dir();
 
 // The Java executable below the runtime directory `jre_dir`.

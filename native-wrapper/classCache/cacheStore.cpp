@@ -251,6 +251,18 @@ os::OwnFile open_cache_dir(const std::string& dir, bool make, std::string& note)
         note = formatted(msg::unusable_dir_note, path);
         return os::OwnFile();
     }
+    // Java gets paths in it, which a directory above that another user
+    // re-points would send elsewhere; where links led, its real path may
+    // hold the separator.
+    const std::string unsafe_parent = os::parent_others_may_change(opened);
+    if (!unsafe_parent.empty()) {
+        note = formatted(msg::unsafe_parent_note, unsafe_parent);
+        return os::OwnFile();
+    }
+    if (opened.path().find(os::facts.list_separator) != std::string::npos) {
+        note = formatted(msg::separator_note, opened.path());
+        return os::OwnFile();
+    }
     return opened;
 }
 

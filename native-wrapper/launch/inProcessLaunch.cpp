@@ -209,6 +209,8 @@ int InProcessLaunch::run()
     launch.java_version = runtime_version(jre_dir);
     if (!prepare_jvm_options(launch))
         return 1;  // refused as java refuses it
+    // Before either library of the runtime, as java loads it.
+    os::load_runtime_c_libraries(below_jre(jre_dir, os::facts.runtime_libs_below_jre));
     const bool splash = !launch.splash_image.empty();
     if (splash && !os::facts.splash_lib_needs_jvm_lib)
         show_splash_screen(launch.splash_image, jre_dir);

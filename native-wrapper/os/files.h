@@ -33,7 +33,8 @@ bool create_temp_file(std::string& name, FileHandle& handle, Failure& failure);
 // (X one to four hex digits) and, while `handle` is open, readable by others
 // (java) but not deletable: before making it, the call deletes the files
 // named so, letter for letter, that no live launcher holds, left by
-// launchers that were killed. POSIX: as
+// launchers that were killed; `name` is the final path of the file made,
+// links above it resolved, by which java opens what was written. POSIX: as
 // create_temp_file (mode 0600). Returns false and fills `failure` when it
 // cannot be made.
 bool create_argument_file(std::string& name, FileHandle& handle, Failure& failure);
@@ -80,6 +81,12 @@ bool get_executable_path(std::string& path, Failure& failure);
 // The current directory as the OS reports it; false, with `failure`
 // filled, when it cannot.
 bool get_current_directory(std::string& dir, Failure& failure);
+
+// `path` made full in `full`: an absolute one as it is, any other taken
+// relative to the current directory (on Windows as GetFullPathNameW takes
+// it, "\x" and "C:x" on the current drive too, "." and ".." resolved).
+// False, with `failure` filled, when the current directory cannot be read.
+bool full_path(const std::string& path, std::string& full, Failure& failure);
 
 bool is_directory(const char* path);
 

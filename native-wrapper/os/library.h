@@ -39,10 +39,12 @@ public:
 
     // Loads the library at `path`, used as given. When `dependency_dir` is
     // not empty it is searched for the libraries that this one imports
-    // (Windows: it is on the DLL search path during the load, and the
-    // previous DLL directory is restored afterwards; POSIX: no effect, the
-    // library's own run path decides). Unloads what was loaded before.
-    // Returns false and keeps the loader's reason for the failure.
+    // (Windows: those are looked for in the library's own directory, then
+    // `dependency_dir`, then the system's, never in the launcher's or the
+    // current directory, and the process's search path is as before
+    // afterwards; POSIX: no effect, the library's own run path decides).
+    // Unloads what was loaded before. Returns false and keeps the loader's
+    // reason for the failure.
     bool load(const std::string& path, const std::string& dependency_dir = "");
     bool loaded() const { return handle_ != nullptr; }
     // The entry `name`, or null when the library lacks it (or is not loaded).
@@ -62,5 +64,16 @@ private:
     bool kept_ = false;
     Failure failure_;
 };
+
+// Loads the C runtime that a Java runtime's libraries import, from that
+// runtime's library directory `dir` by full path, as the runtime's own java
+// does before it loads its JVM, and keeps it for the rest of the process: a
+// library of the same name elsewhere (beside the launcher) then never
+// stands in for it, for the JVM or for any library loaded later. A file
+// that is missing or does not load is passed over, as java passes over a
+// missing one; the JVM library's own load then says what it lacks.
+// Linux: nothing to do, libjvm.so needs the system's libraries alone and
+// the runtime's others find theirs by their own run path.
+void load_runtime_c_libraries(const std::string& dir);
 
 }  // namespace os

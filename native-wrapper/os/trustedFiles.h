@@ -71,7 +71,8 @@ struct FileStatus {
     // access-control entry for anyone but this user, SYSTEM or the
     // Administrators grants writing.
     bool private_to_user = false;
-    // This user owns it (Windows: as private_to_user judges the owner).
+    // This user owns it, or the system does (root; Windows: SYSTEM, the
+    // Administrators, TrustedInstaller).
     bool owned = false;
 };
 
@@ -85,7 +86,9 @@ bool file_status(const OwnFile& file, FileStatus& status);
 // Opens the directory `name` in `parent`, making it (for this user alone)
 // when it is missing, never through a link. Held open so that it stays the
 // directory that was checked (Windows: it cannot be renamed meanwhile).
-// Not valid when it cannot be made or opened or is a link.
+// Its path is from then on its real path, links above it resolved (Linux
+// where /proc shows it; Windows its final path, by which every later call
+// in it goes). Not valid when it cannot be made or opened or is a link.
 // With `make` false nothing is made: a missing directory is not valid.
 // One it makes gets exactly the mode it means, whatever the umask.
 OwnFile open_own_directory(const std::string& parent, const std::string& name, bool make = true);
@@ -99,16 +102,30 @@ bool make_private_directories(const std::string& path);
 // for reading (`create` false) or as a new file for reading and writing,
 // for this user alone (whatever the umask), that must not exist yet. With `inherited` the handle
 // passes to a program that replaces this process and to children (and the
-// JVM in this process may open it by jvm_path). Not valid on failure.
+// JVM in this process may open it by jvm_path); on Windows, where java
+// opens it by its path, no handle of the cache is ever inherited. Not
+// valid on failure.
 OwnFile open_in_directory(const OwnFile& dir, const std::string& name, bool create, bool inherited = false);
 
 // The name of `file` (opened by open_in_directory with `inherited`) by which
 // a JVM started from this process, or in it, opens the very file that was
 // opened, and so can a program that JVM starts while this process lives:
 // "/proc/PID/fd/N" on Linux ("/dev/fd/N" where /proc does not show this
-// process so: see facts.jvm_paths_need_inheritance); on Windows its path,
-// which the open directory keeps from being changed.
+// process so: see facts.jvm_paths_need_inheritance); on Windows the final
+// path of the open file, links above it resolved (see
+// parent_others_may_change for why that keeps naming it).
 std::string jvm_path(const OwnFile& file);
+
+// The nearest directory above the open directory `dir`, up to the root,
+// that another user may change, as ssh's strict modes judge it: one owned
+// by neither this user nor the system (root; Windows: SYSTEM, the
+// Administrators, TrustedInstaller), or one in which another user may
+// rename or delete what is not theirs (POSIX: writable by group or others
+// and not sticky; Windows: an access entry that grants someone else
+// deleting, deleting entries, or changing its access list or owner). The
+// directories are those of `dir`'s real path, links resolved. Empty when
+// there is none; the unreadable one when one cannot be judged.
+std::string parent_others_may_change(const OwnFile& dir);
 
 // Gives the file `from` in `dir` the second name `to` there (a hard link);
 // false on failure, also when `to` exists.

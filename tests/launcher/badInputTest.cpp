@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "launcherTestSupport.h"
+#include "os/error.h"
 
 namespace {
 
@@ -20,6 +21,8 @@ struct BadInput {
     int status;
     std::string out_holds;  // a text the standard output must hold
     std::string err;        // standard error, whole
+    std::string cwd = "";   // where it starts; empty: the test's own
+    bool windows_only = false;
 };
 
 TEST(BadInput, GivesTheToolsRunOrAMessageNeverACrash)
@@ -49,6 +52,21 @@ TEST(BadInput, GivesTheToolsRunOrAMessageNeverACrash)
         make_fake_runtime(quoted_jre);
     }
     const char* const command_line_limit = "its command line holds at most 32,767 characters";
+    const std::string quoted = "C:\\x\\evil\" x", split = scratch / ("Suite" + std::string(1, list_separator) + "x");
+    const std::string quote_refused = "Error - the Java runtime path '" + quoted + "' holds the character '\"', which "
+                                      "no Windows path holds and which would end java's name on its command line.\n";
+    const std::string split_refused = "Error - the installation directory '" + as_substituted(join(split, "bin64")) +
+                                      "' holds the class path separator '" + std::string(1, list_separator) +
+                                      "', which would cut the path of each of its jars in two.\n";
+    // A relative runtime is the current directory's: never looked for beside the launcher or on PATH.
+    const std::string relative = scratch / "Relative", on_path = scratch / "OnPath", none = scratch / "None",
+                      missing = scratch / "Missing";
+    const std::string missing_text = "\"" + java_below(join(none, "rel")) + "\" -cp \"" +
+                                     as_substituted(join(missing, "bin64")) + path_separator + tool_jar + "\" " +
+                                     main_class_token + "\"a\" ";
+    make_fake_runtime(join(on_path, "rel"));
+    make_dir(none);
+    const int failed = failure_exit_status();
     const BadInput cases[] = {
         {"100,000 arguments", command_line_limit, dry(std::vector<std::string>(100000, "a")), {}, {}, "", 0,
          many_args + "\n", ""},
@@ -68,13 +86,24 @@ TEST(BadInput, GivesTheToolsRunOrAMessageNeverACrash)
          main_class_token + "\"a\" \n", ""},
         {"a runtime path holding a double quote", "its file names cannot hold one", {"a"},
          {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", quoted_jre}, {"TEST_CHILD_EXIT", "7"}}, {}, "", 7, "", ""},
+        {"... refused on Windows", nullptr, dry({}), {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", quoted}}, {}, "", failed, "",
+         quote_refused, "", true},
+        {"an installation directory holding the list separator", nullptr, {"a"}, {}, {}, split, failed, "",
+         split_refused},
+        {"... in-process", nullptr, {"--wrapper-load-jvm-in-process"}, {}, {}, split, failed, "", split_refused},
+        {"a relative runtime path: its java runs", nullptr, {"a"},
+         {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", "jre64"}, {"TEST_CHILD_EXIT", "7"}}, {}, relative, 7, "", "",
+         join(relative, "bin64")},
+        {"... missing: never searched for", nullptr, {"a"},
+         {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", "rel"}, {"PATH", on_path}}, {}, missing, failed, "",
+         "Error - failed to launch '" + missing_text + "'.\n" + os::error_text(2) + "\n", none},
     };
     for (const BadInput& c : cases) {
-        if (on_windows && c.not_on_windows != nullptr)
+        if (on_windows ? c.not_on_windows != nullptr : c.windows_only)
             continue;
         SCOPED_TRACE(c.what);
         Installation installation(c.jars.empty() ? std::vector<std::string>{tool_jar} : c.jars, c.root);
-        RunResult result = installation.run(c.args, c.env);
+        RunResult result = installation.run(c.args, c.env, c.cwd);
         EXPECT_EQ(c.status, result.exit_code) << result.err;
         EXPECT_EQ(c.err, plain_newlines(result.err));
         const std::string out = plain_newlines(result.out);

@@ -9,12 +9,26 @@
 #include "os/files.h"
 
 #ifdef _WIN32
+#include <windows.h>
+
 namespace {
 
 using namespace launcher_testing;
 using namespace testing_support;
 
 const char in_process[] = "--wrapper-load-jvm-in-process";
+
+// Wine takes its own C runtime for these names wherever the file lies, which
+// Windows does not: from the test program's start, every launcher of the
+// tests (brumlet.exe) loads the files there too.
+[[maybe_unused]] const bool c_runtime_as_files = [] {
+    const char key[] = "Software\\Wine\\AppDefaults\\brumlet.exe\\DllOverrides";
+    for (const char* name : {"vcruntime140", "msvcp140"}) {
+        if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr)
+            RegSetKeyValueA(HKEY_CURRENT_USER, key, name, REG_SZ, "native", sizeof "native");
+    }
+    return true;
+}();
 
 std::string built_double(const std::string& name)
 {
@@ -37,7 +51,7 @@ struct DoubleRuntime {
         make_fake_runtime(jre);
         const std::string bin = join(jre, "bin");
         make_dir(join(bin, "server"));
-        copy_file(built_double("runtime_dependency.dll"), join(bin, "runtime_dependency.dll"));
+        copy_dependencies(bin);
         if (!jvm.empty())
             copy_file(built_double(jvm), join(join(bin, "server"), "jvm.dll"));
         if (!splash.empty())
@@ -45,14 +59,23 @@ struct DoubleRuntime {
         write_file(join(installation.bin_dir(), "splash.png"), "");
     }
 
-    RunResult run(std::vector<std::string> args, const std::string& mode = "", std::vector<EnvVar> env = {})
+    // The DLLs that jvm.dll imports: the one found only in bin, the C runtime.
+    void copy_dependencies(const std::string& dir) const
+    {
+        copy_file(built_double("runtime_dependency.dll"), join(dir, "runtime_dependency.dll"));
+        for (const char* name : {"vcruntime140.dll", "msvcp140.dll"})  // one stand-in under both names
+            copy_file(built_double("vcruntime140.dll"), join(dir, name));
+    }
+
+    RunResult run(std::vector<std::string> args, const std::string& mode = "", std::vector<EnvVar> env = {},
+                  const std::string& cwd = "")
     {
         args.insert(args.begin(), in_process);
         env.insert(env.end(), {{"NATIVE_WRAP_JRE_DIR_OVERRIDE", jre},
                                {"BRUMLET_TEST_PROFILE", "splash"},
                                {"RUNTIME_DOUBLE_LOG", log},
                                {"JVM_DOUBLE_MODE", mode}});
-        return installation.run(args, env);
+        return installation.run(args, env, cwd);
     }
 
     std::vector<std::string> calls() const
@@ -87,19 +110,26 @@ std::string echoed_classpath(const std::string& out)
 TEST(InProcessDoubles, CallsOptionsArgumentsAndSplashInOrder)
 {
     DoubleRuntime runtime;
+    TempDir current;  // its stand-ins and those beside the launcher are never loaded
+    runtime.copy_dependencies(current.path());
+    runtime.copy_dependencies(runtime.installation.bin_dir());
     RunResult result = runtime.run(
         {"--wrapper-verbose", "--jvm-init-heap-size=64m", "--jvm-max-heap-size=1g -Dx=y", "a b",
          "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", ""},
-        "", {{"JDK_JAVA_OPTIONS", "-Da=1 '-Db=2 3'"}});
+        "", {{"JDK_JAVA_OPTIONS", "-Da=1 '-Db=2 3'"}}, current.path());
     EXPECT_EQ(0, result.exit_code) << result.err;
     EXPECT_EQ("NOTE: Picked up JDK_JAVA_OPTIONS: -Da=1 '-Db=2 3'\n", plain_newlines(result.err));
     const std::string classpath = echoed_classpath(result.out);
     // The JVM double finds its own import in the runtime's bin only through
     // the launcher, which has restored the DLL search path once loaded.
+    const std::string bin = join(runtime.jre, "bin");
     const std::vector<std::string> expected = {
+        "loaded " + join(bin, "vcruntime140.dll"),  // by full path first, as java.exe loads it
+        "loaded " + join(bin, "msvcp140.dll"),
         "SplashInit",
         "SplashLoadFile " + runtime.image,
         "SplashSetFileJarName " + runtime.image + " (null)",
+        "loaded " + join(bin, "runtime_dependency.dll"),  // with jvm.dll
         // main's thread has the JVM's default stack, asked for as java asks
         "JNI_GetDefaultJavaVMInitArgs version=65537",
         "JNI_CreateJavaVM version=0x10006 nOptions=8 ignoreUnrecognized=0 dlldir= dependency=found stack=3145728",

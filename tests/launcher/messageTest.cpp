@@ -31,6 +31,7 @@ void make_double_runtime(const std::string& jre)
     make_fake_runtime(jre);
     make_dir(join(bin, "server"));
     copy_file(join(doubles, "runtime_dependency.dll"), join(bin, "runtime_dependency.dll"));
+    copy_file(join(doubles, "vcruntime140.dll"), join(bin, "vcruntime140.dll"));
     copy_file(join(doubles, "jvm_double.dll"), join(join(bin, "server"), "jvm.dll"));
 }
 

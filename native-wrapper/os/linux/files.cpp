@@ -160,6 +160,21 @@ bool get_current_directory(std::string& dir, Failure& failure)
     return true;
 }
 
+bool full_path(const std::string& path, std::string& full, Failure& failure)
+{
+    if (is_absolute_path(path)) {
+        full = path;
+        return true;
+    }
+    std::string dir;
+    if (!get_current_directory(dir, failure))
+        return false;
+    // As exec and dlopen take a relative path: below the current directory,
+    // its "." and ".." left to the system.
+    full = dir + (dir == "/" ? "" : "/") + path;
+    return true;
+}
+
 bool is_directory(const char* path)
 {
     struct stat info;

@@ -33,4 +33,12 @@ void Library::unload()
     handle_ = nullptr;
 }
 
+void load_runtime_c_libraries(const std::string&)
+{
+    // libjvm.so needs system libraries alone, which the dynamic loader finds
+    // as it does for java (the launcher has no run path of its own, and the
+    // current directory is never searched); the runtime's other libraries
+    // find theirs through their own run path ($ORIGIN).
+}
+
 }  // namespace os

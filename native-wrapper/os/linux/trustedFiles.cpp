@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -86,7 +87,16 @@ OwnFile open_own_directory(const std::string& parent, const std::string& name, b
     // one keeps its mode, which the caller judges on what is opened.
     const bool made = make && mkdir(path.c_str(), S_IRWXU) == 0;
     const int fd = open_directory(path);
-    OwnFile dir = own_file(fd, errno, path, "open");
+    const int error = errno;
+    // Named from then on by its real path, links above it resolved: java
+    // writes files in it by name, and a link that another user re-points
+    // later would send them elsewhere (the directories of that path are
+    // judged by parent_others_may_change).
+    std::string real(PATH_MAX, '\0');
+    const ssize_t length =
+        fd >= 0 ? readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), &real[0], real.size()) : -1;
+    real.resize(length > 0 && length < static_cast<ssize_t>(real.size()) && real[0] == '/' ? length : 0);
+    OwnFile dir = own_file(fd, error, real.empty() ? path : real, "open");
     if (made && dir.valid())
         fchmod(fd_of(dir), S_IRWXU);
     return dir;
@@ -133,6 +143,43 @@ std::string jvm_path(const OwnFile& file)
         opened.st_dev != named.st_dev || opened.st_ino != named.st_ino)
         return own;
     return shared;
+}
+
+std::string parent_others_may_change(const OwnFile& dir)
+{
+    // Judged by descriptors, each directory opened as ".." of the one below
+    // (no name is looked up twice); named by the directory's real path.
+    std::string named = dir.path();
+    struct stat below;
+    if (fstat(fd_of(dir), &below) != 0)
+        return named;
+    int at = fd_of(dir);
+    for (;;) {
+        const int up = openat(at, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (at != fd_of(dir))
+            ::close(at);
+        const std::size_t slash = named.find_last_of('/');
+        named.erase(slash == 0 || slash == std::string::npos ? 1 : slash);
+        struct stat info;
+        if (up < 0 || fstat(up, &info) != 0) {
+            if (up >= 0)
+                ::close(up);
+            return named;
+        }
+        // The root is its own parent.
+        if (info.st_dev == below.st_dev && info.st_ino == below.st_ino) {
+            ::close(up);
+            return std::string();
+        }
+        // In a sticky directory others cannot rename or delete what is ours.
+        const bool others_write = (info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (info.st_mode & S_ISVTX) == 0;
+        if ((info.st_uid != geteuid() && info.st_uid != 0) || others_write) {
+            ::close(up);
+            return named;
+        }
+        below = info;
+        at = up;
+    }
 }
 
 bool link_in_directory(const OwnFile& dir, const std::string& from, const std::string& to)

@@ -161,6 +161,12 @@ bool create_argument_file(std::string& name, FileHandle& handle, Failure& failur
         failure = {"GetTempFileName", last_error()};
         return false;
     }
+    // java opens it by the final path of what was written, which a link
+    // above the temporary directory that is re-pointed meanwhile does not
+    // send elsewhere (the file, held without sharing deletion, stays there).
+    const std::wstring final_form = final_path(file);
+    if (!final_form.empty())
+        name = narrow(final_form);
     handle = reinterpret_cast<FileHandle>(file);
     return true;
 }
@@ -237,6 +243,25 @@ bool get_current_directory(std::string& dir, Failure& failure)
         return false;
     }
     dir = narrow(without_long_prefix(wide));
+    return true;
+}
+
+bool full_path(const std::string& path, std::string& full, Failure& failure)
+{
+    if (is_absolute_path(path)) {
+        full = path;
+        return true;
+    }
+    const std::wstring relative = widen(path);
+    std::wstring wide;
+    const auto get = [&](wchar_t* buffer, DWORD size) {
+        return GetFullPathNameW(relative.c_str(), size, buffer, nullptr);
+    };
+    if (!read_whole(get, wide)) {
+        failure = {"GetFullPathName", last_error()};
+        return false;
+    }
+    full = narrow(without_long_prefix(wide));
     return true;
 }
 

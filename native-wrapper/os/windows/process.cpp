@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,7 +15,9 @@
 #include "launch/commandText.h"
 #include "os/platform.h"
 #include "os/windows/childText.h"
+#include "os/windows/childThreads.h"
 #include "os/windows/interruptGuard.h"
+#include "os/windows/security.h"
 #include "os/windows/wide.h"
 
 namespace os {
@@ -225,9 +228,23 @@ bool Child::start(const Command& command, const ChildLaunch& launch)
         startup.dwFlags |= STARTF_USESHOWWINDOW;
         startup.wShowWindow = SW_HIDE;
     }
+    // Inheritable copies of the handles the child is to get that are not
+    // inheritable themselves (the cache's files never are), closed once it
+    // has started.
+    std::vector<std::unique_ptr<ScopedHandle>> copies;
+    const auto inheritable = [&copies](HANDLE handle) {
+        DWORD handle_flags = 0;
+        HANDLE copy = nullptr;
+        if (handle == nullptr || handle == INVALID_HANDLE_VALUE || !GetHandleInformation(handle, &handle_flags) ||
+            (handle_flags & HANDLE_FLAG_INHERIT) != 0 ||
+            !DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS))
+            return handle;
+        copies.emplace_back(new ScopedHandle(copy));
+        return copy;
+    };
     if (launch.stdout_file != invalid_file) {
         startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        startup.hStdOutput = to_handle(launch.stdout_file);
+        startup.hStdOutput = inheritable(to_handle(launch.stdout_file));
         startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
         startup.dwFlags |= STARTF_USESTDHANDLES;
     }
@@ -244,7 +261,7 @@ bool Child::start(const Command& command, const ChildLaunch& launch)
     if (!launch.inherit_all) {
         std::vector<HANDLE> wanted = {startup.hStdInput, startup.hStdOutput, startup.hStdError};
         for (FileHandle file : launch.inherited)
-            wanted.push_back(to_handle(file));
+            wanted.push_back(inheritable(to_handle(file)));
         for (HANDLE handle : wanted) {
             if (handle != nullptr && handle != INVALID_HANDLE_VALUE &&
                 std::find(listed.begin(), listed.end(), handle) == listed.end())
@@ -358,6 +375,16 @@ bool thread_ended(HANDLE thread)
 
 }  // namespace
 
+HANDLE detail::open_thread_of(DWORD thread_id, DWORD process_id, DWORD rights)
+{
+    HANDLE thread = OpenThread(rights, FALSE, thread_id);
+    if (thread != nullptr && GetProcessIdOfThread(thread) != process_id) {
+        CloseHandle(thread);
+        return nullptr;
+    }
+    return thread;
+}
+
 bool Child::pause(bool paused)
 {
     // The first refusal for a thread that still runs, if any.
@@ -402,9 +429,10 @@ bool Child::pause(bool paused)
         for (BOOL more = Thread32First(threads.get(), &entry); more; more = Thread32Next(threads.get(), &entry)) {
             if (entry.th32OwnerProcessID != id || stopped_already(entry.th32ThreadID))
                 continue;
-            // A thread that ended since the snapshot is no failure.
+            // A thread that ended since the snapshot is no failure, nor is one
+            // whose id is now another process's: it is left alone.
             const DWORD rights = THREAD_SUSPEND_RESUME | THREAD_QUERY_LIMITED_INFORMATION | SYNCHRONIZE;
-            ScopedHandle thread(OpenThread(rights, FALSE, entry.th32ThreadID));
+            ScopedHandle thread(open_thread_of(entry.th32ThreadID, id, rights));
             if (thread.get() == nullptr)
                 continue;
             const bool suspended = SuspendThread(thread.get()) != static_cast<DWORD>(-1);
@@ -477,7 +505,8 @@ bool standard_streams_open()
 
 bool running_as_superuser()
 {
-    return false;
+    // Elevated, or as SYSTEM: it may write where other users own the files.
+    return running_privileged();
 }
 
 std::uint64_t open_file_limit()

@@ -72,40 +72,147 @@ std::vector<char> user_sid()
     return sid;
 }
 
-}  // namespace
+// TrustedInstaller, which owns the system's own directories (the root of
+// the system volume among them): NT SERVICE\TrustedInstaller.
+struct {
+    BYTE revision = SID_REVISION;
+    BYTE count = 6;
+    SID_IDENTIFIER_AUTHORITY authority = SECURITY_NT_AUTHORITY;
+    DWORD parts[6] = {SECURITY_SERVICE_ID_BASE_RID, 956008885u, 3418522649u, 1831038044u, 1853292631u, 2271478464u};
+} trusted_installer;
 
-bool only_user_writes(HANDLE object)
+// What an entry grants, its generic rights mapped as for files.
+DWORD mapped(DWORD mask)
 {
+    if (mask & GENERIC_READ)
+        mask |= FILE_GENERIC_READ;
+    if (mask & GENERIC_WRITE)
+        mask |= FILE_GENERIC_WRITE;
+    if (mask & GENERIC_EXECUTE)
+        mask |= FILE_GENERIC_EXECUTE;
+    if (mask & GENERIC_ALL)
+        mask |= FILE_ALL_ACCESS;
+    return mask;
+}
+
+// The SID that the allowing entry `header` grants to, null for one that
+// grants nothing; `mask` gets what it grants. The object kinds carry one
+// or two GUIDs before the SID, as their flags say.
+PSID granted_sid(ACE_HEADER* header, DWORD& mask)
+{
+    switch (header->AceType) {
+    case ACCESS_ALLOWED_ACE_TYPE:
+    case ACCESS_ALLOWED_CALLBACK_ACE_TYPE: {
+        auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+        mask = ace->Mask;
+        return &ace->SidStart;
+    }
+    case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
+    case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE: {
+        auto* ace = reinterpret_cast<ACCESS_ALLOWED_OBJECT_ACE*>(header);
+        mask = ace->Mask;
+        char* sid = reinterpret_cast<char*>(&ace->ObjectType);
+        if (ace->Flags & ACE_OBJECT_TYPE_PRESENT)
+            sid += sizeof(GUID);
+        if (ace->Flags & ACE_INHERITED_OBJECT_TYPE_PRESENT)
+            sid += sizeof(GUID);
+        return sid;
+    }
+    default:
+        mask = 0;
+        return nullptr;
+    }
+}
+
+// The owner and access list of the open `object`, freed with the object.
+struct Security {
+    explicit Security(HANDLE object)
+    {
+        known = security().bound() &&
+                security().get_security_info(object, SE_FILE_OBJECT,
+                                             OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                                             &dacl, nullptr, &descriptor) == ERROR_SUCCESS &&
+                owner != nullptr && !(user = user_sid()).empty();
+    }
+    ~Security() { LocalFree(descriptor); }
+    Security(const Security&) = delete;
+    Security& operator=(const Security&) = delete;
+
     PSID owner = nullptr;
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!security().bound() ||
-        security().get_security_info(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                     &owner, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
-        return false;
-    std::vector<char> user = user_sid();
-    const DWORD writing = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_DELETE_CHILD | DELETE |
-                          WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
-    auto trusted = [&](PSID sid) {
-        return security().equal_sid(sid, user.data()) || security().is_well_known_sid(sid, WinLocalSystemSid) ||
-               security().is_well_known_sid(sid, WinBuiltinAdministratorsSid);
-    };
-    // A missing list grants everyone everything.
-    bool only_user = dacl != nullptr && !user.empty() && owner != nullptr &&
-                     (security().equal_sid(owner, user.data()) ||
-                      security().is_well_known_sid(owner, WinBuiltinAdministratorsSid));
-    for (DWORD i = 0; only_user && i < dacl->AceCount; ++i) {
+    std::vector<char> user;
+    bool known = false;
+};
+
+}  // namespace
+
+bool is_trusted_sid(PSID sid, PSID user)
+{
+    return security().bound() &&
+           (security().equal_sid(sid, user) || security().is_well_known_sid(sid, WinLocalSystemSid) ||
+            security().is_well_known_sid(sid, WinBuiltinAdministratorsSid) ||
+            security().equal_sid(sid, &trusted_installer));
+}
+
+bool grants_others(const ACL* acl, DWORD rights, PSID user)
+{
+    if (acl == nullptr || !security().bound())
+        return true;
+    for (DWORD i = 0; i < acl->AceCount; ++i) {
         ACE_HEADER* header = nullptr;
-        if (!security().get_ace(dacl, i, reinterpret_cast<void**>(&header)))
-            only_user = false;
-        else if (header->AceType == ACCESS_ALLOWED_ACE_TYPE && (header->AceFlags & INHERIT_ONLY_ACE) == 0) {
-            auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
-            if ((ace->Mask & writing) != 0 && !trusted(&ace->SidStart))
-                only_user = false;
-        }
+        if (!security().get_ace(const_cast<ACL*>(acl), i, reinterpret_cast<void**>(&header)))
+            return true;
+        // An entry only for what is made below does not apply here.
+        if (header->AceFlags & INHERIT_ONLY_ACE)
+            continue;
+        DWORD mask = 0;
+        PSID sid = granted_sid(header, mask);
+        if (header->AceType == ACCESS_ALLOWED_COMPOUND_ACE_TYPE)
+            mask = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header)->Mask;
+        else if (sid != nullptr && is_trusted_sid(sid, user))
+            continue;
+        if ((mapped(mask) & rights) != 0)
+            return true;
     }
-    LocalFree(descriptor);
-    return only_user;
+    return false;
+}
+
+bool only_user_writes(HANDLE object)
+{
+    Security of(object);
+    return of.known &&
+           (security().equal_sid(of.owner, of.user.data()) ||
+            security().is_well_known_sid(of.owner, WinBuiltinAdministratorsSid)) &&
+           !grants_others(of.dacl, writing_rights, of.user.data());
+}
+
+bool only_trusted_replace(HANDLE object)
+{
+    Security of(object);
+    return of.known && is_trusted_sid(of.owner, of.user.data()) &&
+           !grants_others(of.dacl, replacing_rights, of.user.data());
+}
+
+bool owned_by_trusted(HANDLE object)
+{
+    Security of(object);
+    return of.known && is_trusted_sid(of.owner, of.user.data());
+}
+
+bool running_privileged()
+{
+    HANDLE token = nullptr;
+    if (!security().bound() || !security().open_process_token(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    const bool elevated = security().get_token_information(token, TokenElevation, &elevation, sizeof elevation,
+                                                           &size) &&
+                          elevation.TokenIsElevated != 0;
+    CloseHandle(token);
+    std::vector<char> user = user_sid();
+    return elevated || (!user.empty() && security().is_well_known_sid(user.data(), WinLocalSystemSid));
 }
 
 UserOnlySecurity::UserOnlySecurity(DWORD inherit)

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -53,7 +54,7 @@ bool fill_status(HANDLE file, FileStatus& status)
                       std::to_string(info.nFileIndexLow) + ':' + std::to_string(basic.ChangeTime.QuadPart) + ':' +
                       std::to_string(status.size) + ':' + std::to_string(status.modified);
     status.private_to_user = only_user_writes(file);
-    status.owned = status.private_to_user;
+    status.owned = owned_by_trusted(file);
     return true;
 }
 
@@ -99,10 +100,23 @@ OwnFile open_own_directory(const std::string& parent, const std::string& name, b
         if (user_only.attributes() != nullptr)
             CreateDirectoryW(long_path(path).c_str(), user_only.attributes());
     }
-    // Without sharing deletion: nothing renames or replaces it while it is held.
+    // Without sharing deletion: nothing renames or replaces it while it is
+    // held. Named from then on by its final path, which no link above it
+    // that is re-pointed later changes: every later create, rename and
+    // delete in it goes by that path, and so does java, so that all of them
+    // reach this directory, as long as no other user may change a directory
+    // above it either (see parent_others_may_change, which the cache asks).
     HANDLE dir = CreateFileW(long_path(path).c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    return own_file(dir, path);
+    if (dir == INVALID_HANDLE_VALUE)
+        return own_file(dir, path);
+    const std::wstring final_form = final_path(dir);
+    if (final_form.empty()) {
+        const int error = last_error();
+        CloseHandle(dir);
+        return OwnFile(invalid_file, path, Failure("GetFinalPathNameByHandle", error));
+    }
+    return OwnFile(reinterpret_cast<FileHandle>(dir), narrow(final_form));
 }
 
 bool make_private_directories(const std::string& path)
@@ -121,7 +135,11 @@ bool make_private_directories(const std::string& path)
 OwnFile open_in_directory(const OwnFile& dir, const std::string& name, bool create, bool inherited)
 {
     const std::string path = in_directory(dir, name);
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, inherited ? TRUE : FALSE};
+    // Never inheritable, whatever `inherited` asks: java opens the file by
+    // its jvm_path, and neither it nor what it starts holds the cache's
+    // handles (a child that needs one gets it by its start's handle list).
+    (void)inherited;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
     // A file being read may not be written meanwhile; the JVM writes a new
     // one (the list, the archive) by its path while it is held.
     const DWORD access = create ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ | FILE_WRITE_ATTRIBUTES;
@@ -134,7 +152,32 @@ OwnFile open_in_directory(const OwnFile& dir, const std::string& name, bool crea
 
 std::string jvm_path(const OwnFile& file)
 {
-    return file.path();
+    // Its path in the directory's final path names it as well, but an open
+    // file's own final path needs no reasoning about the directory.
+    const std::wstring final_form = final_path(handle_of(file));
+    return final_form.empty() ? file.path() : narrow(final_form);
+}
+
+std::string parent_others_may_change(const OwnFile& dir)
+{
+    // The final path has no link in it: each directory above is what its
+    // name there names, up to the volume's root (or a share's).
+    std::string path = dir.path();
+    for (std::size_t slash = path.find_last_of('\\'); slash != std::string::npos && slash > 0;
+         slash = path.find_last_of('\\')) {
+        path.erase(slash);
+        const bool root = path.size() >= 2 && path.back() == ':';
+        if (root)
+            path += '\\';
+        else if (path.compare(0, 2, "\\\\") == 0 && std::count(path.begin(), path.end(), '\\') < 3)
+            break;  // \\server: the share was its root
+        ScopedHandle parent(open_for_status(path, false));
+        if (parent.get() == INVALID_HANDLE_VALUE || !only_trusted_replace(parent.get()))
+            return path;
+        if (root)
+            break;
+    }
+    return std::string();
 }
 
 bool link_in_directory(const OwnFile& dir, const std::string& from, const std::string& to)

@@ -77,4 +77,21 @@ std::wstring short_path(const std::string& path)
     return without_long_prefix(short_form);
 }
 
+std::wstring final_path(HANDLE handle)
+{
+    std::wstring path;
+    if (!read_whole([&](wchar_t* buffer, DWORD size) {
+            return GetFinalPathNameByHandleW(handle, buffer, size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        }, path))
+        return std::wstring();
+    const std::wstring plain = without_long_prefix(path);
+    for (std::size_t end = plain.find(L'\\', 1); ; end = plain.find(L'\\', end + 1)) {
+        const wchar_t last = plain[(end == std::wstring::npos ? plain.size() : end) - 1];
+        if (last == L'.' || last == L' ')
+            return path;
+        if (end == std::wstring::npos)
+            return plain;
+    }
+}
+
 }  // namespace os::detail

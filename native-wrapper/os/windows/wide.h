@@ -90,4 +90,11 @@ std::wstring without_long_prefix(const std::wstring& path);
 // its long form where the volume keeps no short names.
 std::wstring short_path(const std::string& path);
 
+// The path of what `handle` holds open as the system resolves it now,
+// every link above it followed to its end (GetFinalPathNameByHandle), in
+// the form the launcher's paths take: without the "\\?\" prefix, unless
+// a name in it ends in a dot or a space, which the form without would drop
+// and so name another file. Empty when it cannot be had.
+std::wstring final_path(HANDLE handle);
+
 }  // namespace os::detail

@@ -70,14 +70,14 @@ TEST(ClassCacheJdk, StepsAsideAndTouchesOnlyItsOwnFiles)
         {"a runtime whose own archive this user cannot read", {}, {}, test_jdk_version() <= 17,
          [](JdkCacheRun& run) {
              runtime_with_unreadable_archive(run.installation.jre_dir());
-             std::filesystem::permissions(run.cache, std::filesystem::perms::all);
+             std::filesystem::permissions(run.cache, std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
              run.user = as_nobody;
          },
          nullptr, nullptr},
         // The cache's directory and files get their modes all the same.
         {"a umask without the owner's write", {}, {}, true,
          [](JdkCacheRun& run) {
-             std::filesystem::permissions(run.cache, std::filesystem::perms::all);
+             std::filesystem::permissions(run.cache, std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
              run.user = as_nobody;
              run.user.insert(run.user.end(), {"/bin/sh", "-c", "umask 0277; exec \"$@\"", "sh"});
          },
@@ -95,7 +95,7 @@ TEST(ClassCacheJdk, StepsAsideAndTouchesOnlyItsOwnFiles)
         // The archive's JVM deletes the file it is to write: never one of another user's.
         {"another user's file by the name of an archive being made", {}, {}, true,
          [](JdkCacheRun& run) {
-             std::filesystem::permissions(run.cache, std::filesystem::perms::all);
+             std::filesystem::permissions(run.cache, std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
              run.user = as_nobody;
              const std::string key = listed_key(run);
              run.run();

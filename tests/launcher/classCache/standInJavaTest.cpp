@@ -208,6 +208,11 @@ TEST_F(ClassCache, AMadeArchiveIsHandedOverUntilItChanges)
     EXPECT_NE("(none)", handed);
     if (on_windows) {
         EXPECT_EQ(archive, handed);  // by its path (on Linux /dev/fd/N)
+        // Neither the archive nor runs.lock is inherited: as without the cache.
+        const auto facts = [this] { return read_file(report).substr(read_file(report).find("facts:")); };
+        const std::string with_archive = facts();
+        run_text("");
+        EXPECT_EQ(with_archive, facts());
     }
     std::filesystem::permissions(archive, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
     write_file(archive, "changed");
@@ -250,6 +255,21 @@ TEST_F(ClassCache, APathWithTheListSeparatorGetsNothing)
     EXPECT_EQ(0u, installation.run(dry({"--wrapper-verbose"}), with_cache(separated)).out.find(
                       "Class cache not used: the JVM cannot take the path"));
     EXPECT_EQ(std::vector<std::string>{}, list_dir(separated));
+}
+
+// A directory above in which others may delete what is ours; sticky, safe.
+TEST_F(ClassCache, ADirectoryAboveThatOthersMayChangeGetsNothing)
+{
+    if (on_windows)
+        GTEST_SKIP() << "Wine gives no way to set such a directory's access list";
+    const std::string shared = scratch / "shared", below = join(shared, "cache");
+    make_dir(shared);
+    std::filesystem::permissions(shared, std::filesystem::perms(0775));
+    EXPECT_EQ("(none)", option_in(run_text(below), "-XX:"));
+    EXPECT_NE(std::string::npos, installation.run(dry({"--wrapper-verbose"}), with_cache(below))
+                                     .out.find("another user may rename or replace what is in '" + shared + "'"));
+    std::filesystem::permissions(shared, std::filesystem::perms(01777));
+    EXPECT_NE("(none)", option_in(run_text(below), list_option));
 }
 
 // An empty variable, and a runtime older than 13, get no cache.
