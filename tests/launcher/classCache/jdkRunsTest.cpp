@@ -52,25 +52,72 @@ void change_archive_bytes(JdkCacheRun& run)
     write_file(archive_of(run), content);
 }
 
-// A file replaced by a copy of the same size and times, as cp -p, tar and
-// rsync leave it.
+// The bytes of a jar with one other, that java ignores: the "version made
+// by" of its first central directory entry.
+std::string other_jar_bytes(const std::string& path)
+{
+    std::string content = read_file(path);
+    const std::size_t entry = content.find("PK\x01\x02");
+    if (entry != std::string::npos)
+        content[entry + 4] ^= 1;
+    return content;
+}
+
+// A jar replaced by another of other bytes and the same size and times, as
+// cp -p, tar and rsync leave one.
 void replace_keeping_times(const std::string& path)
 {
     ASSERT_EQ(0, run_program({"/usr/bin/cp", "-p", path, path + ".new"}).exit_code);
+    const auto time = std::filesystem::last_write_time(path);
+    write_file(path + ".new", other_jar_bytes(path));
+    std::filesystem::last_write_time(path + ".new", time);
     std::filesystem::rename(path + ".new", path);
+}
+
+// `dir` copied away and back with every time and mode (cp -a, a CI cache's
+// restore): new inodes and change times, the same bytes.
+void copy_away_and_back(const std::string& dir)
+{
+    ASSERT_EQ(0, run_program({"/usr/bin/cp", "-a", dir, dir + ".saved"}).exit_code);
+    remove_tree(dir);
+    ASSERT_EQ(0, run_program({"/usr/bin/cp", "-a", dir + ".saved", dir}).exit_code);
+    remove_tree(dir + ".saved");
+}
+
+// `dir` through a tar round trip: times to the second.
+void tar_away_and_back(const std::string& dir)
+{
+    const std::filesystem::path path(dir);
+    const std::string parent = path.parent_path().string(), name = path.filename().string();
+    ASSERT_EQ(0, run_program({"/usr/bin/tar", "-C", parent, "-cf", dir + ".tar", name}).exit_code);
+    remove_tree(dir);
+    ASSERT_EQ(0, run_program({"/usr/bin/tar", "-C", parent, "-xpf", dir + ".tar"}).exit_code);
+    std::filesystem::remove(dir + ".tar");
 }
 
 
 // A jar named only by the manifest of another: lead.jar's Class-Path.
-void add_manifest_jar(JdkCacheRun& run)
+void add_manifest_naming(JdkCacheRun& run, bool missing)
 {
     const std::string dir = run.scratch / "lead";
     make_dir(dir);
     make_dir(join(run.installation.bin_dir(), "extra"));
-    copy_file(agent_jar(), join(join(run.installation.bin_dir(), "extra"), "dep.jar"));
+    if (!missing)
+        copy_file(agent_jar(), join(join(run.installation.bin_dir(), "extra"), "dep.jar"));
     write_file(join(dir, "manifest"), "Class-Path: extra/dep.jar\n");
     run_program({join(join(test_jdk_home(), "bin"), "jar"), "cfm", join(run.installation.bin_dir(), "lead.jar"),
                  join(dir, "manifest")});
+}
+
+void add_manifest_jar(JdkCacheRun& run)
+{
+    add_manifest_naming(run, false);
+}
+
+// The same, with dep.jar missing.
+void add_missing_manifest_jar(JdkCacheRun& run)
+{
+    add_manifest_naming(run, true);
 }
 
 // Launcher options that put 40 jars of 3.5 KB paths, none of them there,
@@ -163,7 +210,7 @@ TEST(ClassCacheJdk, AChangedArchiveOrJarIsNeverHandedOver)
          [](JdkCacheRun& run) {
              const std::string jar = join(run.installation.bin_dir(), tool_jar);
              const auto time = std::filesystem::last_write_time(jar);
-             write_file(jar, read_file(jar));
+             write_file(jar, other_jar_bytes(jar));
              std::filesystem::last_write_time(jar, time);
          }},
         {"cut archive", {}, {}, true, nullptr, truncate_archive},
@@ -172,9 +219,39 @@ TEST(ClassCacheJdk, AChangedArchiveOrJarIsNeverHandedOver)
          [](JdkCacheRun& run) { replace_keeping_times(join(run.installation.bin_dir(), tool_jar)); }},
         {"manifest jar replaced with the same size and times", {}, {}, true, add_manifest_jar,
          [](JdkCacheRun& run) { replace_keeping_times(join(join(run.installation.bin_dir(), "extra"), "dep.jar")); }},
+        // JDK 17 would warn that archived classes are disabled because it exists.
+        {"missing manifest jar added later", {}, {}, true, add_missing_manifest_jar,
+         [](JdkCacheRun& run) {
+             copy_file(agent_jar(), join(join(run.installation.bin_dir(), "extra"), "dep.jar"));
+         }},
         // Root passes every permission check, but not the test of the owner.
         {"archive of another user", {}, {}, true, nullptr,
          [](JdkCacheRun& run) { ASSERT_EQ(0, run_program({"/usr/bin/chown", "65534", archive_of(run)}).exit_code); }},
+    };
+    for (const CacheCase& c : cases)
+        run_case(c);
+}
+
+// A cache or suite copied with its bytes, sizes and times (a CI cache's
+// restore, a suite unpacked afresh, another container's view: new inodes
+// and change times) keeps its archive, handed over at the first run.
+TEST(ClassCacheJdk, ACopiedCacheOrSuiteKeepsItsArchive)
+{
+    const auto both = [](JdkCacheRun& run) {
+        copy_away_and_back(run.cache);
+        copy_away_and_back(run.installation.root());
+    };
+    std::vector<CacheCase> cases = {
+        {"cache and suite by cp -a", {}, {}, true, add_manifest_jar, both, nullptr, "", true},
+        {"cache by tar", {}, {}, true, nullptr, [](JdkCacheRun& run) { tar_away_and_back(run.cache); }, nullptr, "",
+         true},
+        {"suite by tar", {}, {}, true, nullptr,
+         [](JdkCacheRun& run) { tar_away_and_back(run.installation.root()); }, nullptr, "", true},
+        {"modes set again", {}, {}, true, nullptr,
+         [](JdkCacheRun& run) {
+             ASSERT_EQ(0, run_program({"/usr/bin/chmod", "-R", "a+rX", run.installation.root()}).exit_code);
+         },
+         nullptr, "", true},
     };
     for (const CacheCase& c : cases)
         run_case(c);
