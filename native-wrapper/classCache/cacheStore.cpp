@@ -49,14 +49,13 @@ bool nearest_is_own(const std::string& path)
 
 // Whether a run could make the missing directory `path`, as far as can be
 // told without making anything: the nearest of its parents that is there is
-// a directory this user can open.
-bool could_be_made(const std::string& path)
+// a directory this user may make entries in; false, with why in `failure`
+// where the system says, when not.
+bool could_be_made(const std::string& path, os::Failure& failure)
 {
     os::FileStatus status;
     const std::string nearest = nearest_there(path, status);
-    std::vector<std::string> names;
-    os::Failure error;
-    return !nearest.empty() && status.is_directory && os::list_directory(nearest, names, error);
+    return !nearest.empty() && status.is_directory && os::may_add_entries(nearest, failure);
 }
 
 }  // namespace
@@ -211,12 +210,14 @@ os::OwnFile open_cache_dir(const std::string& dir, bool make, std::string& note)
     os::OwnFile opened = os::open_own_directory(dir, class_cache_dir_name, make);
     os::FileStatus status;
     if (!opened.valid() || !os::file_status(opened, status) || !status.is_directory || !status.private_to_user) {
-        // A dry run that finds no directory yet would have made one.
+        // A dry run that finds no directory yet would have made one, where
+        // it could.
         os::FileStatus missing;
-        if (!make && !opened.valid() && !os::file_status(path, missing) && could_be_made(path))
+        os::Failure unmade = opened.failure();
+        if (!make && !opened.valid() && !os::file_status(path, missing) && could_be_made(path, unmade))
             return os::OwnFile();
         note = opened.valid() ? formatted(msg::unusable_dir_note, path)
-                              : formatted(msg::unopened_dir_note, path) + os::error_text(opened.failure()) + '.';
+                              : formatted(msg::unopened_dir_note, path) + os::error_text(unmade) + '.';
         return os::OwnFile();
     }
     return opened;

@@ -184,7 +184,10 @@ TEST(ClassCacheJdk, StepsAsideForTheLaunchsOptionsAndLimits)
          [](JdkCacheRun& run) { EXPECT_EQ(std::vector<std::string>{}, list_dir(run.cache)); }},
         {"a hard limit of 8 open files", {}, {}, false, [](JdkCacheRun& run) { run.user = in_shell("ulimit -n 8"); },
          nullptr, nullptr},
-        {"options printed", {{"JDK_JAVA_OPTIONS", "-XX:+PrintVMOptions"}}, {}, false, nullptr, nullptr},
+        {"options printed", {{"JDK_JAVA_OPTIONS", "-Dx=1 -XX:+PrintVMOptions"}}, {}, false, nullptr, nullptr,
+         [](JdkCacheRun& run) {
+             EXPECT_NE(std::string::npos, run.dry_text().find("'-XX:+PrintVMOptions' of JDK_JAVA_OPTIONS"));
+         }},
         // JDK 17 refuses the option, with plain java as through the cache.
         {"ahead-of-time cache off", {{"JDK_JAVA_OPTIONS", "-XX:AOTMode=off"}}, {}, false, nullptr, nullptr},
     };

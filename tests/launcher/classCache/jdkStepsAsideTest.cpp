@@ -19,6 +19,14 @@ using namespace testing_support;
 
 const std::vector<std::string> as_nobody = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
 
+// A dry run says what the run does: that it steps aside, and why.
+void expect_dry_run_steps_aside(const JdkCacheRun& run, const std::string& why)
+{
+    const std::string text = run.dry_text();
+    EXPECT_NE(std::string::npos, text.find("Class cache not used: ")) << text;
+    EXPECT_NE(std::string::npos, text.find(why)) << text;
+}
+
 // The installation's runtime made a directory of links to the JDK's
 // entries, with its own java and JVM library, whose default class-data
 // archive no one but root may read.
@@ -53,8 +61,13 @@ TEST(ClassCacheJdk, StepsAsideAndTouchesOnlyItsOwnFiles)
          [](JdkCacheRun& run) {
              ASSERT_EQ(0, run_program({"/usr/bin/mount", "-t", "tmpfs", "-o", "ro,size=1m", "tmpfs", run.cache}).exit_code);
          },
-         nullptr, [](JdkCacheRun& run) { run_program({"/usr/bin/umount", run.cache}); }},
-        {"no write permission", {}, {}, false, [](JdkCacheRun& run) { run.user = as_nobody; }, nullptr, nullptr},
+         nullptr,
+         [](JdkCacheRun& run) {
+             expect_dry_run_steps_aside(run, "Read-only file system");
+             run_program({"/usr/bin/umount", run.cache});
+         }},
+        {"no write permission", {}, {}, false, [](JdkCacheRun& run) { run.user = as_nobody; }, nullptr,
+         [](JdkCacheRun& run) { expect_dry_run_steps_aside(run, "cannot be made or opened"); }},
         // The list is cut short where the disk fills, and no archive is tried.
         {"a disk that fills", {}, {}, false,
          [](JdkCacheRun& run) {
@@ -110,7 +123,11 @@ TEST(ClassCacheJdk, StepsAsideAndTouchesOnlyItsOwnFiles)
         // As the superuser (sudo -E) in a user's directory: nothing of root's left there.
         {"the superuser in another user's directory", {}, {}, false,
          [](JdkCacheRun& run) { ASSERT_EQ(0, run_program({"/usr/bin/chown", "65534", run.cache}).exit_code); },
-         nullptr, [](JdkCacheRun& run) { EXPECT_EQ(std::vector<std::string>{}, list_dir(run.cache)); }},
+         nullptr,
+         [](JdkCacheRun& run) {
+             EXPECT_EQ(std::vector<std::string>{}, list_dir(run.cache));
+             expect_dry_run_steps_aside(run, "is not the superuser's own");
+         }},
         {"a link in place of the cache's directory", {}, {}, false,
          [](JdkCacheRun& run) {
              make_dir(run.scratch / "elsewhere");
