@@ -210,14 +210,13 @@ TEST_F(ClassCache, AMadeArchiveIsHandedOverUntilItChanges)
         EXPECT_EQ(archive, handed);  // by its path (on Linux /dev/fd/N)
     }
     // Copied away and back (a CI cache's restore): new identities, the same
-    // bytes; a dry run, then the run, hand it over, and say nothing of it.
+    // bytes; a dry run, then the run, hand it over.
     std::filesystem::copy(made, scratch / "saved", std::filesystem::copy_options::recursive);
     std::filesystem::remove_all(made);
     std::filesystem::copy(scratch / "saved", made, std::filesystem::copy_options::recursive);
     const std::string dry_text = installation.run(dry({"--wrapper-verbose"}), with_cache(made)).out;
     EXPECT_EQ(archive, option_in(dry_text, use_option));
     EXPECT_NE("(none)", option_in(run_text(made, makes), use_option));
-    EXPECT_EQ(std::string::npos, installation.run({"--wrapper-verbose", "x"}, with_cache(made)).out.find("Class cache"));
     std::filesystem::permissions(archive, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
     write_file(archive, "changed");
     std::filesystem::permissions(archive, std::filesystem::perms::owner_write, std::filesystem::perm_options::remove);
