@@ -16,6 +16,9 @@ const std::size_t block_size = 32;  // four lanes of one word each
 // The archive is read in pieces this large (a few reads for 20 MB).
 const std::size_t read_piece = 1 << 20;
 const char directory_digest[] = "directory";
+// The record's last line: one cut short (two runs that renew it at once
+// share the name of the file it is written to first) is never taken whole.
+const char record_end[] = "end";
 
 // Eight bytes as one word, in the machine's order (both ports are x86-64,
 // so a record reads the same on either).
@@ -194,7 +197,7 @@ std::string archive_record(const Vouched& archive, const std::vector<Vouched>& f
     std::string record = record_line(Vouched{std::string(), archive.identity, archive.digest});
     for (const Vouched& file : files)
         record += record_line(file);
-    return record;
+    return record + record_end + '\n';
 }
 
 RecordCheck check_record(const os::OwnFile& archive, const std::string& record)
@@ -209,8 +212,10 @@ RecordCheck check_record(const os::OwnFile& archive, const std::string& record)
         at = end + 1;
     }
     os::FileStatus status;
-    if (lines.empty() || lines[0].size() != 2 || !os::file_status(archive, status))
+    if (lines.size() < 2 || lines.back() != std::vector<std::string>{record_end} || lines[0].size() != 2 ||
+        !os::file_status(archive, status))
         return check;
+    lines.pop_back();
     Vouched placed{std::string(), status.identity, lines[0][1]};
     if (status.identity != lines[0][0] && content_digest(archive) != placed.digest) {
         check.changed = archive.path();

@@ -82,7 +82,7 @@ std::string record_path(const std::string& field);
 
 // The text of the record of the `archive` (as it was placed: every later
 // write, cut or replacement changes its identity) and of every file it was
-// made from, one line each.
+// made from, one line each, and a last line that tells it whole.
 std::string archive_record(const Vouched& archive, const std::vector<Vouched>& files);
 
 // What the record of an archive says of it now.
