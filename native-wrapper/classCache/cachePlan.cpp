@@ -144,8 +144,9 @@ bool plan_archive(Plan& plan, ClassCacheUse& use)
     // holding the list: then the list tells so below.
     archive.close();
     if (record.valid() || !held_elsewhere(cache, list_name)) {
-        plan.discarded = formatted(msg::discarded_note, check.changed.empty() ? joined(cache.path(), plan.key + meta_suffix)
-                                                                             : check.changed);
+        const std::string changed =
+            check.changed.empty() ? joined(cache.path(), plan.key + meta_suffix) : check.changed;
+        plan.discarded = formatted(msg::discarded_note, changed);
         if (!plan.dry_run) {
             delete_own(cache, archive_name);
             delete_own(cache, plan.key + meta_suffix);

@@ -78,7 +78,8 @@ void replace_keeping_times(const std::string& path)
 // afresh): new inodes and change times, the same bytes, sizes and times.
 void round_trip(const std::string& dir, const std::string& script)
 {
-    ASSERT_EQ(0, run_program({"/bin/sh", "-c", "cd \"$1\"/.. && d=$(basename \"$1\") && " + script, "sh", dir}).exit_code);
+    const std::string in_parent = "cd \"$1\"/.. && d=$(basename \"$1\") && ";
+    ASSERT_EQ(0, run_program({"/bin/sh", "-c", in_parent + script, "sh", dir}).exit_code);
 }
 const char by_cp[] = "cp -a $d $d.s && rm -rf $d && mv $d.s $d";
 const char by_tar[] = "tar -cf $d.tar $d && rm -rf $d && tar -xpf $d.tar && rm $d.tar";
@@ -203,7 +204,9 @@ TEST(ClassCacheJdk, AChangedArchiveOrJarIsNeverHandedOver)
              add_manifest_jar(run);
              std::filesystem::rename(join(run.installation.bin_dir(), "extra/dep.jar"), run.scratch / "dep.jar");
          },
-         [](JdkCacheRun& run) { copy_file(run.scratch / "dep.jar", join(run.installation.bin_dir(), "extra/dep.jar")); }},
+         [](JdkCacheRun& run) {
+             copy_file(run.scratch / "dep.jar", join(run.installation.bin_dir(), "extra/dep.jar"));
+         }},
         // Root passes every permission check, but not the test of the owner.
         {"archive of another user", {}, {}, true, nullptr,
          [](JdkCacheRun& run) { ASSERT_EQ(0, run_program({"/usr/bin/chown", "65534", archive_of(run)}).exit_code); }},
