@@ -215,9 +215,8 @@ TEST(ClassCacheJdk, AChangedArchiveOrJarIsNeverHandedOver)
         run_case(c);
 }
 
-// A cache or suite copied with its bytes, sizes and times (a CI cache's
-// restore, a suite unpacked afresh, another container's view: new inodes
-// and change times) keeps its archive, handed over at the first run.
+// A cache or suite copied with its bytes, sizes and times (a CI cache's restore, a suite
+// unpacked afresh: new inodes and change times) keeps its archive, used at the first run.
 TEST(ClassCacheJdk, ACopiedCacheOrSuiteKeepsItsArchive)
 {
     const auto both = [](JdkCacheRun& run) {

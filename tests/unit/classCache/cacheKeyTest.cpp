@@ -44,9 +44,8 @@ TEST(ClassCache, EveryInputChangesTheKey)
     }
     write_file(b, "bb");  // another size
     add(class_cache_key(jre, {a, b}, options));
-    // Replaced by a file of the same size and times, as cp -p, tar and a
-    // restore do: the same key (its record tells the contents apart); a
-    // second later, another.
+    // Replaced by a file of the same size and times (cp -p, tar, a restore):
+    // the same key, as the record tells the contents apart; a second later, another.
     const std::string same_size = class_cache_key(jre, {a, b}, options);
     const std::filesystem::file_time_type time = std::filesystem::last_write_time(b);
     write_file(dir / "new", "bc");

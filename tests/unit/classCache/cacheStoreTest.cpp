@@ -71,13 +71,11 @@ TEST(ClassCache, RecordFieldsHoldAnyPath)
     EXPECT_EQ("a\\", record_path("a\\"));
 }
 
-// A record holds while its files hold the bytes it was made from, moved or
-// copied or not; a file of other bytes with the same size and times, or a
-// missing jar that came, is a change.
+// A record holds while its files hold the bytes it was made from, copied or not; other bytes
+// of the same size and times, or a missing jar that came, are a change.
 TEST(ClassCache, TheRecordTellsFilesByTheirContents)
 {
-    // `file` replaced by `bytes` with the same last write, as cp -p and a
-    // restore leave it.
+    // `file` replaced by `bytes` with the same last write, as cp -p and a restore leave it.
     struct Case {
         const char* name;
         const char* file;
