@@ -102,7 +102,8 @@ inline constexpr char separator_note[] =
 inline constexpr char foreign_name_note[] =
     "Class cache not used: java.exe cannot be given the path '%s' in the ANSI code page.";
 inline constexpr char own_sharing_note[] =
-    "Class cache not used: the JVM options choose class-data sharing, read options from a file, or log class loading.";
+    "Class cache not used: the JVM option %s chooses class-data sharing, reads options from a file, or logs class "
+    "loading.";
 inline constexpr char runtime_archive_note[] =
     "Class cache not used: java warns that it cannot use the runtime's own archive '%s'.";
 inline constexpr char foreign_file_note[] = "Class cache not used: '%s' is not this user's own file.";
@@ -125,6 +126,9 @@ inline constexpr char job_note[] = "Class cache: the archive is made in the back
 inline constexpr char archive_run_unstarted_note[] = "Class cache: the run that makes the archive cannot be started.";
 inline constexpr char unsafe_parent_note[] =
     "Class cache not used: another user may rename or replace what is in '%s', a directory above the cache's.";
+inline constexpr char unopened_dir_note[] = "Class cache not used: '%s' cannot be made or opened: ";
+inline constexpr char discarded_note[] =
+    "Class cache: the archive of this launch is discarded and made anew: '%s' has changed since it was made.";
 
 }  // namespace msg
 

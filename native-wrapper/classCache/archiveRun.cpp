@@ -188,6 +188,17 @@ struct Attempt {
         return true;
     }
 
+    // Makes ready for the archive to be made once more: the dump's file and
+    // the JVMs' output of the first making go.
+    void again()
+    {
+        pending.close();
+        delete_own(cache, pending_name);
+        output.close();
+        delete_own(cache, key + output_suffix);
+        output = os::open_in_directory(cache, key + output_suffix, true, true);
+    }
+
     // Writes the JVMs' argument file, with the class path, and the whole
     // lines of the `list` where they are needed; false when they cannot be
     // written.
@@ -249,18 +260,19 @@ struct Attempt {
     }
 
     // Moves the archive the dump made into place, with its record of the
-    // jars the trial named in `output_text` (else those of `classpath`);
-    // `placed` gets its status there. False when it cannot be placed whole.
-    bool place(const std::string& output_text, const std::vector<std::string>& classpath, os::FileStatus& placed)
+    // `files` it was made from; `placed` gets its status there. False when
+    // it cannot be placed whole.
+    bool place(const std::vector<Vouched>& files, os::FileStatus& placed)
     {
         // The record takes the identity the archive has in place (a rename
         // changes it), as a run opens it there; until it is written, the lock
         // on the list keeps runs from taking the archive for damaged.
-        return os::rename_in_directory(cache, pending_name, key + archive_suffix) &&
-               os::file_status(os::open_in_directory(cache, key + archive_suffix, false), placed) &&
-               placed.size > 0 &&
-               write_whole(cache, key, meta_suffix,
-                           archive_record(placed.identity, reported_jars(output_text, classpath)));
+        if (!os::rename_in_directory(cache, pending_name, key + archive_suffix))
+            return false;
+        const os::OwnFile archive = os::open_in_directory(cache, key + archive_suffix, false);
+        const std::string digest = content_digest(archive);
+        return os::file_status(archive, placed) && placed.size > 0 && !digest.empty() &&
+               write_whole(cache, key, meta_suffix, archive_record(Vouched{"", placed.identity, digest}, files));
     }
 
     // Deletes every file of the attempt but a `placed` archive (with its
@@ -306,16 +318,30 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
     Attempt attempt(cache, key);
     if (!attempt.open(java, jvm_options))
         return 1;
-    const bool ready = attempt.write_inputs(classpath, list);
+    // The files the dump reads are taken before it does (identity and
+    // contents), so that the record vouches for the bytes it read.
+    std::vector<Vouched> taken;
+    const bool ready = attempt.write_inputs(classpath, list) && vouch_for_new(classpath, taken);
     // The tool's variables count here (their agents and module options),
     // though they reach no JVM of this run.
     const bool link_classes = may_link_classes(jre_dir, jvm_options);
-    const Outcome outcome =
-        attempt.dump_and_try(ready, attempt.whole_lines.valid() ? attempt.whole_lines : list, link_classes);
-    // The jars may have changed while the archive was made.
-    const bool current = outcome.made && class_cache_key(jre_dir, classpath, jvm_options) == key;
+    const os::OwnFile& classes = attempt.whole_lines.valid() ? attempt.whole_lines : list;
+    Outcome outcome = attempt.dump_and_try(ready, classes, link_classes);
+    std::vector<std::string> jars = reported_jars(outcome.output_text, classpath);
+    // The jars that manifests' Class-Path names (there or missing) are known
+    // only from the trial: taken now, and the archive made once more.
+    if (outcome.made && !all_taken(jars, taken)) {
+        attempt.again();
+        outcome = attempt.dump_and_try(vouch_for_new(jars, taken), classes, link_classes);
+        jars = reported_jars(outcome.output_text, classpath);
+    }
+    // A file that changed while the archive was made leaves it unplaced,
+    // with no mark of failure: the next attempt takes it as it is then.
+    std::vector<Vouched> files;
+    const bool current = outcome.made && still_as_taken(jars, taken, files) &&
+                         class_cache_key(jre_dir, classpath, jvm_options) == key;
     os::FileStatus placed_status;
-    const bool placed = current && attempt.place(outcome.output_text, classpath, placed_status);
+    const bool placed = current && attempt.place(files, placed_status);
     attempt.end(placed, outcome.reason);
     if (placed)
         trim_class_cache(cache, key, class_cache_size_limit, placed_status.modified);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "classCache/cacheStore.h"
 #include "launch/launcherOptions.h"
@@ -40,11 +41,23 @@ bool starts_with(const std::string& text, const char* prefix)
     return text.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
-// One file of the key: its path and identity, or that it is missing.
+// The last write's ticks in a second (see os::FileStatus::modified).
+const std::int64_t ticks_per_second = 10000000;
+
+// One file of the key: its path, size and last write in whole seconds, or
+// that it is missing. Not its inode, device or change time: a copy of the
+// suite unpacked or restored at the same path (tar, cp -a, rsync -a keep
+// sizes and times, tar to the second), or seen from another container, gives
+// the same key, and the record then tells by the contents whether its
+// archive still holds (see check_record).
 void add_file(std::string& key, const std::string& path)
 {
     os::FileStatus status;
-    key += path + '|' + (os::file_status(path, status) ? status.identity : "missing") + '\n';
+    key += path + '|' +
+           (os::file_status(path, status)
+                ? std::to_string(status.size) + ':' + std::to_string(status.modified / ticks_per_second)
+                : "missing") +
+           '\n';
 }
 
 // 64-bit FNV-1a as 16 hexadecimal digits: a short, fixed file name.
@@ -85,6 +98,23 @@ std::vector<std::string> all_option_words(const std::vector<std::string>& jvm_op
             split_java_options(value, all);
     }
     return all;
+}
+
+std::string option_keeping_cache_out(const std::vector<std::string>& jvm_options)
+{
+    std::vector<std::pair<std::string, std::vector<std::string>>> sources = {{"the launcher's options", jvm_options}};
+    for (const char* variable : option_variables) {
+        sources.emplace_back(variable, std::vector<std::string>());
+        if (const char* value = std::getenv(variable))
+            split_java_options(value, sources.back().second);
+    }
+    for (const auto& source : sources) {
+        for (const std::string& option : source.second) {
+            if (keeps_cache_out(option))
+                return '\'' + option + "' of " + source.first;
+        }
+    }
+    return std::string();
 }
 
 std::vector<std::string> layout_options(const std::vector<std::string>& jvm_options)

@@ -16,10 +16,13 @@ inline constexpr const char* option_variables[] = {"JDK_JAVA_OPTIONS", "JAVA_TOO
 inline constexpr char use_option[] = "-XX:SharedArchiveFile=";
 inline constexpr char list_option[] = "-XX:DumpLoadedClassList=";
 
-// The key of an archive: the runtime's identity, every class-path entry's
-// path and identity (see os::FileStatus), and the JVM options with the
-// values of java's option variables. Any difference gives another key: 16
-// hexadecimal digits.
+// The key of an archive: the runtime's directory and the size and last
+// write (to the second) of its release file, JVM library and lib/modules,
+// every class-path entry's path, size and last write, and the JVM options
+// with the values of java's option variables. Any difference gives another
+// key: 16 hexadecimal digits. A copy at the same path with the same sizes
+// and times gives the same key; the archive's record tells it apart by
+// its contents.
 std::string class_cache_key(const std::string& jre_dir, const std::vector<std::string>& classpath,
                             const std::vector<std::string>& jvm_options);
 
@@ -29,6 +32,11 @@ std::string class_cache_key(const std::string& jre_dir, const std::vector<std::s
 // logs class loading, whose output would show the archive. Matched by the
 // option's name, never by its value.
 bool keeps_cache_out(const std::string& option);
+
+// The first option word that keeps the cache out (see keeps_cache_out),
+// quoted, with where it came from: "'-Xlog:gc' of JDK_JAVA_OPTIONS", "of
+// the launcher's options" for `jvm_options`; empty when none does.
+std::string option_keeping_cache_out(const std::vector<std::string>& jvm_options);
 
 // The JVM options followed by the words of java's option variables, as the
 // JVM gets them all (a variable whose quotes do not match gives what it

@@ -62,8 +62,9 @@ std::string reason_to_stay_out(const std::string& jre_dir, const std::vector<std
     if (version < first_supported_version)
         return formatted(msg::not_supported_note, jre_dir);
     const std::vector<std::string> all = all_option_words(jvm_options);
-    if (std::any_of(all.begin(), all.end(), keeps_cache_out))
-        return msg::own_sharing_note;
+    const std::string keeping_out = option_keeping_cache_out(jvm_options);
+    if (!keeping_out.empty())
+        return formatted(msg::own_sharing_note, keeping_out);
     if (version > last_quiet_archive_version && !runtime_archive_usable(jre_dir, all))
         return formatted(msg::runtime_archive_note, runtime_archive_path(jre_dir));
     if (!os::standard_streams_open())
@@ -78,6 +79,7 @@ struct Plan {
     os::OwnFile cache;
     std::string key;
     bool dry_run;
+    std::string discarded;  // why an archive of the key was found unfit, for the note
 };
 
 // Each step below decides the launch's use of the cache, and returns true,
@@ -100,9 +102,10 @@ bool failed_recently(const Plan& plan, ClassCacheUse& use)
     return false;
 }
 
-// The key's archive, handed over when it is what its record says; one that
-// is not is deleted.
-bool plan_archive(const Plan& plan, ClassCacheUse& use)
+// The key's archive, handed over when it is what its record says (a
+// restored or copied one once its contents are found the same, with the
+// record renewed); one that is not is deleted, and the plan says why.
+bool plan_archive(Plan& plan, ClassCacheUse& use)
 {
     const os::OwnFile& cache = plan.cache;
     const std::string archive_name = plan.key + archive_suffix, list_name = plan.key + list_suffix;
@@ -118,29 +121,36 @@ bool plan_archive(const Plan& plan, ClassCacheUse& use)
         use.note = formatted(msg::foreign_file_note, archive.path());
         return true;
     }
-    const os::OwnFile record = os::open_in_directory(cache, plan.key + meta_suffix, false);
+    os::OwnFile record = os::open_in_directory(cache, plan.key + meta_suffix, false);
     if (record.valid() && !is_own(record)) {
         use.note = formatted(msg::foreign_file_note, record.path());
         return true;
     }
-    if (record.valid() && matches_record(archive, read_text(record))) {
+    const RecordCheck check = record.valid() ? check_record(archive, read_text(record)) : RecordCheck();
+    if (check.holds) {
         // The record's last change tells which archives were used most
         // recently (a change of the archive would set it apart).
-        if (!plan.dry_run)
+        if (!plan.dry_run && check.renewed.empty())
             os::touch_file(record);
+        record.close();
+        if (!plan.dry_run && !check.renewed.empty())
+            write_whole(cache, plan.key, meta_suffix, check.renewed);
         use.jvm_options = {use_option + (plan.dry_run ? archive.path() : os::jvm_path(archive)), silence_option};
         use.held.push_back(std::move(archive));
         return true;
     }
-    // Damaged, or a jar of it changed: never handed over; made anew.
+    // Damaged, or a file of it changed: never handed over; made anew.
     // Without its record it may be one whose run still writes that,
     // holding the list: then the list tells so below.
     archive.close();
-    if (plan.dry_run)
-        return true;
     if (record.valid() || !held_elsewhere(cache, list_name)) {
-        delete_own(cache, archive_name);
-        delete_own(cache, plan.key + meta_suffix);
+        const std::string changed =
+            check.changed.empty() ? joined(cache.path(), plan.key + meta_suffix) : check.changed;
+        plan.discarded = formatted(msg::discarded_note, changed);
+        if (!plan.dry_run) {
+            delete_own(cache, archive_name);
+            delete_own(cache, plan.key + meta_suffix);
+        }
     }
     return false;
 }
@@ -234,7 +244,8 @@ ClassCacheUse plan_class_cache(const std::string& dir, const std::string& jre_di
     use.note = reason_to_stay_out(jre_dir, jvm_options);
     if (!use.note.empty())
         return use;
-    Plan plan{open_cache_dir(dir, !dry_run, use.note), class_cache_key(jre_dir, classpath, jvm_options), dry_run};
+    Plan plan{open_cache_dir(dir, !dry_run, use.note), class_cache_key(jre_dir, classpath, jvm_options), dry_run,
+              std::string()};
     if (!plan.cache.valid()) {
         // A dry run before the directory exists shows the first run's options.
         if (use.note.empty())
@@ -248,6 +259,8 @@ ClassCacheUse plan_class_cache(const std::string& dir, const std::string& jre_di
     }
     if (!failed_recently(plan, use) && !plan_archive(plan, use) && !plan_existing_list(plan, use))
         plan_new_list(plan, use);
+    if (!plan.discarded.empty())
+        use.note = plan.discarded + (use.note.empty() ? "" : '\n' + use.note);
     return use;
 }
 

@@ -27,17 +27,35 @@ bool ends_with(const std::string& text, const char* suffix)
     return text.size() >= length && text.compare(text.size() - length, length, suffix) == 0;
 }
 
-// Whether the nearest of `path` and its parents that is there is this user's own.
-bool nearest_is_own(std::string path)
+// The nearest of `path` and its parents that is there, with its status;
+// empty when none is.
+std::string nearest_there(std::string path, os::FileStatus& status)
 {
-    os::FileStatus status;
     while (!os::file_status(path, status)) {
         const std::size_t slash = path.find_last_of(os::facts.path_separator == '/' ? "/" : "\\/");
         if (slash == std::string::npos || slash == 0)
-            return false;
+            return std::string();
         path.erase(slash);
     }
-    return status.owned;
+    return path;
+}
+
+// Whether the nearest of `path` and its parents that is there is this user's own.
+bool nearest_is_own(const std::string& path)
+{
+    os::FileStatus status;
+    return !nearest_there(path, status).empty() && status.owned;
+}
+
+// Whether a run could make the missing directory `path`, as far as can be
+// told without making anything: the nearest of its parents that is there is
+// a directory this user may make entries in; false, with why in `failure`
+// where the system says, when not.
+bool could_be_made(const std::string& path, os::Failure& failure)
+{
+    os::FileStatus status;
+    const std::string nearest = nearest_there(path, status);
+    return !nearest.empty() && status.is_directory && os::may_add_entries(nearest, failure);
 }
 
 }  // namespace
@@ -143,58 +161,6 @@ bool write_new(const os::OwnFile& dir, const std::string& name, const std::strin
     return file.valid() && os::write_file(file.handle(), text, error);
 }
 
-std::string record_field(const std::string& path)
-{
-    std::string field;
-    for (char c : path) {
-        const char* escaped = c == '\t' ? "\\t" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\\' ? "\\\\" : nullptr;
-        field += escaped != nullptr ? std::string(escaped) : std::string(1, c);
-    }
-    return field;
-}
-
-std::string record_path(const std::string& field)
-{
-    std::string path;
-    for (std::size_t at = 0; at < field.size(); ++at) {
-        if (field[at] != '\\' || at + 1 == field.size()) {
-            path += field[at];
-            continue;
-        }
-        const char next = field[++at];
-        path += next == 't' ? '\t' : next == 'n' ? '\n' : next == 'r' ? '\r' : next;
-    }
-    return path;
-}
-
-std::string archive_record(const std::string& archive_identity, const std::vector<std::string>& jars)
-{
-    std::string record = archive_identity + '\n';
-    for (const std::string& jar : jars) {
-        os::FileStatus status;
-        record += record_field(jar) + '\t' + (os::file_status(jar, status) ? status.identity : "missing") + '\n';
-    }
-    return record;
-}
-
-bool matches_record(const os::OwnFile& archive, const std::string& record)
-{
-    os::FileStatus status;
-    const std::size_t end = record.find('\n');
-    if (end == std::string::npos || !os::file_status(archive, status) || record.compare(0, end, status.identity) != 0)
-        return false;
-    std::vector<std::string> jars;
-    for (std::size_t at = end + 1; at < record.size();) {
-        const std::size_t line_end = record.find('\n', at);
-        if (line_end == std::string::npos)
-            return false;
-        const std::string line = record.substr(at, line_end - at);
-        jars.push_back(record_path(line.substr(0, line.find('\t'))));
-        at = line_end + 1;
-    }
-    return archive_record(status.identity, jars) == record;
-}
-
 void delete_process_files(const os::OwnFile& dir, const std::string& key)
 {
     std::vector<std::string> names;
@@ -233,7 +199,7 @@ os::OwnFile open_cache_dir(const std::string& dir, bool make, std::string& note)
         note = formatted(msg::foreign_name_note, path);
         return os::OwnFile();
     }
-    if (make && os::running_as_superuser() && !nearest_is_own(path)) {
+    if (os::running_as_superuser() && !nearest_is_own(path)) {
         note = formatted(msg::superuser_note, dir);
         return os::OwnFile();
     }
@@ -244,11 +210,14 @@ os::OwnFile open_cache_dir(const std::string& dir, bool make, std::string& note)
     os::OwnFile opened = os::open_own_directory(dir, class_cache_dir_name, make);
     os::FileStatus status;
     if (!opened.valid() || !os::file_status(opened, status) || !status.is_directory || !status.private_to_user) {
-        // A dry run that finds no directory yet would have made one.
+        // A dry run that finds no directory yet would have made one, where
+        // it could.
         os::FileStatus missing;
-        if (!make && !opened.valid() && !os::file_status(path, missing))
+        os::Failure unmade = opened.failure();
+        if (!make && !opened.valid() && !os::file_status(path, missing) && could_be_made(path, unmade))
             return os::OwnFile();
-        note = formatted(msg::unusable_dir_note, path);
+        note = opened.valid() ? formatted(msg::unusable_dir_note, path)
+                              : formatted(msg::unopened_dir_note, path) + os::error_text(unmade) + '.';
         return os::OwnFile();
     }
     // Java gets paths in it, which a directory above that another user

@@ -1,5 +1,5 @@
 // The files of the class cache in its own directory: their names (and so
-// which files the cache may delete), the record of an archive, the trust
+// which files the cache may delete), the trust
 // in the directory, and the trim that keeps it within its limit. Internal
 // to the cache (see classCache.h).
 #pragma once
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "classCache/cacheRecord.h"
 #include "os/error.h"
 #include "os/files.h"
 #include "os/platform.h"
@@ -20,7 +21,7 @@ namespace class_cache {
 
 // The files of one key, KEY + suffix.
 inline constexpr char archive_suffix[] = ".jsa";
-inline constexpr char meta_suffix[] = ".sum";    // the record: the identities of the archive and of its jars
+inline constexpr char meta_suffix[] = ".sum";    // the record (see cacheRecord.h)
 inline constexpr char list_suffix[] = ".list";   // the classes a run loaded; locked while written or used
 inline constexpr char failed_suffix[] = ".bad";  // why making the archive failed; tried again after a day
 inline constexpr char pending_suffix[] = ".tmp";
@@ -79,23 +80,6 @@ bool write_whole(const os::OwnFile& dir, const std::string& key, const char* suf
 // Writes `text` to a new file `name` in `dir` (one there before is
 // replaced); false when it cannot be written whole.
 bool write_new(const os::OwnFile& dir, const std::string& name, const std::string& text);
-
-// `path` as one field of a line of the record: a tab, a line break or a
-// backslash in it written as \t, \n, \r, \\, so that any path reads back whole.
-std::string record_field(const std::string& path);
-
-// The path that record_field wrote as `field`.
-std::string record_path(const std::string& field);
-
-// The record of an archive: the identity of the archive as it was placed
-// (see os::FileStatus: every later write, cut or replacement of it changes
-// that), then one line for each jar the JVM checks it with: the path (see
-// record_field) and its identity.
-std::string archive_record(const std::string& archive_identity, const std::vector<std::string>& jars);
-
-// Whether the open archive is what its record says it is: the very file
-// that was placed, unchanged, and every jar of it unchanged.
-bool matches_record(const os::OwnFile& archive, const std::string& record);
 
 // Deletes the files of single processes of `key` (see pid_name).
 void delete_process_files(const os::OwnFile& dir, const std::string& key);

@@ -17,6 +17,9 @@ namespace {
 // What the trial start says of every jar of the archive's class path (see
 // reported_jars).
 const char expected_classpath[] = "Expecting -Djava.class.path=";
+// Up to Java 21, a jar that a manifest's Class-Path named and that was not
+// there when the archive was made: the JVM checks that it still is not.
+const char expected_missing[] = "should be non-existent: ";
 const char app_entry[] = "(app";
 const char entry_path[] = "] = ";
 
@@ -44,9 +47,14 @@ std::vector<std::string> reported_jars(const std::string& output, const std::vec
             const std::size_t end = list.find(os::facts.list_separator, begin);
             jars.push_back(list.substr(begin, end == std::string::npos ? std::string::npos : end - begin));
             if (end == std::string::npos)
-                return jars;
+                break;
             begin = end + 1;
         }
+        for (at = output.find(expected_missing); at != std::string::npos; at = output.find(expected_missing, at)) {
+            at += std::strlen(expected_missing);
+            jars.push_back(output.substr(at, output.find_first_of("\r\n", at) - at));
+        }
+        return jars;
     }
     for (std::size_t line = 0; line < output.size();) {
         const std::size_t end = std::min(output.find_first_of("\r\n", line), output.size());

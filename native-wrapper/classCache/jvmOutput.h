@@ -12,7 +12,9 @@ namespace class_cache {
 // reports them (those of the manifests' Class-Path included); `fallback`
 // when it does not. Up to Java 21 one line holds the whole list
 // ("Expecting -Djava.class.path=A:B"), split at the system's list
-// separator; from Java 24 on a line for each jar, as
+// separator, and a line for each jar a manifest names that is missing
+// ("should be non-existent: /lib/gone.jar"); from Java 24 on a line for
+// each jar, there or not, as
 // "[0.012s][info][class,path] (app   ) [2] = /lib/dep.jar".
 std::vector<std::string> reported_jars(const std::string& output, const std::vector<std::string>& fallback);
 

@@ -176,4 +176,10 @@ std::uint64_t free_disk_space(const OwnFile& dir);
 // The time now, in FileStatus::modified ticks.
 std::int64_t current_time();
 
+// Whether this user may make entries in the directory at `path` (POSIX:
+// write and search permission, on a writable file system; Windows: the
+// right to add a subdirectory), judged without making anything; false,
+// with `failure` filled, when not.
+bool may_add_entries(const std::string& path, Failure& failure);
+
 }  // namespace os

@@ -86,8 +86,11 @@ OwnFile open_own_directory(const std::string& parent, const std::string& name, b
     // Made for this user alone, whatever the umask takes away; an existing
     // one keeps its mode, which the caller judges on what is opened.
     const bool made = make && mkdir(path.c_str(), S_IRWXU) == 0;
+    const int make_error = errno;
     const int fd = open_directory(path);
-    const int error = errno;
+    // Nothing there after a failed mkdir: mkdir's reason is the one to give.
+    const bool unmade = fd < 0 && errno == ENOENT && make && !made;
+    const int error = unmade ? make_error : errno;
     // Named from then on by its real path, links above it resolved: java
     // writes files in it by name, and a link that another user re-points
     // later would send them elsewhere (the directories of that path are
@@ -96,7 +99,7 @@ OwnFile open_own_directory(const std::string& parent, const std::string& name, b
     const ssize_t length =
         fd >= 0 ? readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), &real[0], real.size()) : -1;
     real.resize(length > 0 && length < static_cast<ssize_t>(real.size()) && real[0] == '/' ? length : 0);
-    OwnFile dir = own_file(fd, error, real.empty() ? path : real, "open");
+    OwnFile dir = own_file(fd, error, real.empty() ? path : real, unmade ? "mkdir" : "open");
     if (made && dir.valid())
         fchmod(fd_of(dir), S_IRWXU);
     return dir;
@@ -268,6 +271,15 @@ std::int64_t current_time()
     struct timespec now = {};
     clock_gettime(CLOCK_REALTIME, &now);
     return static_cast<std::int64_t>(now.tv_sec) * 10000000 + now.tv_nsec / 100;
+}
+
+bool may_add_entries(const std::string& path, Failure& failure)
+{
+    // By the effective ids, as mkdir judges; a read-only mount says EROFS.
+    if (faccessat(AT_FDCWD, path.c_str(), W_OK | X_OK, AT_EACCESS) == 0)
+        return true;
+    failure = {"access", errno};
+    return false;
 }
 
 }  // namespace os

@@ -293,4 +293,18 @@ std::int64_t current_time()
     return ticks(now);
 }
 
+bool may_add_entries(const std::string& path, Failure& failure)
+{
+    // The open checks the right against the directory's access entries.
+    const HANDLE dir = CreateFileW(long_path(path).c_str(), FILE_ADD_SUBDIRECTORY,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (dir == INVALID_HANDLE_VALUE) {
+        failure = {"CreateFile", last_error()};
+        return false;
+    }
+    CloseHandle(dir);
+    return true;
+}
+
 }  // namespace os

@@ -56,6 +56,7 @@ struct CacheCase {
     std::function<void(JdkCacheRun&)> after = nullptr;  // a change to what the archive was made from
     std::function<void(JdkCacheRun&)> check = nullptr;  // at the end
     std::string root = "";  // the installation's, when it must be this one
+    bool kept = false;      // the change keeps what the archive holds: it is handed over at once
 };
 
 // Runs the case: the runs that list, make the archive and map it, each as

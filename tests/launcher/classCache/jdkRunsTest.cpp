@@ -52,14 +52,37 @@ void change_archive_bytes(JdkCacheRun& run)
     write_file(archive_of(run), content);
 }
 
-// A file replaced by a copy of the same size and times, as cp -p, tar and
-// rsync leave it.
+// The bytes of a jar with one other, that java ignores: the "version made
+// by" of its first central directory entry.
+std::string other_jar_bytes(const std::string& path)
+{
+    std::string content = read_file(path);
+    const std::size_t entry = content.find("PK\x01\x02");
+    if (entry != std::string::npos)
+        content[entry + 4] ^= 1;
+    return content;
+}
+
+// A jar replaced by another of other bytes and the same size and times, as
+// cp -p, tar and rsync leave one.
 void replace_keeping_times(const std::string& path)
 {
     ASSERT_EQ(0, run_program({"/usr/bin/cp", "-p", path, path + ".new"}).exit_code);
+    const auto time = std::filesystem::last_write_time(path);
+    write_file(path + ".new", other_jar_bytes(path));
+    std::filesystem::last_write_time(path + ".new", time);
     std::filesystem::rename(path + ".new", path);
 }
 
+// `dir` away and back by `script` (a CI cache's restore, a suite unpacked
+// afresh): new inodes and change times, the same bytes, sizes and times.
+void round_trip(const std::string& dir, const std::string& script)
+{
+    const std::string in_parent = "cd \"$1\"/.. && d=$(basename \"$1\") && ";
+    ASSERT_EQ(0, run_program({"/bin/sh", "-c", in_parent + script, "sh", dir}).exit_code);
+}
+const char by_cp[] = "cp -a $d $d.s && rm -rf $d && mv $d.s $d";
+const char by_tar[] = "tar -cf $d.tar $d && rm -rf $d && tar -xpf $d.tar && rm $d.tar";
 
 // A jar named only by the manifest of another: lead.jar's Class-Path.
 void add_manifest_jar(JdkCacheRun& run)
@@ -137,7 +160,10 @@ TEST(ClassCacheJdk, StepsAsideForTheLaunchsOptionsAndLimits)
          [](JdkCacheRun& run) { EXPECT_EQ(std::vector<std::string>{}, list_dir(run.cache)); }},
         {"a hard limit of 8 open files", {}, {}, false, [](JdkCacheRun& run) { run.user = in_shell("ulimit -n 8"); },
          nullptr, nullptr},
-        {"options printed", {{"JDK_JAVA_OPTIONS", "-XX:+PrintVMOptions"}}, {}, false, nullptr, nullptr},
+        {"options printed", {{"JDK_JAVA_OPTIONS", "-Dx=1 -XX:+PrintVMOptions"}}, {}, false, nullptr, nullptr,
+         [](JdkCacheRun& run) {
+             EXPECT_NE(std::string::npos, run.dry_text().find("'-XX:+PrintVMOptions' of JDK_JAVA_OPTIONS"));
+         }},
         // JDK 17 refuses the option, with plain java as through the cache.
         {"ahead-of-time cache off", {{"JDK_JAVA_OPTIONS", "-XX:AOTMode=off"}}, {}, false, nullptr, nullptr},
     };
@@ -163,7 +189,7 @@ TEST(ClassCacheJdk, AChangedArchiveOrJarIsNeverHandedOver)
          [](JdkCacheRun& run) {
              const std::string jar = join(run.installation.bin_dir(), tool_jar);
              const auto time = std::filesystem::last_write_time(jar);
-             write_file(jar, read_file(jar));
+             write_file(jar, other_jar_bytes(jar));
              std::filesystem::last_write_time(jar, time);
          }},
         {"cut archive", {}, {}, true, nullptr, truncate_archive},
@@ -172,9 +198,39 @@ TEST(ClassCacheJdk, AChangedArchiveOrJarIsNeverHandedOver)
          [](JdkCacheRun& run) { replace_keeping_times(join(run.installation.bin_dir(), tool_jar)); }},
         {"manifest jar replaced with the same size and times", {}, {}, true, add_manifest_jar,
          [](JdkCacheRun& run) { replace_keeping_times(join(join(run.installation.bin_dir(), "extra"), "dep.jar")); }},
+        // JDK 17 would warn that archived classes are disabled because it exists.
+        {"missing manifest jar added later", {}, {}, true,
+         [](JdkCacheRun& run) {
+             add_manifest_jar(run);
+             std::filesystem::rename(join(run.installation.bin_dir(), "extra/dep.jar"), run.scratch / "dep.jar");
+         },
+         [](JdkCacheRun& run) {
+             copy_file(run.scratch / "dep.jar", join(run.installation.bin_dir(), "extra/dep.jar"));
+         }},
         // Root passes every permission check, but not the test of the owner.
         {"archive of another user", {}, {}, true, nullptr,
          [](JdkCacheRun& run) { ASSERT_EQ(0, run_program({"/usr/bin/chown", "65534", archive_of(run)}).exit_code); }},
+    };
+    for (const CacheCase& c : cases)
+        run_case(c);
+}
+
+// A cache or suite copied with its bytes, sizes and times (a CI cache's restore, a suite
+// unpacked afresh: new inodes and change times) keeps its archive, used at the first run.
+TEST(ClassCacheJdk, ACopiedCacheOrSuiteKeepsItsArchive)
+{
+    const auto both = [](JdkCacheRun& run) {
+        round_trip(run.cache, by_cp);
+        round_trip(run.installation.root(), by_cp);
+    };
+    const auto chmod = [](JdkCacheRun& run) { run_program({"/usr/bin/chmod", "-R", "a+rX", run.installation.root()}); };
+    std::vector<CacheCase> cases = {
+        {"cache and suite by cp -a", {}, {}, true, add_manifest_jar, both, nullptr, "", true},
+        {"cache by tar", {}, {}, true, nullptr, [](JdkCacheRun& run) { round_trip(run.cache, by_tar); }, nullptr, "",
+         true},
+        {"suite by tar", {}, {}, true, nullptr, [](JdkCacheRun& run) { round_trip(run.installation.root(), by_tar); },
+         nullptr, "", true},
+        {"modes set again", {}, {}, true, nullptr, chmod, nullptr, "", true},
     };
     for (const CacheCase& c : cases)
         run_case(c);

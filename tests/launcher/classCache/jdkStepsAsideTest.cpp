@@ -53,8 +53,14 @@ TEST(ClassCacheJdk, StepsAsideAndTouchesOnlyItsOwnFiles)
          [](JdkCacheRun& run) {
              ASSERT_EQ(0, run_program({"/usr/bin/mount", "-t", "tmpfs", "-o", "ro,size=1m", "tmpfs", run.cache}).exit_code);
          },
-         nullptr, [](JdkCacheRun& run) { run_program({"/usr/bin/umount", run.cache}); }},
-        {"no write permission", {}, {}, false, [](JdkCacheRun& run) { run.user = as_nobody; }, nullptr, nullptr},
+         nullptr,
+         [](JdkCacheRun& run) {
+             EXPECT_NE(std::string::npos, run.dry_text().find("cannot be made or opened: Read-only file system."));
+             run_program({"/usr/bin/umount", run.cache});
+         }},
+        {"no write permission", {}, {}, false, [](JdkCacheRun& run) { run.user = as_nobody; }, nullptr,
+         // A dry run says what the run does: that it steps aside, and why.
+         [](JdkCacheRun& run) { EXPECT_NE(std::string::npos, run.dry_text().find("opened: Permission denied.")); }},
         // The list is cut short where the disk fills, and no archive is tried.
         {"a disk that fills", {}, {}, false,
          [](JdkCacheRun& run) {
@@ -110,7 +116,11 @@ TEST(ClassCacheJdk, StepsAsideAndTouchesOnlyItsOwnFiles)
         // As the superuser (sudo -E) in a user's directory: nothing of root's left there.
         {"the superuser in another user's directory", {}, {}, false,
          [](JdkCacheRun& run) { ASSERT_EQ(0, run_program({"/usr/bin/chown", "65534", run.cache}).exit_code); },
-         nullptr, [](JdkCacheRun& run) { EXPECT_EQ(std::vector<std::string>{}, list_dir(run.cache)); }},
+         nullptr,
+         [](JdkCacheRun& run) {
+             EXPECT_EQ(std::vector<std::string>{}, list_dir(run.cache));
+             EXPECT_EQ(0u, run.dry_text().find("Class cache not used: '" + run.cache + "' is not the superuser's own"));
+         }},
         {"a link in place of the cache's directory", {}, {}, false,
          [](JdkCacheRun& run) {
              make_dir(run.scratch / "elsewhere");

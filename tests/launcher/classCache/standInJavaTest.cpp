@@ -214,9 +214,21 @@ TEST_F(ClassCache, AMadeArchiveIsHandedOverUntilItChanges)
         run_text("");
         EXPECT_EQ(with_archive, facts());
     }
+    // Copied away and back (a CI cache's restore): new identities, the same
+    // bytes; a dry run, then the run, hand it over.
+    std::filesystem::copy(made, scratch / "saved", std::filesystem::copy_options::recursive);
+    std::filesystem::permissions(archive, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+    std::filesystem::remove_all(made);
+    std::filesystem::copy(scratch / "saved", made, std::filesystem::copy_options::recursive);
+    const std::string dry_text = installation.run(dry({"--wrapper-verbose"}), with_cache(made)).out;
+    EXPECT_EQ(archive, option_in(dry_text, use_option));
+    EXPECT_NE("(none)", option_in(run_text(made, makes), use_option));
     std::filesystem::permissions(archive, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
     write_file(archive, "changed");
     std::filesystem::permissions(archive, std::filesystem::perms::owner_write, std::filesystem::perm_options::remove);
+    EXPECT_EQ(0u, installation.run(dry({"--wrapper-verbose"}), with_cache(made))
+                      .out.find("Class cache: the archive of this launch is discarded and made anew: '" + archive +
+                                "' has changed since it was made."));
     EXPECT_EQ("(none)", option_in(run_text(made, makes), use_option));
     EXPECT_FALSE(file_exists(archive));
 }

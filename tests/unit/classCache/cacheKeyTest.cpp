@@ -1,6 +1,7 @@
 // The key of an archive, and the option words that keep the cache out.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -43,11 +44,15 @@ TEST(ClassCache, EveryInputChangesTheKey)
     }
     write_file(b, "bb");  // another size
     add(class_cache_key(jre, {a, b}, options));
-    // Replaced by a file of the same size and times, as cp -p does.
+    // Replaced by a file of the same size and times (cp -p, tar, a restore):
+    // the same key, as the record tells the contents apart; a second later, another.
+    const std::string same_size = class_cache_key(jre, {a, b}, options);
     const std::filesystem::file_time_type time = std::filesystem::last_write_time(b);
     write_file(dir / "new", "bc");
     std::filesystem::last_write_time(dir / "new", time);
     std::filesystem::rename(dir / "new", b);
+    EXPECT_EQ(same_size, class_cache_key(jre, {a, b}, options));
+    std::filesystem::last_write_time(b, time + std::chrono::seconds(1));
     add(class_cache_key(jre, {a, b}, options));
     write_file(join(jre, os::facts.jvm_lib_below_jre), "another jvm");
     add(class_cache_key(jre, {a, b}, options));
@@ -67,6 +72,10 @@ TEST(ClassCache, OptionsKeepTheCacheOutByName)
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.second, keeps_cache_out(c.first)) << c.first;
+    // The note names the first of them and where it came from.
+    ScopedEnv java_options("JDK_JAVA_OPTIONS", "-Dx=1 -Xlog:gc"), tool_options("JAVA_TOOL_OPTIONS", "-Xshare:off");
+    EXPECT_EQ("'-Xlog:gc' of JDK_JAVA_OPTIONS", option_keeping_cache_out({"-Xmx1g"}));
+    EXPECT_EQ("'@args' of the launcher's options", option_keeping_cache_out({"@args"}));
 }
 
 }  // namespace

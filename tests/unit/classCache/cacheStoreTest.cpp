@@ -71,6 +71,67 @@ TEST(ClassCache, RecordFieldsHoldAnyPath)
     EXPECT_EQ("a\\", record_path("a\\"));
 }
 
+// A record holds while its files hold the bytes it was made from, copied or not; other bytes
+// of the same size and times, or a missing jar that came, are a change.
+TEST(ClassCache, TheRecordTellsFilesByTheirContents)
+{
+    // `file` replaced by `bytes` with the same last write, as cp -p and a restore leave it.
+    struct Case {
+        const char* name;
+        const char* file;
+        const char* bytes;
+        bool holds, renewed;
+    };
+    const Case cases[] = {
+        {"as made", "", "", true, false},
+        {"jar copied", "a.jar", "jar bytes", true, true},
+        {"archive copied", "c/k.jsa", "archive", true, true},
+        {"jar of other bytes", "a.jar", "jar bytez", false, false},
+        {"archive of other bytes", "c/k.jsa", "archivE", false, false},
+        {"missing jar there", "gone.jar", "x", false, false},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        make_dir(dir / "c");
+        write_file(dir / "c/k.jsa", "archive");
+        write_file(dir / "a.jar", "jar bytes");
+        const os::OwnFile opened = os::open_own_directory(dir.path(), "c", false);
+        os::OwnFile archive = os::open_in_directory(opened, "k.jsa", false);
+        os::FileStatus status;
+        std::vector<Vouched> files(2);
+        ASSERT_TRUE(os::file_status(archive, status) && vouch_for(dir / "a.jar", files[0]) &&
+                    vouch_for(dir / "gone.jar", files[1]));
+        const std::string record = archive_record(Vouched{"", status.identity, content_digest(archive)}, files);
+        const std::string path = dir / c.file;
+        archive.close();  // Windows replaces no open file
+        if (*c.file) {
+            const auto time = std::filesystem::last_write_time(dir / "a.jar");
+            write_file(path + ".new", c.bytes);
+            std::filesystem::last_write_time(path + ".new", time);
+            std::filesystem::rename(path + ".new", path);
+        }
+        archive = os::open_in_directory(opened, "k.jsa", false);
+        const RecordCheck check = check_record(archive, record);
+        EXPECT_EQ(c.holds, check.holds) << c.name;
+        EXPECT_EQ(c.renewed, !check.renewed.empty()) << c.name;
+        EXPECT_EQ(c.holds ? "" : path == dir / "c/k.jsa" ? archive.path() : path, check.changed) << c.name;
+        // Cut after a whole line, it never holds.
+        EXPECT_FALSE(check_record(archive, record.substr(0, record.rfind('\n', record.size() - 2) + 1)).holds);
+        // The renewed record holds at once.
+        if (c.renewed) {
+            const RecordCheck again = check_record(archive, check.renewed);
+            EXPECT_TRUE(again.holds && again.renewed.empty()) << c.name;
+        }
+    }
+    // Fed in pieces of any size, the same digest.
+    const std::string bytes(100, 'z');
+    ContentDigest whole, pieces;
+    whole.add(bytes.data(), 100);
+    for (std::size_t at = 0; at < 100; at += 7)
+        pieces.add(bytes.data() + at, std::min<std::size_t>(7, 100 - at));
+    EXPECT_EQ(whole.hex(), pieces.hex());
+}
+
 // Archives go least recently used first while they take more than the
 // limit; the new one stays, and so does every file the cache did not make.
 TEST(ClassCache, TrimKeepsTheMostRecentlyUsedWithinTheLimit)

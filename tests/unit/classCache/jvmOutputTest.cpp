@@ -24,6 +24,11 @@ TEST(ClassCache, TheTrialStartNamesTheJarsOfTheArchive)
         {"[0.009s][info][class,path] Expecting -Djava.class.path=/a b.jar" + separator + "/lib/dep.jar\r\nopenjdk 17\n",
          {"/a b.jar", "/lib/dep.jar"}},
         {"Expecting -Djava.class.path=/only.jar", {"/only.jar"}},
+        // Missing jars of a manifest's Class-Path, which must stay missing.
+        {"[0.028s][info][class,path] Expecting -Djava.class.path=/a.jar\n"
+         "[0.028s][info][class,path] should be non-existent: /x/gone.jar\n"
+         "[0.028s][info][class,path] should be non-existent: /y.jar",
+         {"/a.jar", "/x/gone.jar", "/y.jar"}},
         {"[0.011s][info][class,path] (bootstrap) [0] = /jre/lib/modules\n"
          "[0.012s][info][class,path] (app   ) [1] = /a.jar\r\n"
          "[0.012s][info][class,path] (app   ) [2] = /lib/dep.jar\n",
