@@ -116,6 +116,21 @@ inline constexpr char listing_note[] = "Class cache: this run lists the classes 
 inline constexpr char busy_note[] = "Class cache: another run lists the classes or makes the archive '%s'.";
 inline constexpr char job_note[] = "Class cache: the archive is made in the background from '%s'.";
 inline constexpr char archive_run_unstarted_note[] = "Class cache: the run that makes the archive cannot be started.";
+// A run as the first process of its PID namespace, whose end ends every
+// process in it; %s: the variable that prepares the cache.
+inline constexpr char first_process_note[] =
+    "Class cache: no archive is made in the background: this is the first process of its PID namespace, whose end "
+    "ends that run; a run with %s=1 makes it in the foreground.";
+// What a preparing run made.
+inline constexpr char prepared_note[] = "Class cache: the archive is in place: '%s'.";
+inline constexpr char unprepared_note[] = "Class cache: no archive was made: %s";
+inline constexpr char inputs_changed_reason[] = "its inputs changed, or the cache's directory cannot be used.";
+inline constexpr char not_to_make_reason[] =
+    "another run lists the classes or makes the archive, the disk has too little room, or an attempt failed "
+    "within the last day.";
+inline constexpr char failed_for_now_reason[] =
+    "the attempt failed for the moment (memory, room on the disk, its JVM ended from outside); a later run tries "
+    "again.";
 
 }  // namespace msg
 

@@ -236,6 +236,14 @@ void lower_priority()
     // The disk too: the idle I/O class (3), which children inherit.
     const int who_process = 1, idle_class = 3;
     syscall(SYS_ioprio_set, who_process, 0, idle_class << 13);
+    // The first the kernel ends when memory runs out, before any tool: a
+    // process may always raise its own score, and its children inherit it.
+    const int oom_score = open("/proc/self/oom_score_adj", O_WRONLY | O_CLOEXEC);
+    if (oom_score >= 0) {
+        const ssize_t written = write(oom_score, "1000", 4);
+        static_cast<void>(written);
+        close(oom_score);
+    }
 }
 
 // The child up to exec. It runs in the launcher's memory (vfork) while the

@@ -1,0 +1,119 @@
+// What the system still lets this user and process have (see os/process.h):
+// RLIMIT_NPROC against the user's threads, and the cgroup's pids and memory.
+#include "os/process.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "os/linux/directoryRecords.h"
+
+namespace os {
+
+bool process_alive(long pid)
+{
+    return pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+}
+
+namespace {
+
+// The text of a small file of /proc or /sys; empty when it cannot be read.
+std::string small_file(const std::string& path)
+{
+    std::string text;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return text;
+    char buffer[4096];
+    ssize_t size;
+    while ((size = read(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<std::size_t>(size));
+    close(fd);
+    return text;
+}
+
+// The number after `name` in `text` (as "Threads:\t12" or "inactive_file 4096"),
+// at the start of a line; `missing` when there is none ("max" too).
+std::uint64_t number_after(const std::string& text, const std::string& name, std::uint64_t missing)
+{
+    const std::size_t at = text.compare(0, name.size(), name) == 0 ? 0 : text.find('\n' + name);
+    if (at == std::string::npos)
+        return missing;
+    const char* digits = text.c_str() + at + (at == 0 ? 0 : 1) + name.size();
+    while (*digits == ' ' || *digits == '\t')
+        ++digits;
+    if (*digits < '0' || *digits > '9')
+        return missing;
+    return std::strtoull(digits, nullptr, 10);
+}
+
+std::uint64_t less_of(std::uint64_t limit, std::uint64_t used)
+{
+    return limit == UINT64_MAX ? UINT64_MAX : limit > used ? limit - used : 0;
+}
+
+// The threads of the processes whose real user is `user`: what the kernel
+// weighs against RLIMIT_NPROC.
+std::uint64_t threads_of_user(uid_t user)
+{
+    std::uint64_t threads = 0;
+    const int listing = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listing < 0)
+        return threads;
+    alignas(struct dirent64) char records[4096];
+    long size;
+    while ((size = detail::read_directory(listing, records, sizeof records)) > 0) {
+        for (long at = 0; at < size;) {
+            const auto* entry = reinterpret_cast<const struct dirent64*>(records + at);
+            at += entry->d_reclen;
+            if (entry->d_name[0] < '1' || entry->d_name[0] > '9')
+                continue;
+            const std::string status = small_file(std::string("/proc/") + entry->d_name + "/status");
+            if (number_after(status, "Uid:", UINT64_MAX) == user)
+                threads += number_after(status, "Threads:", 1);
+        }
+    }
+    close(listing);
+    return threads;
+}
+
+}  // namespace
+
+Headroom headroom()
+{
+    Headroom room;
+    struct rlimit processes = {};
+    if (getrlimit(RLIMIT_NPROC, &processes) == 0 && processes.rlim_cur != RLIM_INFINITY && geteuid() != 0)
+        room.threads = less_of(processes.rlim_cur, threads_of_user(getuid()));
+    // The cgroup (v2) of this process: "0::/PATH"; each one above it may
+    // hold a limit of its own.
+    const std::string groups = small_file("/proc/self/cgroup");
+    const std::size_t own = groups.compare(0, 3, "0::") == 0 ? 0 : groups.find("\n0::");
+    if (own == std::string::npos)
+        return room;
+    const std::size_t begin = own + (own == 0 ? 3 : 4);
+    std::string group = groups.substr(begin, groups.find('\n', begin) - begin);
+    for (;;) {
+        const std::string dir = "/sys/fs/cgroup" + (group == "/" ? std::string() : group) + '/';
+        room.threads = std::min(room.threads, less_of(number_after(small_file(dir + "pids.max"), "", UINT64_MAX),
+                                                      number_after(small_file(dir + "pids.current"), "", 0)));
+        const std::uint64_t used = number_after(small_file(dir + "memory.current"), "", 0);
+        const std::uint64_t given_back = number_after(small_file(dir + "memory.stat"), "inactive_file", 0);
+        room.memory_bytes = std::min(room.memory_bytes, less_of(number_after(small_file(dir + "memory.max"), "", UINT64_MAX),
+                                                                used > given_back ? used - given_back : 0));
+        const std::size_t slash = group.find_last_of('/');
+        if (group.size() <= 1 || slash == std::string::npos)
+            return room;
+        group = slash == 0 ? "/" : group.substr(0, slash);
+    }
+}
+
+}  // namespace os
