@@ -128,6 +128,8 @@ inline constexpr char inputs_changed_reason[] = "its inputs changed, or the cach
 inline constexpr char not_to_make_reason[] =
     "another run lists the classes or makes the archive, the disk has too little room, or an attempt failed "
     "within the last day.";
+// %s: the option, as "-Djava.system.class.loader".
+inline constexpr char unhidden_reason[] = "The JVM's output with %s would show the archive.";
 inline constexpr char failed_for_now_reason[] =
     "the attempt failed for the moment (memory, room on the disk, its JVM ended from outside); a later run tries "
     "again.";

@@ -31,9 +31,14 @@ const char linking_option[] = "-XX:+AOTClassLinking";
 // The JVM refuses an archive of linked classes to a run whose module
 // options or agents its making lacked: the beginnings of such option words
 // ("--add-opens", "--enable-native-access", "-p", their properties).
-// The trace of method handles' linking prints what linked classes skip.
-const char* const unlinked_prefixes[] = {"--", "-p", "-agent", "-javaagent", "-Djdk.module.",
-                                         "-Djava.lang.invoke.MethodHandle.TRACE_METHOD_LINKAGE"};
+const char* const unlinked_prefixes[] = {"--", "-p", "-agent", "-javaagent", "-Djdk.module."};
+// Options whose output an archive of the cache would change: the trace of
+// method handles' linking names the classes an archive holds (JDK 17 and
+// 25 alike), and with a system class loader JDK 25 warns on standard
+// output that it takes no archived class of the class path, which the
+// cache's silenced logs would hide. Such a key steps aside.
+const char* const unhidden_prefixes[] = {"-Djava.lang.invoke.MethodHandle.TRACE_METHOD_LINKAGE",
+                                         "-Djava.system.class.loader="};
 // Of the run's options, those that the trial and the dump leave out: they
 // would run the tool's code (agents, a class loader, a security manager, a
 // file system provider), show a window, open a port, or write or run what
@@ -60,10 +65,10 @@ const char* const own_code_prefixes[] = {"-javaagent",
 // The dump leaves out the module options too: the JVM refuses some of them
 // there, and the trial checks the archive with them.
 const char* const module_prefixes[] = {"--", "-p", "-Djdk.module."};
-// The JVM's own output when it does not take the archive whole (the
-// trial's logs of class data): the archive would only cost such runs.
-const char* const refusal_marks[] = {"][warning][cds", "][error][cds", "][warning][aot", "][error][aot",
-                                     "][error  ][cds", "][error  ][aot"};
+// What the trial's JVM says when it maps the archive but takes none of the
+// class path's classes from it (JDK 17 as JDK 25): it would only cost the
+// runs. (One it cannot map at all ends the trial with -Xshare:on.)
+const char* const refusal_marks[] = {"non-system classes are disabled"};
 // A new JVM of the background run starts only, and a paused one lives on
 // only, while the user and the cgroups leave this much room, so that the
 // tool that pauses it never lacks it.
@@ -96,6 +101,17 @@ std::vector<std::string> run_options(const std::vector<std::string>& jvm_options
             kept.push_back(option);
     }
     return kept;
+}
+
+// The first of the run's options whose output an archive would change (see
+// unhidden_prefixes); empty when there is none.
+std::string unhidden_option(const std::vector<std::string>& jvm_options)
+{
+    for (const std::string& option : all_option_words(jvm_options)) {
+        if (starts_with_any(option, unhidden_prefixes, std::size(unhidden_prefixes)))
+            return option.substr(0, option.find('='));
+    }
+    return std::string();
 }
 
 // Whether the user or a cgroup leaves too little room for a JVM beside the tools.
@@ -146,6 +162,8 @@ struct ArchiveRun {
         os::Child child;
         os::ChildLaunch launch;
         launch.stdout_file = output.valid() ? output.handle() : os::invalid_file;
+        // Nothing of its reaches the caller of a preparing run.
+        launch.stderr_to_stdout = true;
         // At the lowest priority, holding none of this run's files (held in
         // it, they could not be deleted while it lives) unless jvm_path may
         // name them by descriptor.
@@ -305,9 +323,13 @@ struct Attempt {
     // When `ready`, dumps the `classes` into the pending file, then starts
     // a JVM on what it made, which tells the jars it checks the archive with.
     Outcome dump_and_try(bool ready, const os::OwnFile& classes, bool link_classes,
-                         const std::vector<std::string>& trial_options)
+                         const std::vector<std::string>& trial_options, const std::string& unhidden)
     {
         Outcome outcome;
+        if (!unhidden.empty()) {
+            outcome.reason = formatted(msg::unhidden_reason, unhidden);
+            return outcome;
+        }
         const std::string pending_path = openable(joined(cache.path(), pending_name));
         // Few threads: one of each collector's, one compiler of the first tier.
         std::vector<std::string> dump_options = {"-Xshare:dump",
@@ -423,7 +445,8 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
     // though they reach no JVM of this run.
     const bool link_classes = may_link_classes(jre_dir, jvm_options);
     const Outcome outcome = attempt.dump_and_try(ready, attempt.whole_lines.valid() ? attempt.whole_lines : list,
-                                                 link_classes, run_options(jvm_options, false));
+                                                 link_classes, run_options(jvm_options, false),
+                                                 unhidden_option(jvm_options));
     // The jars may have changed while the archive was made.
     const bool current = class_cache_key(jre_dir, classpath, jvm_options) == key;
     os::FileStatus placed_status;

@@ -277,8 +277,10 @@ void trim_class_cache(const os::OwnFile& dir, const std::string& kept_key, std::
         if (!is_cache_file(name, &key, &of_process) || key == kept_key || !os::entry_status(dir, name, status) ||
             !status.is_regular || !status.private_to_user)
             continue;
-        // Every file of the cache counts against the limit, not only archives.
-        total += status.size;
+        // Every file of the cache counts against the limit, not only archives
+        // (a record, of a few lines, goes with its archive).
+        if (!ends_with(name, meta_suffix))
+            total += status.size;
         if (ends_with(name, archive_suffix)) {
             // Its record's last change tells when it was last used.
             os::FileStatus record;
@@ -300,7 +302,7 @@ void trim_class_cache(const os::OwnFile& dir, const std::string& kept_key, std::
     }
     for (const char* suffix : key_suffixes) {
         os::FileStatus kept;
-        if (os::entry_status(dir, kept_key + suffix, kept))
+        if (suffix != meta_suffix && os::entry_status(dir, kept_key + suffix, kept))
             total += kept.size;
     }
     std::sort(archives.begin(), archives.end());

@@ -41,6 +41,8 @@ struct ChildLaunch {
     bool hide_window = true;
     bool tie_to_launcher = true;  // false: the child may outlive the launcher
     FileHandle stdout_file = invalid_file;  // invalid_file: inherit the launcher's
+    // With a `stdout_file`: standard error into it too, not the launcher's.
+    bool stderr_to_stdout = false;
     // Called with the child's pid once it is known: on Windows before the
     // child runs its first instruction; on POSIX, whose launches of java
     // replace this process instead, only after it has started.

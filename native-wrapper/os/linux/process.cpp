@@ -261,6 +261,8 @@ void lower_priority()
     if (stdout_fd == STDOUT_FILENO ? fcntl(stdout_fd, F_SETFD, 0) < 0
                                    : stdout_fd >= 0 && dup2(stdout_fd, STDOUT_FILENO) < 0)
         failed = "dup2";
+    if (failed == nullptr && stdout_fd >= 0 && launch.stderr_to_stdout && dup2(STDOUT_FILENO, STDERR_FILENO) < 0)
+        failed = "dup2";
     if (failed == nullptr && launch.tie_to_launcher) {
         // Killed with the launcher; a launcher that died before this line
         // would never send the signal, so then give up at once.
