@@ -85,6 +85,9 @@ ClassCacheUse use_class_cache(const LaunchPlan& plan, const Echo& echo, bool pre
         use.job.clear();
         use.note = formatted(msg::first_process_note, class_cache_prepare_variable);
     }
+    if (!use.job.empty() && preparing)
+        use.note = formatted(msg::preparing_note, class_cache_dir(plan.class_cache_dir) + os::facts.path_separator +
+                                                      use.job + ".list");
     if (plan.verbose && !use.note.empty())
         echo(use.note);
     // The JVM runs in this process or in the one that replaces it, and

@@ -121,7 +121,8 @@ inline constexpr char archive_run_unstarted_note[] = "Class cache: the run that 
 inline constexpr char first_process_note[] =
     "Class cache: no archive is made in the background: this is the first process of its PID namespace, whose end "
     "ends that run; a run with %s=1 makes it in the foreground.";
-// What a preparing run made.
+// What a preparing run made, and what it will make from the list %s.
+inline constexpr char preparing_note[] = "Class cache: the archive is made from '%s' once the tool has ended.";
 inline constexpr char prepared_note[] = "Class cache: the archive is in place: '%s'.";
 inline constexpr char unprepared_note[] = "Class cache: no archive was made: %s";
 inline constexpr char inputs_changed_reason[] = "its inputs changed, or the cache's directory cannot be used.";

@@ -41,6 +41,13 @@ void runtime_with_unreadable_archive(const std::string& jre)
     fs::permissions(jre + "/lib/server/classes.jsa", fs::perms::none);
 }
 
+// A failure of the moment leaves no mark, and the list for a later run.
+void expect_list_kept(JdkCacheRun& run)
+{
+    EXPECT_EQ(std::vector<std::string>{}, cache_files(run.cache, ".bad"));
+    EXPECT_EQ(1u, cache_files(run.cache, ".list").size());
+}
+
 // Where the cache cannot work it stays out, and touches nothing that is
 // not its own: a read-only file system, a directory this user may not
 // write, a link in place of its directory, other programs' files.
@@ -130,6 +137,23 @@ TEST(ClassCacheJdk, StepsAsideAndTouchesOnlyItsOwnFiles)
              EXPECT_EQ(7u, list_dir(run.cache).size());
              EXPECT_EQ(std::filesystem::perms(0755), std::filesystem::status(run.cache).permissions());
          }},
+        // Where no archive may be made beside the tool: no mark, the list kept.
+        {"the first process of a PID namespace", {}, {}, false,
+         [](JdkCacheRun& run) { run.user = {"/usr/bin/unshare", "--pid", "--fork"}; }, nullptr,
+         [](JdkCacheRun& run) {
+             expect_list_kept(run);
+             EXPECT_NE(std::string::npos, run.run({"--wrapper-verbose"}).out.find("NATIVE_WRAP_CLASS_CACHE_PREPARE=1"));
+         }},
+        {"a user's limit of 60 processes", {}, {}, false,
+         [](JdkCacheRun& run) {
+             std::filesystem::permissions(run.cache, std::filesystem::perms::all);
+             run.user = as_nobody;
+             run.user.insert(run.user.end(), {"/usr/bin/prlimit", "--nproc=60"});
+         },
+         nullptr, expect_list_kept},
+        {"a limit of file sizes below the archive's", {}, {}, false,
+         [](JdkCacheRun& run) { run.user = {"/bin/sh", "-c", "ulimit -f 2000; exec \"$@\"", "sh"}; }, nullptr,
+         expect_list_kept},
     };
     for (const CacheCase& c : cases)
         run_case(c);
