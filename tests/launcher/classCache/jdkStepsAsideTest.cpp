@@ -144,11 +144,11 @@ TEST(ClassCacheJdk, StepsAsideAndTouchesOnlyItsOwnFiles)
              expect_list_kept(run);
              EXPECT_NE(std::string::npos, run.run({"--wrapper-verbose"}).out.find("NATIVE_WRAP_CLASS_CACHE_PREPARE=1"));
          }},
-        {"a user's limit of 60 processes", {}, {}, false,
+        {"a user's limit of 120 processes", {}, {}, false,
          [](JdkCacheRun& run) {
              std::filesystem::permissions(run.cache, std::filesystem::perms::all);
              run.user = as_nobody;
-             run.user.insert(run.user.end(), {"/usr/bin/prlimit", "--nproc=60"});
+             run.user.insert(run.user.end(), {"/usr/bin/prlimit", "--nproc=120"});
          },
          nullptr, expect_list_kept},
         {"a limit of file sizes below the archive's", {}, {}, false,
