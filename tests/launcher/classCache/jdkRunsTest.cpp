@@ -28,12 +28,9 @@ std::string agent_jar()
         write_file(join(dir, "Agent.java"),
                    "public class Agent {\n    public static void premain(String args) {\n"
                    "        System.err.println(\"agent here\");\n    }\n}\n");
-        write_file(join(dir, "Loader.java"),
-                   "public class Loader extends ClassLoader {\n    public Loader(ClassLoader parent) { super(parent); }\n}\n");
         write_file(join(dir, "manifest"), "Premain-Class: Agent\n");
-        run_program({join(jdk_bin, "javac"), "-d", dir, join(dir, "Agent.java"), join(dir, "Loader.java")});
-        run_program({join(jdk_bin, "jar"), "cfm", join(dir, "agent.jar"), join(dir, "manifest"), "-C", dir, "Agent.class",
-                     "-C", dir, "Loader.class"});
+        run_program({join(jdk_bin, "javac"), "-d", dir, join(dir, "Agent.java")});
+        run_program({join(jdk_bin, "jar"), "cfm", join(dir, "agent.jar"), join(dir, "manifest"), "-C", dir, "Agent.class"});
         return join(dir, "agent.jar");
     }();
     return jar;
@@ -129,9 +126,6 @@ TEST(ClassCacheJdk, OptionsOfTheLaunchMatchPlainJava)
         // The trial and the dump get the run's options: an archive that fits.
         {"a boot class path appended", {{"JDK_JAVA_OPTIONS", "-Xbootclasspath/a:" + agent_jar()}}, {}, true},
         {"no compressed oops", {{"JDK_JAVA_OPTIONS", "-XX:MaxRAM=200g"}}, {}, true},
-        // Its output would show the archive (JDK 25 warns on standard output).
-        {"a system class loader", {{"JDK_JAVA_OPTIONS", "-Xbootclasspath/a:" + agent_jar() + " -Djava.system.class.loader=Loader"}},
-         {}, false},
         // One preparing run leaves the archive, in either mode.
         {"a preparing run", {{"NATIVE_WRAP_CLASS_CACHE_PREPARE", "1"}}, {}, true, [](JdkCacheRun& run) { expect_prepared(run); }},
         {"a preparing run in-process", {{"NATIVE_WRAP_CLASS_CACHE_PREPARE", "1"}}, {"--wrapper-load-jvm-in-process"}, true,
