@@ -387,7 +387,8 @@ struct Attempt {
     // Deletes every file of the attempt but a `placed` archive (with its
     // record), leaving the mark of a lasting failure with its `reason`.
     // After a failure of the moment of inputs that still give the key
-    // (`current`) the complete list stays, for a later run to try again.
+    // (`current`) the complete list stays, for a later run to try again;
+    // not after a request to stop, whose sender wants nothing left.
     void end(bool placed, const std::string& reason, bool current)
     {
         if (!placed)
@@ -396,7 +397,7 @@ struct Attempt {
         const bool lasting = !placed && !reason.empty() && !run.stopped && os::free_disk_space(cache) >= class_archive_room;
         if (lasting)
             write_new(cache, key + failed_suffix, reason);
-        const bool keep_list = !placed && !lasting && current;
+        const bool keep_list = !placed && !lasting && current && !run.stopped;
         for (const char* suffix : {pending_suffix, output_suffix, arguments_suffix, whole_lines_suffix, list_suffix,
                                    record_pending_suffix}) {
             if (suffix != list_suffix || !keep_list)
