@@ -207,10 +207,13 @@ bool process_alive(long pid);
 struct Headroom {
     // Linux: RLIMIT_NPROC less the threads of the user (counted only where
     // that limit holds, not for the superuser), and pids.max less
-    // pids.current of each cgroup (v2) on the way up from this process's own.
+    // pids.current of each cgroup (v2, or v1's pids controller) on the way
+    // up from this process's own.
     std::uint64_t threads = UINT64_MAX;
-    // Linux: memory.max less what each of those cgroups holds but could not
-    // give back at once (memory.current less its inactive file pages).
+    // Linux: the limit less what each of those cgroups holds but could not
+    // give back at once (v2: memory.max, memory.current less its inactive
+    // file pages; v1: memory.limit_in_bytes, memory.usage_in_bytes less
+    // total_inactive_file).
     std::uint64_t memory_bytes = UINT64_MAX;
 };
 Headroom headroom();

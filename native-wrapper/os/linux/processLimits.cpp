@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -85,6 +86,62 @@ std::uint64_t threads_of_user(uid_t user)
     return threads;
 }
 
+// The files of one kind of cgroup: where its tree is mounted, its line in
+// /proc/self/cgroup, and its files of what it allows, of what is used, and
+// of what it could give back at once (memory.stat's line of that name).
+struct GroupFiles {
+    const char* mount;
+    const char* line;  // "0::" for the unified tree (v2), ":pids:" for a v1 controller
+    const char* limit;
+    const char* used;
+    const char* given_back;  // nullptr: nothing (the kinds that count threads)
+};
+
+const GroupFiles group_files[] = {
+    {"/sys/fs/cgroup", "0::", "pids.max", "pids.current", nullptr},
+    {"/sys/fs/cgroup", "0::", "memory.max", "memory.current", "inactive_file"},
+    {"/sys/fs/cgroup/pids", ":pids:", "pids.max", "pids.current", nullptr},
+    {"/sys/fs/cgroup/memory", ":memory:", "memory.limit_in_bytes", "memory.usage_in_bytes", "total_inactive_file"},
+};
+
+bool is_directory(const std::string& path)
+{
+    struct stat status = {};
+    return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// The least room that the cgroups of `files` leave, this process's and each
+// above it; UINT64_MAX without a limit.
+std::uint64_t group_room(const std::string& groups, const GroupFiles& files)
+{
+    // "0::/PATH" starts its line; a v1 controller's follows its number.
+    const std::string line = (files.line[0] == ':' ? "" : "\n") + std::string(files.line);
+    const std::size_t at = ('\n' + groups).find(line);
+    if (at == std::string::npos)
+        return UINT64_MAX;
+    const std::size_t begin = at + line.size() - 1;
+    std::string group = groups.substr(begin, groups.find('\n', begin) - begin);
+    // A container may see its own cgroup as the root of the mount: the
+    // path's leading part is not there then.
+    while (group.size() > 1 && !is_directory(files.mount + group)) {
+        const std::size_t next = group.find('/', 1);
+        group = next == std::string::npos ? "/" : group.substr(next);
+    }
+    std::uint64_t room = UINT64_MAX;
+    for (;;) {
+        const std::string dir = files.mount + (group == "/" ? std::string() : group) + '/';
+        const std::uint64_t used = number_after(small_file(dir + files.used), "", 0);
+        const std::uint64_t given_back =
+            files.given_back == nullptr ? 0 : number_after(small_file(dir + "memory.stat"), files.given_back, 0);
+        room = std::min(room, less_of(number_after(small_file(dir + files.limit), "", UINT64_MAX),
+                                      used > given_back ? used - given_back : 0));
+        const std::size_t slash = group.find_last_of('/');
+        if (group.size() <= 1 || slash == std::string::npos)
+            return room;
+        group = slash == 0 ? "/" : group.substr(0, slash);
+    }
+}
+
 }  // namespace
 
 Headroom headroom()
@@ -93,27 +150,12 @@ Headroom headroom()
     struct rlimit processes = {};
     if (getrlimit(RLIMIT_NPROC, &processes) == 0 && processes.rlim_cur != RLIM_INFINITY && geteuid() != 0)
         room.threads = less_of(processes.rlim_cur, threads_of_user(getuid()));
-    // The cgroup (v2) of this process: "0::/PATH"; each one above it may
-    // hold a limit of its own.
     const std::string groups = small_file("/proc/self/cgroup");
-    const std::size_t own = groups.compare(0, 3, "0::") == 0 ? 0 : groups.find("\n0::");
-    if (own == std::string::npos)
-        return room;
-    const std::size_t begin = own + (own == 0 ? 3 : 4);
-    std::string group = groups.substr(begin, groups.find('\n', begin) - begin);
-    for (;;) {
-        const std::string dir = "/sys/fs/cgroup" + (group == "/" ? std::string() : group) + '/';
-        room.threads = std::min(room.threads, less_of(number_after(small_file(dir + "pids.max"), "", UINT64_MAX),
-                                                      number_after(small_file(dir + "pids.current"), "", 0)));
-        const std::uint64_t used = number_after(small_file(dir + "memory.current"), "", 0);
-        const std::uint64_t given_back = number_after(small_file(dir + "memory.stat"), "inactive_file", 0);
-        room.memory_bytes = std::min(room.memory_bytes, less_of(number_after(small_file(dir + "memory.max"), "", UINT64_MAX),
-                                                                used > given_back ? used - given_back : 0));
-        const std::size_t slash = group.find_last_of('/');
-        if (group.size() <= 1 || slash == std::string::npos)
-            return room;
-        group = slash == 0 ? "/" : group.substr(0, slash);
+    for (const GroupFiles& files : group_files) {
+        std::uint64_t& kept = files.given_back == nullptr ? room.threads : room.memory_bytes;
+        kept = std::min(kept, group_room(groups, files));
     }
+    return room;
 }
 
 }  // namespace os

@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <iostream>
 
 #include "cacheTestSupport.h"
 #include "jdkCacheRun.h"
@@ -48,6 +52,19 @@ void expect_list_kept(JdkCacheRun& run)
     EXPECT_EQ(1u, cache_files(run.cache, ".list").size());
 }
 
+// A new memory cgroup (v2, else v1) of `bytes`; empty when none can be made.
+std::string memory_cgroup(std::uint64_t bytes)
+{
+    const std::string name = "/brumlet-test-" + std::to_string(getpid());
+    const bool unified = read_file("/sys/fs/cgroup/cgroup.controllers").find("memory") != std::string::npos;
+    const std::string dir = (unified ? "/sys/fs/cgroup" : "/sys/fs/cgroup/memory") + name;
+    std::error_code error;
+    if (!std::filesystem::create_directory(dir, error))
+        return std::string();
+    write_file(join(dir, unified ? "memory.max" : "memory.limit_in_bytes"), std::to_string(bytes));
+    return dir;
+}
+
 // Where the cache cannot work it stays out, and touches nothing that is
 // not its own: a read-only file system, a directory this user may not
 // write, a link in place of its directory, other programs' files.
@@ -55,7 +72,7 @@ TEST(ClassCacheJdk, StepsAsideAndTouchesOnlyItsOwnFiles)
 {
     if (run_program({"/usr/bin/id", "-u"}).out != "0\n")
         GTEST_SKIP() << "mounts and other users need root";
-    const CacheCase cases[] = {
+    std::vector<CacheCase> cases = {
         {"read-only file system", {}, {}, false,
          [](JdkCacheRun& run) {
              ASSERT_EQ(0, run_program({"/usr/bin/mount", "-t", "tmpfs", "-o", "ro,size=1m", "tmpfs", run.cache}).exit_code);
@@ -155,6 +172,19 @@ TEST(ClassCacheJdk, StepsAsideAndTouchesOnlyItsOwnFiles)
          [](JdkCacheRun& run) { run.user = {"/bin/sh", "-c", "ulimit -f 2000; exec \"$@\"", "sh"}; }, nullptr,
          expect_list_kept},
     };
+    const std::string group = memory_cgroup(150 << 20);
+    if (group.empty())
+        std::cout << "No memory cgroup can be made here: its case is left out.\n";
+    else
+        cases.push_back({"a memory cgroup of 150 MB", {}, {}, false,
+                         [group](JdkCacheRun& run) {
+                             run.user = {"/bin/sh", "-c", "echo $$ > " + group + "/cgroup.procs; exec \"$@\"", "sh"};
+                         },
+                         nullptr,
+                         [group](JdkCacheRun& run) {
+                             expect_list_kept(run);
+                             std::filesystem::remove(group);
+                         }});
     for (const CacheCase& c : cases)
         run_case(c);
 }
