@@ -277,10 +277,15 @@ void trim_class_cache(const os::OwnFile& dir, const std::string& kept_key, std::
         if (!is_cache_file(name, &key, &of_process) || key == kept_key || !os::entry_status(dir, name, status) ||
             !status.is_regular || !status.private_to_user)
             continue;
-        // Every file of the cache counts against the limit, not only archives
-        // (a record, of a few lines, goes with its archive).
+        // Every file of the cache that stays counts against the limit, not
+        // only archives (a record, of a few lines, goes with its archive).
         if (!ends_with(name, meta_suffix))
             total += status.size;
+        const auto deleted = [&] {
+            delete_own(dir, name);
+            if (!exists(dir, name))
+                total -= status.size;
+        };
         if (ends_with(name, archive_suffix)) {
             // Its record's last change tells when it was last used.
             os::FileStatus record;
@@ -289,7 +294,7 @@ void trim_class_cache(const os::OwnFile& dir, const std::string& kept_key, std::
         } else if (of_process && ends_with(name, pending_suffix)) {
             // The archive a run that has ended was making (see pid_name).
             if (!os::process_alive(process_of(name)))
-                delete_own(dir, name);
+                deleted();
         } else if ((of_process && ends_with(name, list_suffix)) ||
                    (!ends_with(name, failed_suffix) && !ends_with(name, meta_suffix) &&
                     now - status.modified > abandoned_age)) {
@@ -297,7 +302,7 @@ void trim_class_cache(const os::OwnFile& dir, const std::string& kept_key, std::
             // process that no run holds is of no more use.
             os::OwnFile file = os::open_in_directory(dir, name, false);
             if (file.valid() && os::lock_file(file, false))
-                delete_own(dir, name);
+                deleted();
         }
     }
     for (const char* suffix : key_suffixes) {
