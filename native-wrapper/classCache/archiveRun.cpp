@@ -202,10 +202,10 @@ struct ArchiveRun {
             const clock::time_point now = clock::now();
             // A tool that starts beside it must have the threads and the
             // memory it holds: it ends, to be tried again by a later run.
-            const bool crowding = background && now - room_seen >= std::chrono::milliseconds(headroom_poll_ms) &&
-                                  too_little_room();
-            if (now - room_seen >= std::chrono::milliseconds(headroom_poll_ms))
+            const bool look_at_room = now - room_seen >= std::chrono::milliseconds(headroom_poll_ms);
+            if (look_at_room)
                 room_seen = now;
+            const bool crowding = background && look_at_room && too_little_room();
             if (os::stop_request() != 0 || crowding) {
                 stopped = os::stop_request() != 0;
                 child.end();
@@ -331,14 +331,15 @@ struct Attempt {
             return outcome;
         }
         const std::string pending_path = openable(joined(cache.path(), pending_name));
-        // Few threads: one of each collector's, one compiler of the first tier.
+        // Few threads: one of each collector's, the compilers of the first
+        // tier alone (no count of them: a run's own tiers could make it one
+        // the JVM refuses).
         std::vector<std::string> dump_options = {"-Xshare:dump",
                                                  "-XX:SharedClassListFile=" + openable(os::jvm_path(classes)),
                                                  use_option + pending_path,
                                                  "-XX:ParallelGCThreads=1",
                                                  "-XX:ConcGCThreads=1",
-                                                 "-XX:TieredStopAtLevel=1",
-                                                 "-XX:CICompilerCount=1"};
+                                                 "-XX:TieredStopAtLevel=1"};
         if (link_classes)
             dump_options.push_back(linking_option);
         if (!ready) {
