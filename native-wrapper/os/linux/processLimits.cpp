@@ -2,8 +2,6 @@
 // RLIMIT_NPROC against the user's threads, and the cgroup's pids and memory.
 #include "os/process.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -14,8 +12,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
-#include "os/linux/directoryRecords.h"
+#include "os/files.h"
 
 namespace os {
 
@@ -30,15 +29,8 @@ namespace {
 std::string small_file(const std::string& path)
 {
     std::string text;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return text;
-    char buffer[4096];
-    ssize_t size;
-    while ((size = read(fd, buffer, sizeof buffer)) > 0)
-        text.append(buffer, static_cast<std::size_t>(size));
-    close(fd);
-    return text;
+    Failure failure;
+    return read_file_start(path, 65536, text, failure) ? text : std::string();
 }
 
 // The number after `name` in `text` (as "Threads:\t12" or "inactive_file 4096"),
@@ -66,23 +58,16 @@ std::uint64_t less_of(std::uint64_t limit, std::uint64_t used)
 std::uint64_t threads_of_user(uid_t user)
 {
     std::uint64_t threads = 0;
-    const int listing = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listing < 0)
-        return threads;
-    alignas(struct dirent64) char records[4096];
-    long size;
-    while ((size = detail::read_directory(listing, records, sizeof records)) > 0) {
-        for (long at = 0; at < size;) {
-            const auto* entry = reinterpret_cast<const struct dirent64*>(records + at);
-            at += entry->d_reclen;
-            if (entry->d_name[0] < '1' || entry->d_name[0] > '9')
-                continue;
-            const std::string status = small_file(std::string("/proc/") + entry->d_name + "/status");
-            if (number_after(status, "Uid:", UINT64_MAX) == user)
-                threads += number_after(status, "Threads:", 1);
-        }
+    std::vector<std::string> names;
+    Failure failure;
+    list_directory("/proc", names, failure);
+    for (const std::string& name : names) {
+        if (name[0] < '1' || name[0] > '9')
+            continue;
+        const std::string status = small_file("/proc/" + name + "/status");
+        if (number_after(status, "Uid:", UINT64_MAX) == user)
+            threads += number_after(status, "Threads:", 1);
     }
-    close(listing);
     return threads;
 }
 
