@@ -68,8 +68,9 @@ void start_class_archive_job(const LaunchPlan& plan, const std::string& key, con
 }
 
 // What the class-data cache adds to the launch of `plan`; nothing without
-// a cache directory. Its note is echoed when verbose.
-ClassCacheUse use_class_cache(const LaunchPlan& plan, const Echo& echo)
+// a cache directory. Its note is echoed when verbose. A `preparing` run
+// starts no job: it keeps it in `job` for itself.
+ClassCacheUse use_class_cache(const LaunchPlan& plan, const Echo& echo, bool preparing)
 {
     if (plan.class_cache_dir.empty())
         return {};
@@ -77,13 +78,23 @@ ClassCacheUse use_class_cache(const LaunchPlan& plan, const Echo& echo)
     // its order.
     ClassCacheUse use =
         plan_class_cache(plan.class_cache_dir, plan.jre_dir, plan.classpath, plan.jvm_options, !plan.exec_enabled);
+    // The end of the first process of a PID namespace (a container without
+    // an init, a sandbox's action) kills every process in it: a job would
+    // never finish. (Windows gives no process the id 1.)
+    if (!use.job.empty() && !preparing && os::process_id() == 1) {
+        use.job.clear();
+        use.note = formatted(msg::first_process_note, class_cache_prepare_variable);
+    }
+    if (!use.job.empty() && preparing)
+        use.note = formatted(msg::preparing_note, class_cache_dir(plan.class_cache_dir) + os::facts.path_separator +
+                                                      use.job + ".list");
     if (plan.verbose && !use.note.empty())
         echo(use.note);
     // The JVM runs in this process or in the one that replaces it, and
     // writes the list under this pid; a child's is named once it is made.
-    if (!use.listed_key.empty() && (plan.in_process || os::facts.replaces_process))
+    if (!use.listed_key.empty() && (plan.in_process || (os::facts.replaces_process && !preparing)))
         name_class_list(use, os::process_id());
-    if (!use.job.empty())
+    if (!use.job.empty() && !preparing)
         start_class_archive_job(plan, use.job, echo);
     return use;
 }
@@ -107,6 +118,25 @@ bool paths_reach_java_whole(const std::string& jre_dir, const std::vector<std::s
         }
     }
     return true;
+}
+
+// The rest of a preparing run whose java ended with `status`: makes the
+// archive of the list its JVM wrote, or of the complete one it found, and
+// echoes what became of it; returns `status`.
+int finish_preparing(const LaunchPlan& plan, ClassCacheUse cache, int status, const Echo& echo)
+{
+    // The list this run's JVM wrote, or the complete one it found.
+    const std::string key = !cache.job.empty() ? cache.job : cache.listed_key;
+    // Its locks and its mark as a run of the cache go first: the making
+    // takes the list's lock and would pause for a run of the cache.
+    cache = ClassCacheUse();
+    if (key.empty() || status == -1)
+        return status;
+    std::string note;
+    make_class_archive(plan.class_cache_dir, plan.jre_dir, plan.java_path, plan.classpath, plan.jvm_options, key, true,
+                       &note);
+    echo(note);
+    return status;
 }
 
 }  // namespace
@@ -289,9 +319,16 @@ int JavaCommandLine::run()
     }
     if (num_of_classpath_jars == 0)
         return report_no_jars();
-    const LaunchPlan plan = make_plan();
-    ClassCacheUse cache = use_class_cache(plan, [this](const std::string& note) { echo(note); });
-    if (!cache.listed_key.empty() && !plan.in_process && !os::facts.replaces_process) {
+    LaunchPlan plan = make_plan();
+    // A preparing run has work left once java has ended: java runs as its
+    // child, whose end the in-process JVM's System.exit would not leave it.
+    const bool prepare = preparing && !plan.class_cache_dir.empty() && plan.exec_enabled;
+    if (prepare) {
+        plan.in_process = false;
+        process_replacement_allowed = false;
+    }
+    ClassCacheUse cache = use_class_cache(plan, [this](const std::string& note) { echo(note); }, prepare);
+    if (!cache.listed_key.empty() && !plan.in_process && (!os::facts.replaces_process || prepare)) {
         // The child's JVM writes the list under a name of its pid, known
         // only once the child is made.
         child_started = [&cache](long pid) { name_class_list(cache, pid); };
@@ -302,7 +339,7 @@ int JavaCommandLine::run()
         if (plan.in_process)
             echo(formatted(msg::in_process_launch_note, jvm_library_path(plan.jre_dir)));
         else
-            echo(os::facts.replaces_process ? msg::exec_launch_note : msg::child_launch_note);
+            echo(os::facts.replaces_process && !prepare ? msg::exec_launch_note : msg::child_launch_note);
     }
     if (plan.in_process) {
         // The words reach the JVM byte for byte, and so does the text.
@@ -315,7 +352,12 @@ int JavaCommandLine::run()
     }
     if (!make_paths_openable(plan, command))
         return -1;
-    return show_and_execute(command);
+    const int status = show_and_execute(command);
+    return prepare ? finish_preparing(plan, std::move(cache), status, [this](const std::string& note) {
+        if (verbose)
+            echo(note);
+    })
+                   : status;
 }
 
 int JavaCommandLine::run_class_archive_job(const std::string& key)

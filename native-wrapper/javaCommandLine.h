@@ -43,6 +43,13 @@ public:
     // a cache directory there is no job: the tool runs as by run().
     int run_class_archive_job(const std::string& key);
 
+    // Makes the launch a preparing one (see class_cache_prepare_variable):
+    // with a cache directory, run() starts java as a child (never in this
+    // process, never in its place), waits for it, makes what the cache
+    // needs next for the launch's key in the foreground, and returns the
+    // tool's status.
+    void set_preparing(bool prepare) { preparing = prepare; }
+
     // The launch as decided now: the heap sizes merged into the JVM options
     // and the class path sorted (both idempotent), the class cache's
     // variable read. Made once per launch; every later step reads it.
@@ -135,4 +142,5 @@ private:
     bool re_exec_jni_with_env;
     std::vector<std::string> launch_args;  // as the launcher got them
     std::string taken_splash_arg;
+    bool preparing = false;
 };

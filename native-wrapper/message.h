@@ -129,6 +129,24 @@ inline constexpr char unsafe_parent_note[] =
 inline constexpr char unopened_dir_note[] = "Class cache not used: '%s' cannot be made or opened: ";
 inline constexpr char discarded_note[] =
     "Class cache: the archive of this launch is discarded and made anew: '%s' has changed since it was made.";
+// A run as the first process of its PID namespace, whose end ends every
+// process in it; %s: the variable that prepares the cache.
+inline constexpr char first_process_note[] =
+    "Class cache: no archive is made in the background: this is the first process of its PID namespace, whose end "
+    "ends that run; a run with %s=1 makes it in the foreground.";
+// What a preparing run made, and what it will make from the list %s.
+inline constexpr char preparing_note[] = "Class cache: the archive is made from '%s' once the tool has ended.";
+inline constexpr char prepared_note[] = "Class cache: the archive is in place: '%s'.";
+inline constexpr char unprepared_note[] = "Class cache: no archive was made: %s";
+inline constexpr char inputs_changed_reason[] = "its inputs changed, or the cache's directory cannot be used.";
+inline constexpr char not_to_make_reason[] =
+    "another run lists the classes or makes the archive, the disk has too little room, or an attempt failed "
+    "within the last day.";
+// %s: the option, as "-Djava.system.class.loader".
+inline constexpr char unhidden_reason[] = "The JVM's output with %s would show the archive.";
+inline constexpr char failed_for_now_reason[] =
+    "the attempt failed for the moment (memory, room on the disk, its JVM ended from outside); a later run tries "
+    "again.";
 
 }  // namespace msg
 

@@ -98,6 +98,11 @@ int tool_main(int argc, char** argv, const ToolProfile& profile)
         job = value;
         os::put_env(class_cache_job_variable, "");
     }
+    // Nor is the one that makes a run a preparing one.
+    const char* prepare = std::getenv(class_cache_prepare_variable);
+    const bool preparing = prepare != nullptr && std::strcmp(prepare, "1") == 0;
+    if (prepare != nullptr)
+        os::put_env(class_cache_prepare_variable, "");
     const int given = argc;
     int splash_index = take_trailing_splash(argc, argv);
     bool show_splash = true;
@@ -109,5 +114,6 @@ int tool_main(int argc, char** argv, const ToolProfile& profile)
     // starts no tool; a value that no launcher gives it is nobody's job.
     if (is_class_cache_key(job))
         return cmd->run_class_archive_job(job);
+    cmd->set_preparing(preparing);
     return cmd->run();
 }

@@ -4,7 +4,9 @@
 // record.
 #include <chrono>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 #include "classCache/cacheKey.h"
@@ -15,6 +17,7 @@
 #include "launch/commandText.h"
 #include "vlkConfig.h"
 
+const char class_cache_prepare_variable[] = "NATIVE_WRAP_CLASS_CACHE_PREPARE";
 int class_archive_longest_pause_ms = 5 * 60 * 1000;
 
 namespace class_cache {
@@ -29,10 +32,94 @@ const char linking_option[] = "-XX:+AOTClassLinking";
 // options or agents its making lacked: the beginnings of such option words
 // ("--add-opens", "--enable-native-access", "-p", their properties).
 const char* const unlinked_prefixes[] = {"--", "-p", "-agent", "-javaagent", "-Djdk.module."};
+// Options whose output an archive of the cache would change: the trace of
+// method handles' linking names the classes an archive holds (JDK 17 and
+// 25 alike), and with a system class loader JDK 25 warns on standard
+// output that it takes no archived class of the class path, which the
+// cache's silenced logs would hide. Such a key steps aside.
+const char* const unhidden_prefixes[] = {"-Djava.lang.invoke.MethodHandle.TRACE_METHOD_LINKAGE",
+                                         "-Djava.system.class.loader="};
+// Of the run's options, those that the trial and the dump leave out: they
+// would run the tool's code (agents, a class loader, a security manager, a
+// file system provider), show a window, open a port, or write or run what
+// the tool's own runs write or run (a log, a recording, a command).
+const char* const own_code_prefixes[] = {"-javaagent",
+                                         "-agentlib",
+                                         "-agentpath",
+                                         "-Xrun",
+                                         "-splash:",
+                                         "-Xloggc:",
+                                         "-Djava.system.class.loader=",
+                                         "-Djava.security.manager",
+                                         "-Djava.nio.file.spi.DefaultFileSystemProvider=",
+                                         "-Dcom.sun.management.",
+                                         "-Djdk.internal.lambda.dumpProxyClasses",
+                                         "-XX:+ManagementServer",
+                                         "-XX:OnError=",
+                                         "-XX:OnOutOfMemoryError=",
+                                         "-XX:LogFile=",
+                                         "-XX:StartFlightRecording",
+                                         "-XX:FlightRecorderOptions",
+                                         "-XX:PerfDataSaveFile=",
+                                         "-XX:+PerfDataSaveToFile"};
+// The dump leaves out the module options too: the JVM refuses some of them
+// there, and the trial checks the archive with them.
+const char* const module_prefixes[] = {"--", "-p", "-Djdk.module."};
+// What the trial's JVM says when it maps the archive but takes none of the
+// class path's classes from it (JDK 17 as JDK 25): it would only cost the
+// runs. (One it cannot map at all ends the trial with -Xshare:on.)
+const char* const refusal_marks[] = {"non-system classes are disabled"};
+// A new JVM of the background run starts only, and a paused one lives on
+// only, while the user and the cgroups leave this much room, so that the
+// tool that pauses it never lacks it.
+const std::uint64_t least_threads = 128;
+const std::uint64_t least_memory = 512ull << 20;
+const int headroom_poll_ms = 500;
+
 // How often the run that makes an archive looks for runs, while its JVM
 // works and while it is paused.
 const int busy_poll_ms = 20;
 const int paused_poll_ms = 100;
+
+bool starts_with_any(const std::string& option, const char* const* prefixes, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        if (option.compare(0, std::strlen(prefixes[i]), prefixes[i]) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The run's options (of the command line and of java's variables) that the
+// trial gets, and of them those the dump gets (`for_dump`).
+std::vector<std::string> run_options(const std::vector<std::string>& jvm_options, bool for_dump)
+{
+    std::vector<std::string> kept;
+    for (const std::string& option : all_option_words(jvm_options)) {
+        if (!starts_with_any(option, own_code_prefixes, std::size(own_code_prefixes)) &&
+            !(for_dump && starts_with_any(option, module_prefixes, std::size(module_prefixes))))
+            kept.push_back(option);
+    }
+    return kept;
+}
+
+// The first of the run's options whose output an archive would change (see
+// unhidden_prefixes); empty when there is none.
+std::string unhidden_option(const std::vector<std::string>& jvm_options)
+{
+    for (const std::string& option : all_option_words(jvm_options)) {
+        if (starts_with_any(option, unhidden_prefixes, std::size(unhidden_prefixes)))
+            return option.substr(0, option.find('='));
+    }
+    return std::string();
+}
+
+// Whether the user or a cgroup leaves too little room for a JVM beside the tools.
+bool too_little_room()
+{
+    const os::Headroom room = os::headroom();
+    return room.threads < least_threads || room.memory_bytes < least_memory;
+}
 
 // Whether the archive may hold its classes linked: a runtime that can, and
 // no option the JVM would then refuse it for.
@@ -41,10 +128,8 @@ bool may_link_classes(const std::string& jre_dir, const std::vector<std::string>
     if (runtime_version(jre_dir) < first_linking_version)
         return false;
     for (const std::string& option : all_option_words(jvm_options)) {
-        for (const char* prefix : unlinked_prefixes) {
-            if (option.compare(0, std::strlen(prefix), prefix) == 0)
-                return false;
-        }
+        if (starts_with_any(option, unlinked_prefixes, std::size(unlinked_prefixes)))
+            return false;
     }
     return true;
 }
@@ -55,10 +140,11 @@ struct ArchiveRun {
     os::OwnFile arguments;
     os::OwnFile runs;  // the marks of the runs that use the cache
     std::string java;
-    std::vector<std::string> options;
+    std::vector<std::string> options;  // the run's own, after the JVM's own options
     std::chrono::steady_clock::duration paused_for{};  // in all, of this run's JVMs
     int status = -1;       // the last JVM's exit status; -1: not started or not waited for
     bool stopped = false;  // this process was asked to stop: the JVM was ended
+    bool background = true;  // its JVMs at the lowest priority (see make_class_archive's `foreground`)
 
     // Runs java with `own` options, these, the class path and `last`;
     // standard output into `output` when it is valid. True when it ended
@@ -76,10 +162,12 @@ struct ArchiveRun {
         os::Child child;
         os::ChildLaunch launch;
         launch.stdout_file = output.valid() ? output.handle() : os::invalid_file;
+        // Nothing of its reaches the caller of a preparing run.
+        launch.stderr_to_stdout = true;
         // At the lowest priority, holding none of this run's files (held in
         // it, they could not be deleted while it lives) unless jvm_path may
         // name them by descriptor.
-        launch.background = true;
+        launch.background = background;
         launch.inherit_all = os::facts.jvm_paths_need_inheritance;
         // The tool's option variables reach no JVM of this run (an agent
         // would run, or stop the dump).
@@ -89,7 +177,7 @@ struct ArchiveRun {
         // a paused one) and cleans up.
         launch.pass_signals = false;
         status = -1;
-        if (os::stop_request() != 0 || !child.start(command, launch))
+        if (os::stop_request() != 0 || (background && too_little_room()) || !child.start(command, launch))
             return false;
         return wait_pausing(child) && status == 0;
     }
@@ -108,16 +196,23 @@ struct ArchiveRun {
         using clock = std::chrono::steady_clock;
         const clock::duration longest = std::chrono::milliseconds(class_archive_longest_pause_ms);
         bool paused = false;
-        clock::time_point paused_at;
+        clock::time_point paused_at, room_seen = clock::now();
         os::Child::State state = os::Child::State::running;
         while (state == os::Child::State::running) {
-            if (os::stop_request() != 0) {
-                stopped = true;
+            const clock::time_point now = clock::now();
+            // A tool that starts beside it must have the threads and the
+            // memory it holds: it ends, to be tried again by a later run.
+            const bool look_at_room = now - room_seen >= std::chrono::milliseconds(headroom_poll_ms);
+            if (look_at_room)
+                room_seen = now;
+            const bool crowding = background && look_at_room && too_little_room();
+            if (os::stop_request() != 0 || crowding) {
+                stopped = os::stop_request() != 0;
                 child.end();
                 child.wait(status);
+                status = -1;
                 return false;
             }
-            const clock::time_point now = clock::now();
             const bool busy = runs.valid() && paused_for + (paused ? now - paused_at : clock::duration()) < longest &&
                               os::in_use_elsewhere(runs);
             if (busy != paused) {
@@ -142,6 +237,16 @@ bool may_make(const os::OwnFile& cache, const std::string& key, const os::OwnFil
 {
     return is_own(list) && os::lock_file(list, true) && !exists(cache, key + archive_suffix) &&
            !exists(cache, key + failed_suffix) && os::free_disk_space(cache) >= class_archive_room;
+}
+
+// Whether the trial's `output` tells that the JVM did not take the archive whole.
+bool refused(const std::string& output)
+{
+    for (const char* mark : refusal_marks) {
+        if (output.find(mark) != std::string::npos)
+            return true;
+    }
+    return false;
 }
 
 // What the dump and the trial start gave.
@@ -173,7 +278,7 @@ struct Attempt {
         for (const char* suffix : {pending_suffix, output_suffix, arguments_suffix, whole_lines_suffix})
             delete_own(cache, key + suffix);
         run.java = java;
-        run.options = layout_options(jvm_options);
+        run.options = run_options(jvm_options, true);
         run.arguments = os::open_in_directory(cache, key + arguments_suffix, true, true);
         run.runs = open_runs_file(cache);
         // The JVM deletes the file it is to write the archive to and makes it
@@ -228,14 +333,24 @@ struct Attempt {
 
     // When `ready`, dumps the `classes` into the pending file, then starts
     // a JVM on what it made, which tells the jars it checks the archive with.
-    Outcome dump_and_try(bool ready, const os::OwnFile& classes, bool link_classes)
+    Outcome dump_and_try(bool ready, const os::OwnFile& classes, bool link_classes,
+                         const std::vector<std::string>& trial_options, const std::string& unhidden)
     {
         Outcome outcome;
+        if (!unhidden.empty()) {
+            outcome.reason = formatted(msg::unhidden_reason, unhidden);
+            return outcome;
+        }
         const std::string pending_path = openable(joined(cache.path(), pending_name));
+        // Few threads: one of each collector's, the compilers of the first
+        // tier alone (no count of them: a run's own tiers could make it one
+        // the JVM refuses).
         std::vector<std::string> dump_options = {"-Xshare:dump",
                                                  "-XX:SharedClassListFile=" + openable(os::jvm_path(classes)),
-                                                 use_option + pending_path, "-XX:ParallelGCThreads=1",
-                                                 "-XX:ConcGCThreads=1"};
+                                                 use_option + pending_path,
+                                                 "-XX:ParallelGCThreads=1",
+                                                 "-XX:ConcGCThreads=1",
+                                                 "-XX:TieredStopAtLevel=1"};
         if (link_classes)
             dump_options.push_back(linking_option);
         if (!ready) {
@@ -249,12 +364,19 @@ struct Attempt {
             output.close();
             delete_own(cache, key + output_suffix);
             output = os::open_in_directory(cache, key + output_suffix, true, true);
-            const std::vector<std::string> trial_options = {"-Xshare:on", use_option + openable(os::jvm_path(pending)),
-                                                            "-Xint", "-Xlog:class+path=info"};
-            outcome.made = output.valid() && run.run(trial_options, "-version", output) &&
+            // With the run's own options, module options too: an archive the
+            // JVM refuses for them, or takes only in part, would cost every run.
+            run.options = trial_options;
+            const std::vector<std::string> own = {"-Xshare:on", use_option + openable(os::jvm_path(pending)), "-Xint",
+                                                  "-Xlog:class+path=info"};
+            outcome.made = output.valid() && run.run(own, "-version", output) &&
                            !(outcome.output_text = read_text(output)).empty();
             if (output.valid() && !outcome.made)
                 outcome.reason = lasting_failure_reason(run.status, read_text(output));
+            if (outcome.made && refused(outcome.output_text)) {
+                outcome.made = false;
+                outcome.reason = lasting_failure_reason(1, outcome.output_text);
+            }
         }
         return outcome;
     }
@@ -277,16 +399,23 @@ struct Attempt {
 
     // Deletes every file of the attempt but a `placed` archive (with its
     // record), leaving the mark of a lasting failure with its `reason`.
-    void end(bool placed, const std::string& reason)
+    // After a failure of the moment of inputs that still give the key
+    // (`current`) the complete list stays, for a later run to try again;
+    // not after a request to stop, whose sender wants nothing left.
+    void end(bool placed, const std::string& reason, bool current)
     {
         if (!placed)
             delete_own(cache, key + archive_suffix);
         // A disk that filled meanwhile is a failure of the moment too.
-        if (!placed && !reason.empty() && !run.stopped && os::free_disk_space(cache) >= class_archive_room)
+        const bool lasting = !placed && !reason.empty() && !run.stopped && os::free_disk_space(cache) >= class_archive_room;
+        if (lasting)
             write_new(cache, key + failed_suffix, reason);
+        const bool keep_list = !placed && !lasting && current && !run.stopped;
         for (const char* suffix : {pending_suffix, output_suffix, arguments_suffix, whole_lines_suffix, list_suffix,
-                                   record_pending_suffix})
-            delete_own(cache, key + suffix);
+                                   record_pending_suffix}) {
+            if (suffix != list_suffix || !keep_list)
+                delete_own(cache, key + suffix);
+        }
         delete_own(cache, pending_name);
         delete_process_files(cache, key);
     }
@@ -298,17 +427,22 @@ struct Attempt {
 
 int make_class_archive(const std::string& dir, const std::string& jre_dir, const std::string& java,
                        const std::vector<std::string>& classpath, const std::vector<std::string>& jvm_options,
-                       const std::string& key)
+                       const std::string& key, bool foreground, std::string* note)
 {
     using namespace class_cache;
-    os::run_in_background();
-    std::string note;
-    const os::OwnFile cache = open_cache_dir(dir, false, note);
+    std::string unused_note;
+    std::string& said = note != nullptr ? *note : unused_note;
+    said = formatted(msg::unprepared_note, msg::inputs_changed_reason);
+    if (!foreground)
+        os::run_in_background();
+    std::string dir_note;
+    const os::OwnFile cache = open_cache_dir(dir, false, dir_note);
     if (!cache.valid() || key.size() != key_length || class_cache_key(jre_dir, classpath, jvm_options) != key)
         return 1;
     // The lock on the list: had once the run that started this one has
     // ended, it keeps every other run out until this one is done.
     const os::OwnFile list = os::open_in_directory(cache, key + list_suffix, false, true);
+    said = formatted(msg::unprepared_note, msg::not_to_make_reason);
     if (!may_make(cache, key, list))
         return 1;
     // From here on it leaves files behind: a request to stop (a sweep of
@@ -316,6 +450,8 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
     // other end, with no mark of failure.
     os::catch_stop_requests();
     Attempt attempt(cache, key);
+    attempt.run.background = !foreground;
+    said = formatted(msg::unprepared_note, msg::failed_for_now_reason);
     if (!attempt.open(java, jvm_options))
         return 1;
     // The files the dump reads are taken before it does (identity and
@@ -326,24 +462,32 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
     // though they reach no JVM of this run.
     const bool link_classes = may_link_classes(jre_dir, jvm_options);
     const os::OwnFile& classes = attempt.whole_lines.valid() ? attempt.whole_lines : list;
-    Outcome outcome = attempt.dump_and_try(ready, classes, link_classes);
+    const std::vector<std::string> trial_options = run_options(jvm_options, false);
+    const std::string unhidden = unhidden_option(jvm_options);
+    Outcome outcome = attempt.dump_and_try(ready, classes, link_classes, trial_options, unhidden);
     std::vector<std::string> jars = reported_jars(outcome.output_text, classpath);
     // The jars that manifests' Class-Path names (there or missing) are known
     // only from the trial: taken now, and the archive made once more.
     if (outcome.made && !all_taken(jars, taken)) {
         attempt.again();
-        outcome = attempt.dump_and_try(vouch_for_new(jars, taken), classes, link_classes);
+        outcome = attempt.dump_and_try(vouch_for_new(jars, taken), classes, link_classes, trial_options, unhidden);
         jars = reported_jars(outcome.output_text, classpath);
     }
     // A file that changed while the archive was made leaves it unplaced,
     // with no mark of failure: the next attempt takes it as it is then.
     std::vector<Vouched> files;
-    const bool current = outcome.made && still_as_taken(jars, taken, files) &&
-                         class_cache_key(jre_dir, classpath, jvm_options) == key;
+    const bool same_key = class_cache_key(jre_dir, classpath, jvm_options) == key;
+    const bool current = outcome.made && still_as_taken(jars, taken, files) && same_key;
     os::FileStatus placed_status;
     const bool placed = current && attempt.place(files, placed_status);
-    attempt.end(placed, outcome.reason);
+    attempt.end(placed, outcome.reason, same_key);
+    if (!outcome.reason.empty())
+        said = formatted(msg::unprepared_note, outcome.reason);
+    else if (outcome.made && !current)
+        said = formatted(msg::unprepared_note, msg::inputs_changed_reason);
     if (placed)
-        trim_class_cache(cache, key, class_cache_size_limit, placed_status.modified);
+        said = formatted(msg::prepared_note, joined(cache.path(), key + archive_suffix));
+    // Every end sweeps: what killed runs and makings left counts.
+    trim_class_cache(cache, key, class_cache_size_limit, placed ? placed_status.modified : os::current_time());
     return placed ? 0 : 1;
 }

@@ -92,7 +92,9 @@ bool failed_recently(const Plan& plan, ClassCacheUse& use)
     if (!os::entry_status(plan.cache, plan.key + failed_suffix, failed))
         return false;
     // Tried again after a while: what failed may have been no input's.
-    if (os::current_time() - failed.modified < abandoned_age) {
+    // One dated in the future (a clock set back) is as old as a day.
+    const std::int64_t age = os::current_time() - failed.modified;
+    if (age >= 0 && age < abandoned_age) {
         const os::OwnFile reason = os::open_in_directory(plan.cache, plan.key + failed_suffix, false);
         use.note = formatted(msg::lasting_failure_note, is_own(reason) ? read_text(reason) : std::string());
         return true;

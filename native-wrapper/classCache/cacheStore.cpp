@@ -1,6 +1,7 @@
 #include "classCache/cacheStore.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -56,6 +57,14 @@ bool could_be_made(const std::string& path, os::Failure& failure)
     os::FileStatus status;
     const std::string nearest = nearest_there(path, status);
     return !nearest.empty() && status.is_directory && os::may_add_entries(nearest, failure);
+}
+
+// The process id in the name of a file of one process (see pid_name); 0
+// when there is none.
+long process_of(const std::string& name)
+{
+    const std::size_t at = name.find(pid_infix);
+    return at == std::string::npos ? 0 : std::strtol(name.c_str() + at + std::strlen(pid_infix), nullptr, 10);
 }
 
 }  // namespace
@@ -249,24 +258,39 @@ void trim_class_cache(const os::OwnFile& dir, const std::string& kept_key, std::
         if (!is_cache_file(name, &key, &of_process) || key == kept_key || !os::entry_status(dir, name, status) ||
             !status.is_regular || !status.private_to_user)
             continue;
+        // Every file of the cache that stays counts against the limit, not
+        // only archives (a record, of a few lines, goes with its archive).
+        if (!ends_with(name, meta_suffix))
+            total += status.size;
+        const auto deleted = [&] {
+            delete_own(dir, name);
+            if (!exists(dir, name))
+                total -= status.size;
+        };
         if (ends_with(name, archive_suffix)) {
             // Its record's last change tells when it was last used.
             os::FileStatus record;
             archives.emplace_back(os::entry_status(dir, key + meta_suffix, record) ? record.modified : status.modified,
                                   key);
-            total += status.size;
-        } else if ((of_process && ends_with(name, list_suffix)) || (!ends_with(name, failed_suffix) && !ends_with(name, meta_suffix) &&
-                                  now - status.modified > abandoned_age)) {
+        } else if (of_process && ends_with(name, pending_suffix)) {
+            // The archive a run that has ended was making (see pid_name).
+            if (!os::process_alive(process_of(name)))
+                deleted();
+        } else if ((of_process && ends_with(name, list_suffix)) ||
+                   (!ends_with(name, failed_suffix) && !ends_with(name, meta_suffix) &&
+                    now - status.modified > abandoned_age)) {
             // A list still locked is still written or used; a file of one
             // process that no run holds is of no more use.
             os::OwnFile file = os::open_in_directory(dir, name, false);
             if (file.valid() && os::lock_file(file, false))
-                delete_own(dir, name);
+                deleted();
         }
     }
-    os::FileStatus kept;
-    if (os::entry_status(dir, kept_key + archive_suffix, kept))
-        total += kept.size;
+    for (const char* suffix : key_suffixes) {
+        os::FileStatus kept;
+        if (suffix != meta_suffix && os::entry_status(dir, kept_key + suffix, kept))
+            total += kept.size;
+    }
     std::sort(archives.begin(), archives.end());
     for (const auto& archive : archives) {
         if (total <= limit)

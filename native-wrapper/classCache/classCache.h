@@ -34,6 +34,11 @@ extern const char class_cache_variable[];
 // Set (to the key) only for the detached run of the launcher that makes an
 // archive: that run makes it and starts no tool.
 extern const char class_cache_job_variable[];
+// Set to 1, a run that prepares the cache: the tool runs as a child, then
+// this run makes what its key needs in the foreground (see
+// make_class_archive) and ends with the tool's status. Taken out of the
+// environment the tool sees.
+extern const char class_cache_prepare_variable[];
 // The longest the archive's JVM is paused in all (five minutes), so that a
 // tool that never ends cannot keep the archive from being made; a test's
 // launcher may shorten it.
@@ -91,9 +96,13 @@ ClassCacheUse plan_class_cache(const std::string& dir, const std::string& jre_di
 // of them gives another key, and a day later the key is tried again.
 // SIGTERM, SIGINT or SIGHUP ends its JVM (a paused one too) and it, leaving
 // nothing behind.
+//
+// With `foreground` (a preparing run, whose caller waits for it) it and its
+// JVMs keep this process's priority; `note` then gets what became of the
+// archive, for --wrapper-verbose.
 int make_class_archive(const std::string& dir, const std::string& jre_dir, const std::string& java,
                        const std::vector<std::string>& classpath, const std::vector<std::string>& jvm_options,
-                       const std::string& key);
+                       const std::string& key, bool foreground = false, std::string* note = nullptr);
 
 // The most space the archives of the cache take together.
 constexpr std::uint64_t class_cache_size_limit = 1024ull << 20;

@@ -25,12 +25,15 @@ const char entry_path[] = "] = ";
 
 // What the JVM says when it cannot have memory or room on the disk: the
 // next attempt may well succeed.
-const char* const transient_phrases[] = {"reserve",       "insufficient memory", "allocate",   "OutOfMemoryError",
-                                         "Out of Memory", "No space left",       "Unable to write"};
+// A file larger than the caller's limit of file sizes (ulimit -f) is one of
+// these too: the next run may have another limit.
+const char* const transient_phrases[] = {"reserve",       "insufficient memory", "allocate",        "OutOfMemoryError",
+                                         "Out of Memory", "No space left",       "Unable to write", "File too large"};
 // Exit statuses of a JVM that another program ended (128 + SIGHUP, SIGINT,
 // SIGKILL, SIGTERM): a sweep of build processes, a service stop, the
-// kernel's out-of-memory killer.
-const int ended_from_outside[] = {129, 130, 137, 143};
+// kernel's out-of-memory killer; and of one that wrote past the limit of
+// file sizes (SIGXFSZ).
+const int ended_from_outside[] = {129, 130, 137, 143, 153};
 // The lines of a failed JVM's output that KEY.bad keeps.
 const int reason_lines = 5;
 

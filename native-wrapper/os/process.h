@@ -41,6 +41,8 @@ struct ChildLaunch {
     bool hide_window = true;
     bool tie_to_launcher = true;  // false: the child may outlive the launcher
     FileHandle stdout_file = invalid_file;  // invalid_file: inherit the launcher's
+    // With a `stdout_file`: standard error into it too, not the launcher's.
+    bool stderr_to_stdout = false;
     // Called with the child's pid once it is known: on Windows before the
     // child runs its first instruction; on POSIX, whose launches of java
     // replace this process instead, only after it has started.
@@ -185,7 +187,8 @@ void catch_stop_requests();
 int stop_request();
 
 // Lowers this process to the lowest priority the OS gives a user:
-// SCHED_IDLE, else nice 19 (Linux); the idle class in background mode,
+// SCHED_IDLE, else nice 19, and the first the kernel ends when memory runs
+// out (oom_score_adj 1000) (Linux); the idle class in background mode,
 // which lowers its disk and memory priority too (Windows). Its children get
 // what the OS hands down (Wine hands down no priority): a child that must
 // run so says so in its ChildLaunch (`background`).
@@ -193,6 +196,27 @@ void run_in_background();
 
 // This process's id.
 long process_id();
+
+// Whether a process of id `pid` lives now (another user's too). An id may
+// be reused: a yes may be another program's.
+bool process_alive(long pid);
+
+// How much more the system lets this user and this process have now, the
+// least along every limit that holds; unlimited (UINT64_MAX) where none
+// does, and always on Windows.
+struct Headroom {
+    // Linux: RLIMIT_NPROC less the threads of the user (counted only where
+    // that limit holds, not for the superuser), and pids.max less
+    // pids.current of each cgroup (v2, or v1's pids controller) on the way
+    // up from this process's own.
+    std::uint64_t threads = UINT64_MAX;
+    // Linux: the limit less what each of those cgroups holds but could not
+    // give back at once (v2: memory.max, memory.current less its inactive
+    // file pages; v1: memory.limit_in_bytes, memory.usage_in_bytes less
+    // total_inactive_file).
+    std::uint64_t memory_bytes = UINT64_MAX;
+};
+Headroom headroom();
 
 // Whether this process has its standard input, output and error: a POSIX
 // file opened while one is closed takes its number. Always on Windows,

@@ -236,6 +236,14 @@ void lower_priority()
     // The disk too: the idle I/O class (3), which children inherit.
     const int who_process = 1, idle_class = 3;
     syscall(SYS_ioprio_set, who_process, 0, idle_class << 13);
+    // The first the kernel ends when memory runs out, before any tool: a
+    // process may always raise its own score, and its children inherit it.
+    const int oom_score = open("/proc/self/oom_score_adj", O_WRONLY | O_CLOEXEC);
+    if (oom_score >= 0) {
+        const ssize_t written = write(oom_score, "1000", 4);
+        static_cast<void>(written);
+        close(oom_score);
+    }
 }
 
 // The child up to exec. It runs in the launcher's memory (vfork) while the
@@ -252,6 +260,8 @@ void lower_priority()
     // is descriptor 1 (a launcher started with standard output closed).
     if (stdout_fd == STDOUT_FILENO ? fcntl(stdout_fd, F_SETFD, 0) < 0
                                    : stdout_fd >= 0 && dup2(stdout_fd, STDOUT_FILENO) < 0)
+        failed = "dup2";
+    if (failed == nullptr && stdout_fd >= 0 && launch.stderr_to_stdout && dup2(STDOUT_FILENO, STDERR_FILENO) < 0)
         failed = "dup2";
     if (failed == nullptr && launch.tie_to_launcher) {
         // Killed with the launcher; a launcher that died before this line

@@ -245,7 +245,7 @@ bool Child::start(const Command& command, const ChildLaunch& launch)
     if (launch.stdout_file != invalid_file) {
         startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
         startup.hStdOutput = inheritable(to_handle(launch.stdout_file));
-        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        startup.hStdError = launch.stderr_to_stdout ? startup.hStdOutput : GetStdHandle(STD_ERROR_HANDLE);
         startup.dwFlags |= STARTF_USESTDHANDLES;
     }
     // The child starts suspended until it is in the job, so that it runs

@@ -61,8 +61,14 @@ std::vector<std::string> cache_files(const std::string& cache, const std::string
 
 void wait_for_archive_run(const std::string& cache)
 {
-    for (int i = 0; i < 1200 && list_waits(cache); ++i)
+    // A list kept after a failure of the moment waits for a later run: the
+    // wait ends too once no attempt's file has been there for ten seconds.
+    int idle = 0;
+    for (int i = 0; i < 1200 && list_waits(cache) && idle < 100; ++i) {
+        const bool attempt = !cache_files(cache, ".args").empty() || !cache_files(cache, ".tmp", true).empty();
+        idle = attempt ? 0 : idle + 1;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
 }
 
 }  // namespace cache_testing

@@ -22,8 +22,9 @@ std::string own_dir_of(const std::string& cache);
 // single processes (KEY.pidN.list) only when `of_processes`.
 std::vector<std::string> cache_files(const std::string& cache, const std::string& suffix, bool of_processes = false);
 
-// Waits (up to two minutes) until no class list waits in the cache: the
-// detached run has made the archive or given up.
+// Waits (up to two minutes) until no class list waits in the cache, or one
+// waits for a later run (no attempt at it for ten seconds): the detached
+// run has made the archive or given up.
 void wait_for_archive_run(const std::string& cache);
 
 }  // namespace cache_testing

@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <iostream>
 
 #include "cacheTestSupport.h"
 #include "jdkCacheRun.h"
@@ -41,6 +45,26 @@ void runtime_with_unreadable_archive(const std::string& jre)
     fs::permissions(jre + "/lib/server/classes.jsa", fs::perms::none);
 }
 
+// A failure of the moment leaves no mark, and the list for a later run.
+void expect_list_kept(JdkCacheRun& run)
+{
+    EXPECT_EQ(std::vector<std::string>{}, cache_files(run.cache, ".bad"));
+    EXPECT_EQ(1u, cache_files(run.cache, ".list").size());
+}
+
+// A new memory cgroup (v2, else v1) of `bytes`; empty when none can be made.
+std::string memory_cgroup(std::uint64_t bytes)
+{
+    const std::string name = "/brumlet-test-" + std::to_string(getpid());
+    const bool unified = read_file("/sys/fs/cgroup/cgroup.controllers").find("memory") != std::string::npos;
+    const std::string dir = (unified ? "/sys/fs/cgroup" : "/sys/fs/cgroup/memory") + name;
+    std::error_code error;
+    if (!std::filesystem::create_directory(dir, error))
+        return std::string();
+    write_file(join(dir, unified ? "memory.max" : "memory.limit_in_bytes"), std::to_string(bytes));
+    return dir;
+}
+
 // Where the cache cannot work it stays out, and touches nothing that is
 // not its own: a read-only file system, a directory this user may not
 // write, a link in place of its directory, other programs' files.
@@ -48,7 +72,7 @@ TEST(ClassCacheJdk, StepsAsideAndTouchesOnlyItsOwnFiles)
 {
     if (run_program({"/usr/bin/id", "-u"}).out != "0\n")
         GTEST_SKIP() << "mounts and other users need root";
-    const CacheCase cases[] = {
+    std::vector<CacheCase> cases = {
         {"read-only file system", {}, {}, false,
          [](JdkCacheRun& run) {
              ASSERT_EQ(0, run_program({"/usr/bin/mount", "-t", "tmpfs", "-o", "ro,size=1m", "tmpfs", run.cache}).exit_code);
@@ -140,7 +164,37 @@ TEST(ClassCacheJdk, StepsAsideAndTouchesOnlyItsOwnFiles)
              EXPECT_EQ(7u, list_dir(run.cache).size());
              EXPECT_EQ(std::filesystem::perms(0755), std::filesystem::status(run.cache).permissions());
          }},
+        // Where no archive may be made beside the tool: no mark, the list kept.
+        {"the first process of a PID namespace", {}, {}, false,
+         [](JdkCacheRun& run) { run.user = {"/usr/bin/unshare", "--pid", "--fork"}; }, nullptr,
+         [](JdkCacheRun& run) {
+             expect_list_kept(run);
+             EXPECT_NE(std::string::npos, run.run({"--wrapper-verbose"}).out.find("NATIVE_WRAP_CLASS_CACHE_PREPARE=1"));
+         }},
+        {"a user's limit of 120 processes", {}, {}, false,
+         [](JdkCacheRun& run) {
+             std::filesystem::permissions(run.cache, std::filesystem::perms::all);
+             run.user = as_nobody;
+             run.user.insert(run.user.end(), {"/usr/bin/prlimit", "--nproc=120"});
+         },
+         nullptr, expect_list_kept},
+        {"a limit of file sizes below the archive's", {}, {}, false,
+         [](JdkCacheRun& run) { run.user = {"/bin/sh", "-c", "ulimit -f 2000; exec \"$@\"", "sh"}; }, nullptr,
+         expect_list_kept},
     };
+    const std::string group = memory_cgroup(150 << 20);
+    if (group.empty())
+        std::cout << "No memory cgroup can be made here: its case is left out.\n";
+    else
+        cases.push_back({"a memory cgroup of 150 MB", {}, {}, false,
+                         [group](JdkCacheRun& run) {
+                             run.user = {"/bin/sh", "-c", "echo $$ > " + group + "/cgroup.procs; exec \"$@\"", "sh"};
+                         },
+                         nullptr,
+                         [group](JdkCacheRun& run) {
+                             expect_list_kept(run);
+                             std::filesystem::remove(group);
+                         }});
     for (const CacheCase& c : cases)
         run_case(c);
 }

@@ -233,6 +233,21 @@ TEST_F(ClassCache, AMadeArchiveIsHandedOverUntilItChanges)
     EXPECT_FALSE(file_exists(archive));
 }
 
+// One preparing run lists and leaves the archive in place before it ends;
+// no java of it sees the variable.
+TEST_F(ClassCache, APreparingRunLeavesTheArchiveInPlace)
+{
+    run_text(cache, {{"TEST_CHILD_LISTS_CLASSES", "1"},
+                     {"TEST_CHILD_MAKES_ARCHIVE", "1"},
+                     unset("TEST_CHILD_DUMP_REPORT"),
+                     {"NATIVE_WRAP_CLASS_CACHE_PREPARE", "1"}});
+    EXPECT_EQ(1u, cache_files(cache, ".jsa").size());
+    const ChildReport trial = read_child_report(report);
+    EXPECT_TRUE(trial.found);
+    for (const std::string& variable : trial.environment)
+        EXPECT_NE(0u, variable.rfind("NATIVE_WRAP_CLASS_CACHE_PREPARE=", 0)) << variable;
+}
+
 // A cache directory whose name the system's code page lacks reaches
 // java.exe by its short name, where it lists the classes.
 TEST_F(ClassCache, ADirectoryOutsideTheCodePageGoesByItsShortName)

@@ -161,4 +161,22 @@ TEST(ClassCache, TrimKeepsTheMostRecentlyUsedWithinTheLimit)
     EXPECT_EQ(expected, kept);
 }
 
+// The unfinished archive of a process that has ended goes; one of a live
+// process stays, and counts against the limit as every file does.
+TEST(ClassCache, TrimSweepsAndCountsTheUnfinishedArchives)
+{
+    TempDir dir;
+    const std::string cache = dir / "cache";
+    make_dir(cache);
+    const std::string live = "000000000000000c.pid" + std::to_string(os::process_id()) + ".tmp",
+                      ended = "000000000000000c.pid1073741820.tmp";
+    for (const std::string& name : {std::string("000000000000000a.jsa"), std::string("000000000000000b.jsa"), live, ended})
+        write_file(join(cache, name), std::string(1000, 'x'));
+    const os::OwnFile opened = os::open_own_directory(dir.path(), "cache", false);
+    trim_class_cache(opened, "000000000000000a", 2500, os::current_time());
+    std::vector<std::string> kept = list_dir(cache);
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ((std::vector<std::string>{"000000000000000a.jsa", live}), kept);
+}
+
 }  // namespace
