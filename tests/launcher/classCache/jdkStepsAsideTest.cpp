@@ -173,7 +173,7 @@ TEST(ClassCacheJdk, StepsAsideAndTouchesOnlyItsOwnFiles)
          }},
         {"a user's limit of 120 processes", {}, {}, false,
          [](JdkCacheRun& run) {
-             std::filesystem::permissions(run.cache, std::filesystem::perms::all);
+             std::filesystem::permissions(run.cache, std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
              run.user = as_nobody;
              run.user.insert(run.user.end(), {"/usr/bin/prlimit", "--nproc=120"});
          },
