@@ -85,6 +85,12 @@ ClassCacheUse use_class_cache(const LaunchPlan& plan, const Echo& echo, bool pre
         use.job.clear();
         use.note = formatted(msg::first_process_note, class_cache_prepare_variable);
     }
+    // Under tight limits the job would start no JVM: none is started, and
+    // the note says why.
+    if (!use.job.empty() && !preparing && !room_for_class_archive()) {
+        use.job.clear();
+        use.note = msg::no_room_note;
+    }
     if (!use.job.empty() && preparing)
         use.note = formatted(msg::preparing_note, class_cache_dir(plan.class_cache_dir) + os::facts.path_separator +
                                                       use.job + ".list");

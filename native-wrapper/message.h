@@ -147,6 +147,9 @@ inline constexpr char unhidden_reason[] = "The JVM's output with %s would show t
 inline constexpr char failed_for_now_reason[] =
     "the attempt failed for the moment (memory, room on the disk, its JVM ended from outside); a later run tries "
     "again.";
+inline constexpr char no_room_note[] =
+    "Class cache: no archive is made now: the user's limits or a cgroup leave too little room for its JVM beside "
+    "the tools; a later run tries again.";
 
 }  // namespace msg
 

@@ -114,12 +114,6 @@ std::string unhidden_option(const std::vector<std::string>& jvm_options)
     return std::string();
 }
 
-// Whether the user or a cgroup leaves too little room for a JVM beside the tools.
-bool too_little_room()
-{
-    const os::Headroom room = os::headroom();
-    return room.threads < least_threads || room.memory_bytes < least_memory;
-}
 
 // Whether the archive may hold its classes linked: a runtime that can, and
 // no option the JVM would then refuse it for.
@@ -177,7 +171,7 @@ struct ArchiveRun {
         // a paused one) and cleans up.
         launch.pass_signals = false;
         status = -1;
-        if (os::stop_request() != 0 || (background && too_little_room()) || !child.start(command, launch))
+        if (os::stop_request() != 0 || (background && !room_for_class_archive()) || !child.start(command, launch))
             return false;
         return wait_pausing(child) && status == 0;
     }
@@ -205,7 +199,7 @@ struct ArchiveRun {
             const bool look_at_room = now - room_seen >= std::chrono::milliseconds(headroom_poll_ms);
             if (look_at_room)
                 room_seen = now;
-            const bool crowding = background && look_at_room && too_little_room();
+            const bool crowding = background && look_at_room && !room_for_class_archive();
             if (os::stop_request() != 0 || crowding) {
                 stopped = os::stop_request() != 0;
                 child.end();
@@ -424,6 +418,12 @@ struct Attempt {
 }  // namespace
 
 }  // namespace class_cache
+
+bool room_for_class_archive()
+{
+    const os::Headroom room = os::headroom();
+    return room.threads >= class_cache::least_threads && room.memory_bytes >= class_cache::least_memory;
+}
 
 int make_class_archive(const std::string& dir, const std::string& jre_dir, const std::string& java,
                        const std::vector<std::string>& classpath, const std::vector<std::string>& jvm_options,

@@ -104,6 +104,11 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
                        const std::vector<std::string>& classpath, const std::vector<std::string>& jvm_options,
                        const std::string& key, bool foreground = false, std::string* note = nullptr);
 
+// Whether the user's limits and the cgroups of this process leave room for
+// the archive's JVM beside the tools (see os::headroom); the job starts
+// none, and ends one it started, where they do not.
+bool room_for_class_archive();
+
 // The most space the archives of the cache take together.
 constexpr std::uint64_t class_cache_size_limit = 1024ull << 20;
 // An archive is made only with this much room left on the disk.
