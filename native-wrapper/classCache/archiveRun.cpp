@@ -13,6 +13,7 @@
 #include "message.h"
 #include "classCache/cacheStore.h"
 #include "classCache/classCache.h"
+#include "classCache/classList.h"
 #include "classCache/jvmOutput.h"
 #include "launch/commandText.h"
 #include "vlkConfig.h"
@@ -225,12 +226,29 @@ struct ArchiveRun {
 };
 
 // Whether this run may make the archive of `key`: the list, which it
-// locks for the whole attempt, is this user's own, neither the archive nor
-// a mark of failure is there, and the disk has room.
+// locks for the whole attempt, is this user's own, no mark of failure is
+// there, and the disk has room.
 bool may_make(const os::OwnFile& cache, const std::string& key, const os::OwnFile& list)
 {
-    return is_own(list) && os::lock_file(list, true) && !exists(cache, key + archive_suffix) &&
-           !exists(cache, key + failed_suffix) && os::free_disk_space(cache) >= class_archive_room;
+    return is_own(list) && os::lock_file(list, true) && !exists(cache, key + failed_suffix) &&
+           os::free_disk_space(cache) >= class_archive_room;
+}
+
+// The state of the young archive of `key` (see YoungArchive); false when
+// it has none.
+bool read_young(const os::OwnFile& cache, const std::string& key, YoungArchive& young)
+{
+    const os::OwnFile file = os::open_in_directory(cache, key + young_suffix, false);
+    return is_own(file) && read_young_archive(read_text(file), young);
+}
+
+// Keeps `young` as the state of the archive of `key`, or lets it settle
+// when its generations or its quiet looks are all had.
+void keep_young(const os::OwnFile& cache, const std::string& key, const YoungArchive& young)
+{
+    if (young.generation >= last_generation || young.quiet >= quiet_looks ||
+        !write_whole(cache, key, young_suffix, young_archive_text(young)))
+        delete_own(cache, key + young_suffix);
 }
 
 // Whether the trial's `output` tells that the JVM did not take the archive whole.
@@ -255,10 +273,14 @@ struct Outcome {
 // One attempt at the archive of a key: the files it makes in the cache's
 // own directory, and the JVMs it runs.
 struct Attempt {
-    Attempt(const os::OwnFile& dir, const std::string& of_key) : cache(dir), key(of_key) {}
+    Attempt(const os::OwnFile& dir, const std::string& of_key, bool again)
+        : cache(dir), key(of_key), remaking(again)
+    {
+    }
 
     const os::OwnFile& cache;
     const std::string& key;
+    const bool remaking;  // a young archive is there, which it is to replace
     ArchiveRun run;
     std::string pending_name;  // the file the dump writes, of this process alone (see pid_name)
     os::OwnFile pending;       // that file, once made
@@ -298,10 +320,11 @@ struct Attempt {
         output = os::open_in_directory(cache, key + output_suffix, true, true);
     }
 
-    // Writes the JVMs' argument file, with the class path, and the whole
-    // lines of the `list` where they are needed; false when they cannot be
-    // written.
-    bool write_inputs(const std::vector<std::string>& classpath, const os::OwnFile& list)
+    // Writes the JVMs' argument file, with the class path, and the
+    // `classes` to dump where they are not the `list_text` as it is; false
+    // when they cannot be written.
+    bool write_inputs(const std::vector<std::string>& classpath, const std::string& list_text,
+                      const std::string& classes)
     {
         std::string arguments;
         std::string classpath_text;
@@ -312,15 +335,11 @@ struct Attempt {
         append_argument_file_word(arguments, "-cp");
         append_argument_file_word(arguments, os::to_child_encoding(classpath_text));
         os::Failure error;
-        // A list that a full disk cut short ends inside a line, which the JVM
-        // would take for a class or fail on: it gets the whole lines alone.
-        const std::string list_text = read_text(list);
         bool ready =
             run.arguments.valid() && output.valid() && os::write_file(run.arguments.handle(), arguments, error);
-        if (ready && !list_text.empty() && list_text.back() != '\n') {
+        if (ready && classes != list_text) {
             whole_lines = os::open_in_directory(cache, key + whole_lines_suffix, true, true);
-            ready = whole_lines.valid() &&
-                    os::write_file(whole_lines.handle(), list_text.substr(0, list_text.rfind('\n') + 1), error);
+            ready = whole_lines.valid() && os::write_file(whole_lines.handle(), classes, error);
         }
         return ready;
     }
@@ -395,15 +414,22 @@ struct Attempt {
     // record), leaving the mark of a lasting failure with its `reason`.
     // After a failure of the moment of inputs that still give the key
     // (`current`) the complete list stays, for a later run to try again;
-    // not after a request to stop, whose sender wants nothing left.
-    void end(bool placed, const std::string& reason, bool current)
+    // not after a request to stop, whose sender wants nothing left. A
+    // remaking keeps the archive there; a lasting failure lets it settle,
+    // any other counts as a quiet look of the `young` one (on Windows an
+    // archive that a run maps cannot be replaced).
+    void end(bool placed, const std::string& reason, bool current, YoungArchive young)
     {
-        if (!placed)
+        if (!placed && !remaking)
             delete_own(cache, key + archive_suffix);
         // A disk that filled meanwhile is a failure of the moment too.
         const bool lasting = !placed && !reason.empty() && !run.stopped && os::free_disk_space(cache) >= class_archive_room;
-        if (lasting)
+        if (lasting && !remaking)
             write_new(cache, key + failed_suffix, reason);
+        if (!placed && remaking) {
+            young.quiet = lasting ? quiet_looks : young.quiet + 1;
+            keep_young(cache, key, young);
+        }
         const bool keep_list = !placed && !lasting && current && !run.stopped;
         for (const char* suffix : {pending_suffix, output_suffix, arguments_suffix, whole_lines_suffix, list_suffix,
                                    record_pending_suffix}) {
@@ -445,11 +471,31 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
     said = formatted(msg::unprepared_note, msg::not_to_make_reason);
     if (!may_make(cache, key, list))
         return 1;
+    // An archive that is there is made again only while young, from its
+    // classes and those of the list, once they are enough more.
+    YoungArchive young;
+    const bool remaking = exists(cache, key + archive_suffix);
+    if (remaking && !read_young(cache, key, young))
+        return 1;
+    // A list that a full disk cut short ends inside a line, which the JVM
+    // would take for a class or fail on: it gives only its whole lines.
+    const std::string list_text = read_text(list);
+    const std::string classes = remaking ? merged_class_list(young.classes, list_text)
+                                         : list_text.substr(0, list_text.rfind('\n') + 1);
+    if (remaking && !has_grown(class_count(young.classes), class_count(classes))) {
+        ++young.quiet;
+        keep_young(cache, key, young);
+        delete_process_files(cache, key);
+        trim_class_cache(cache, key, class_cache_size_limit, os::current_time());
+        delete_own(cache, key + list_suffix);
+        said = formatted(msg::prepared_note, joined(cache.path(), key + archive_suffix));
+        return 1;
+    }
     // From here on it leaves files behind: a request to stop (a sweep of
     // build processes, a service stop) ends its JVM, and they go as on any
     // other end, with no mark of failure.
     os::catch_stop_requests();
-    Attempt attempt(cache, key);
+    Attempt attempt(cache, key, remaking);
     attempt.run.background = !foreground;
     said = formatted(msg::unprepared_note, msg::failed_for_now_reason);
     if (!attempt.open(java, jvm_options))
@@ -457,20 +503,20 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
     // The files the dump reads are taken before it does (identity and
     // contents), so that the record vouches for the bytes it read.
     std::vector<Vouched> taken;
-    const bool ready = attempt.write_inputs(classpath, list) && vouch_for_new(classpath, taken);
+    const bool ready = attempt.write_inputs(classpath, list_text, classes) && vouch_for_new(classpath, taken);
     // The tool's variables count here (their agents and module options),
     // though they reach no JVM of this run.
     const bool link_classes = may_link_classes(jre_dir, jvm_options);
-    const os::OwnFile& classes = attempt.whole_lines.valid() ? attempt.whole_lines : list;
+    const os::OwnFile& dumped = attempt.whole_lines.valid() ? attempt.whole_lines : list;
     const std::vector<std::string> trial_options = run_options(jvm_options, false);
     const std::string unhidden = unhidden_option(jvm_options);
-    Outcome outcome = attempt.dump_and_try(ready, classes, link_classes, trial_options, unhidden);
+    Outcome outcome = attempt.dump_and_try(ready, dumped, link_classes, trial_options, unhidden);
     std::vector<std::string> jars = reported_jars(outcome.output_text, classpath);
     // The jars that manifests' Class-Path names (there or missing) are known
     // only from the trial: taken now, and the archive made once more.
     if (outcome.made && !all_taken(jars, taken)) {
         attempt.again();
-        outcome = attempt.dump_and_try(vouch_for_new(jars, taken), classes, link_classes, trial_options, unhidden);
+        outcome = attempt.dump_and_try(vouch_for_new(jars, taken), dumped, link_classes, trial_options, unhidden);
         jars = reported_jars(outcome.output_text, classpath);
     }
     // A file that changed while the archive was made leaves it unplaced,
@@ -480,7 +526,9 @@ int make_class_archive(const std::string& dir, const std::string& jre_dir, const
     const bool current = outcome.made && still_as_taken(jars, taken, files) && same_key;
     os::FileStatus placed_status;
     const bool placed = current && attempt.place(files, placed_status);
-    attempt.end(placed, outcome.reason, same_key);
+    attempt.end(placed, outcome.reason, same_key, young);
+    if (placed)
+        keep_young(cache, key, YoungArchive{remaking ? young.generation + 1 : 1, 0, classes});
     if (!outcome.reason.empty())
         said = formatted(msg::unprepared_note, outcome.reason);
     else if (outcome.made && !current)

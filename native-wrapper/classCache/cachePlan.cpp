@@ -80,6 +80,7 @@ struct Plan {
     std::string key;
     bool dry_run;
     std::string discarded;  // why an archive of the key was found unfit, for the note
+    bool young = false;     // the archive handed over is young (see YoungArchive)
 };
 
 // Each step below decides the launch's use of the cache, and returns true,
@@ -139,19 +140,21 @@ bool plan_archive(Plan& plan, ClassCacheUse& use)
             write_whole(cache, plan.key, meta_suffix, check.renewed);
         use.jvm_options = {use_option + (plan.dry_run ? archive.path() : os::jvm_path(archive)), silence_option};
         use.held.push_back(std::move(archive));
+        plan.young = is_own(os::open_in_directory(cache, plan.key + young_suffix, false));
         return true;
     }
     // Damaged, or a file of it changed: never handed over; made anew.
-    // Without its record it may be one whose run still writes that,
-    // holding the list: then the list tells so below.
+    // Without its record, or with that of the one it replaces, it may be
+    // one whose run still writes the record, holding the list: then the
+    // list tells so below.
     archive.close();
-    if (record.valid() || !held_elsewhere(cache, list_name)) {
+    if (!held_elsewhere(cache, list_name)) {
         const std::string changed =
             check.changed.empty() ? joined(cache.path(), plan.key + meta_suffix) : check.changed;
         plan.discarded = formatted(msg::discarded_note, changed);
         if (!plan.dry_run) {
-            delete_own(cache, archive_name);
-            delete_own(cache, plan.key + meta_suffix);
+            for (const char* suffix : {archive_suffix, meta_suffix, young_suffix})
+                delete_own(cache, plan.key + suffix);
         }
     }
     return false;
@@ -233,6 +236,25 @@ void plan_new_list(Plan& plan, ClassCacheUse& use)
     use.dir = std::move(plan.cache);
 }
 
+// A run that maps a young archive lists the classes it loads as well, or
+// has the archive made again from a complete list (see YoungArchive); one
+// that can do neither only maps it, and says nothing of the list.
+void plan_young_list(Plan& plan, ClassCacheUse& use)
+{
+    ClassCacheUse listing;
+    if (!plan_existing_list(plan, listing))
+        plan_new_list(plan, listing);
+    if (listing.held.empty() && listing.jvm_options.empty())
+        return;
+    use.jvm_options.insert(use.jvm_options.end(), listing.jvm_options.begin(), listing.jvm_options.end());
+    for (os::OwnFile& file : listing.held)
+        use.held.push_back(std::move(file));
+    use.job = listing.job;
+    use.note = listing.note;
+    use.listed_key = listing.listed_key;
+    use.dir = std::move(listing.dir);
+}
+
 }  // namespace
 
 }  // namespace class_cache
@@ -259,8 +281,14 @@ ClassCacheUse plan_class_cache(const std::string& dir, const std::string& jre_di
         if (runs.valid() && os::mark_in_use(runs))
             use.held.push_back(std::move(runs));
     }
-    if (!failed_recently(plan, use) && !plan_archive(plan, use) && !plan_existing_list(plan, use))
-        plan_new_list(plan, use);
+    if (!failed_recently(plan, use)) {
+        if (plan_archive(plan, use)) {
+            if (plan.young)
+                plan_young_list(plan, use);
+        } else if (!plan_existing_list(plan, use)) {
+            plan_new_list(plan, use);
+        }
+    }
     if (!plan.discarded.empty())
         use.note = plan.discarded + (use.note.empty() ? "" : '\n' + use.note);
     return use;

@@ -16,7 +16,7 @@ namespace {
 const char class_cache_dir_name[] = "brumlet-classes";
 const char* const key_suffixes[] = {archive_suffix,   meta_suffix,      list_suffix,           failed_suffix,
                                     pending_suffix,   output_suffix,    arguments_suffix,      record_pending_suffix,
-                                    whole_lines_suffix};
+                                    whole_lines_suffix, young_suffix};
 // A file of one process: KEY.pidN.list and KEY.pidN.tmp (see pid_name).
 const char pid_infix[] = ".pid";
 // The file of the runs' marks (see open_runs_file).
@@ -298,8 +298,10 @@ void trim_class_cache(const os::OwnFile& dir, const std::string& kept_key, std::
         os::FileStatus status;
         if (os::entry_status(dir, archive.second + archive_suffix, status))
             total -= std::min(total, status.size);
-        delete_own(dir, archive.second + archive_suffix);
-        delete_own(dir, archive.second + meta_suffix);
+        if (os::entry_status(dir, archive.second + young_suffix, status))
+            total -= std::min(total, status.size);
+        for (const char* suffix : {archive_suffix, meta_suffix, young_suffix})
+            delete_own(dir, archive.second + suffix);
     }
 }
 

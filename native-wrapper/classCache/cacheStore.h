@@ -29,6 +29,9 @@ inline constexpr char output_suffix[] = ".out";
 inline constexpr char arguments_suffix[] = ".args";
 inline constexpr char record_pending_suffix[] = ".new";  // a record until it is whole
 inline constexpr char whole_lines_suffix[] = ".lines";  // the list without a line cut short
+// The classes a young archive was made from, with its state (see
+// YoungArchive in classList.h); no such file: the archive has settled.
+inline constexpr char young_suffix[] = ".classes";
 // The JVM puts "pid" and its process id in place of %p in the list's
 // name: KEY.%p.list is KEY.pidN.list (see pid_name).
 inline constexpr char jvm_pid_pattern[] = ".%p";
@@ -100,7 +103,7 @@ os::OwnFile open_runs_file(const os::OwnFile& cache);
 os::OwnFile open_cache_dir(const std::string& dir, bool make, std::string& note);
 
 // Deletes the least recently used archives (with their records, whose last
-// change tells the last use) in the cache's own directory `dir` while all
+// change tells the last use, and the classes of a young one) in the cache's own directory `dir` while all
 // the cache's files (lists, marks and unfinished archives too) take more
 // than `limit`, never that of `kept_key`; the files of keys left more than
 // a day before `now` (in os::FileStatus::modified ticks) by a run that did

@@ -64,6 +64,30 @@ TEST(ClassCacheJdk, FiveToolsEachKeepTheirArchive)
     EXPECT_EQ(5u, cache_files(tools[0].cache, ".jsa").size());
 }
 
+// After a first run that loads little, the archive follows what the runs
+// load: a run that maps it lists as well while it is young, and the next
+// has it made again from both lists; a list with no more in it is a quiet
+// look.
+TEST(ClassCacheJdk, AYoungArchiveLearnsWhatTheRunsLoad)
+{
+    JdkCacheRun run;
+    const std::string young = join(own_dir_of(run.cache), listed_key(run) + ".classes");
+    run.env[0].value = "none";
+    expect_as_plain(run.plain(), run.run(), "a first run that loads little");
+    run.env[0].value = "fork";
+    const RunResult plain = run.plain();
+    const std::string steps[] = {"# generation 1 quiet 0", "", "# generation 2 quiet 0", "", "# generation 2 quiet 1"};
+    for (const std::string& state : steps) {
+        expect_as_plain(plain, run.run(), state);
+        // The runs that list (their state is that of the run before) start no job.
+        if (state.empty())
+            continue;
+        wait_for_archive_run(run.cache);
+        EXPECT_EQ(state + '\n', read_file(young).substr(0, state.size() + 1));
+    }
+    EXPECT_NE(std::string::npos, read_file(young).find("\njava/lang/ProcessBuilder"));
+}
+
 // A dry run makes nothing and touches no archive.
 TEST(ClassCacheJdk, DryRunsMakeAndTouchNothing)
 {

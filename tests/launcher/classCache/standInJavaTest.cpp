@@ -204,8 +204,10 @@ TEST_F(ClassCache, AMadeArchiveIsHandedOverUntilItChanges)
     run_text(made, makes);
     wait_for_archive_run(made);
     const std::string archive = join(own_dir_of(made), cache_files(made, ".jsa").at(0));
-    const std::string handed = option_in(run_text(made, makes), use_option);
+    const std::string young_run = run_text(made, makes), handed = option_in(young_run, use_option);
     EXPECT_NE("(none)", handed);
+    // Young, it lists as well, for the archive to be made again from more.
+    EXPECT_NE("(none)", option_in(young_run, list_option));
     if (on_windows) {
         EXPECT_EQ(archive, handed);  // by its path (on Linux /dev/fd/N)
         // Neither the archive nor runs.lock is inherited: as without the cache.

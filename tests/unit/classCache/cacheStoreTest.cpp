@@ -34,6 +34,7 @@ TEST(ClassCache, OnlyTheCachesOwnNamesAreItsFiles)
         {key + ".jsa", true, false},  {key + ".sum", true, false}, {key + ".list", true, false},
         {key + ".bad", true, false},  {key + ".tmp", true, false}, {key + ".out", true, false},
         {key + ".args", true, false}, {key + ".new", true, false}, {key + ".lines", true, false},
+        {key + ".classes", true, false},
         // Of one process: its list, or the archive it makes; nothing else.
         {key + ".pid42.list", true, true}, {key + ".pid7.tmp", true, true}, {key + ".pid42.jsa", false, false},
         {key + ".pid.list", false, false}, {key + ".pid42", false, false},
