@@ -224,10 +224,21 @@ checkstyle_args="-c /sun_checks.xml $top/bench/tool/com/velkor/brumlet/Brumlet.j
 mkdir -p "$scratch/javac-out"
 javac_args="-d $scratch/javac-out $top/bench/tool/com/velkor/brumlet/Brumlet.java"
 inside=--wrapper-load-jvm-in-process
-# wait_for_archive DIR: until the detached run that makes the archive is done.
+# wait_for_archive DIR: until no detached run makes an archive in DIR's
+# cache: none works in its directory or holds a list locked (a complete
+# list of a young archive waits for a later run).
 wait_for_archive() {
+    local own=$1/brumlet-classes list cwd busy
+    sleep 0.1
     for _ in $(seq 600); do
-        ls "$1"/brumlet-classes/*.list >/dev/null 2>&1 || return 0
+        busy=""
+        for list in "$own"/*.list; do
+            [ ! -e "$list" ] || flock -n "$list" true 2>/dev/null || busy=yes
+        done
+        for cwd in /proc/[0-9]*/cwd; do
+            [ "$(readlink "$cwd" 2>/dev/null)" != "$own" ] || busy=yes
+        done
+        [ -n "$busy" ] || return 0
         sleep 0.2
     done
 }
@@ -247,10 +258,11 @@ cache_rows() {
     launcher() { echo "env NATIVE_WRAP_CLASS_CACHE=$1 DRAVON_ROOTDIR=${3:-$dir} ${3:-$dir}/bin64/brumlet $2 ${4-$tool_args}"; }
     # Every run's output and status beside plain java's: the run that lists
     # the classes, the one that starts the archive's making, the runs with
-    # the archive in both modes.
+    # the young archive in both modes, which list and look at their lists,
+    # until it has settled.
     local plain_status=0 status run
     $plain >"$work/plain.out" 2>"$work/plain.err" || plain_status=$?
-    for run in "$warm|" "$warm|" "$warm|" "$warm|$inside"; do
+    for run in "$warm|" "$warm|" "$warm|" "$warm|$inside" "$warm|" "$warm|" "$warm|"; do
         status=0
         $(launcher "${run%%|*}" "${run#*|}") >"$work/run.out" 2>"$work/run.err" || status=$?
         if [ $status -ne $plain_status ] || ! cmp -s "$work/plain.out" "$work/run.out" ||
@@ -268,6 +280,7 @@ cache_rows() {
         fi
     done
     ls "$warm"/brumlet-classes/*.jsa >/dev/null || { echo "No archive in $warm" >&2; exit 1; }
+    ! ls "$warm"/brumlet-classes/*.classes >/dev/null 2>&1 || echo "NOTE: the archive in $warm is still young" >&2
     # "first": a run that finds no archive and lists the classes (the cache
     # emptied before each, not timed). "making": a run that finds a complete
     # list and starts the archive's making, which waits for that run to end.
@@ -289,7 +302,7 @@ cache_rows() {
         $(launcher "$2" "" "$1" "${*:3}") >/dev/null 2>&1 || true
         wait_for_archive "$2"
     }
-    for run in 1 2 3; do fill_by "$copy" "$restored" "$tool_args"; done
+    for run in 1 2 3 4 5 6; do fill_by "$copy" "$restored" "$tool_args"; done
     ls "$restored"/brumlet-classes/*.jsa >/dev/null || { echo "No archive in $restored" >&2; exit 1; }
     tar -C "$restored" -cf "$work/cache.tar" brumlet-classes
     tar -C "$copy/bin64" -cf "$work/jars.tar" $(cd "$copy/bin64" && ls -- *.jar)
@@ -304,7 +317,7 @@ cache_rows() {
         "$(launcher "$first" "")" "$(launcher "$making" "")" "$(launcher "$making" "")" "$given"
         "$(launcher "$restored" "" "$copy")" "$(launcher "$learned" "")")
     # Every case but "during" starts with no archive being made.
-    local idle="wait_for_archive $making; wait_for_archive $learned"
+    local idle="wait_for_archive $warm; wait_for_archive $making; wait_for_archive $learned"
     local prepares=("$idle" "$idle" "$idle" "$idle; rm -rf $first/brumlet-classes"
         "$idle; $put_list" "$idle; $put_list; $(launcher "$making" "") >/dev/null 2>&1 || true" "$idle"
         "$idle; $restore" "$idle")
