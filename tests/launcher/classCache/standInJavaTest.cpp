@@ -235,6 +235,27 @@ TEST_F(ClassCache, AMadeArchiveIsHandedOverUntilItChanges)
     EXPECT_FALSE(file_exists(archive));
 }
 
+// A jar changed in place while the archive is made (the same size and last
+// write, as `cp -p` leaves it) leaves it unplaced, with no mark of failure:
+// the next run has it made from the jar as it is then.
+TEST_F(ClassCache, AJarChangedDuringTheDumpKeepsTheArchiveOut)
+{
+    const std::string jar = join(installation.bin_dir(), tool_jar);
+    write_file(jar, "a jar of its own");
+    const std::vector<EnvVar> makes = {{"TEST_CHILD_MAKES_ARCHIVE", "1"}, unset("TEST_CHILD_DUMP_REPORT")};
+    list_classes();
+    // The attempt is over once its dump has reported and its files are gone.
+    run_text(cache, {{"TEST_CHILD_MAKES_ARCHIVE", "1"}, {"TEST_CHILD_DUMP_CHANGES", jar}});
+    wait_for_file(scratch / "dump");
+    for (int i = 0; i < 300 && !cache_files(cache, ".args").empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(std::vector<std::string>{}, cache_files(cache, ".jsa"));
+    EXPECT_EQ(std::vector<std::string>{}, cache_files(cache, ".bad"));
+    run_text(cache, makes);
+    wait_for_archive_run(cache);
+    EXPECT_EQ(1u, cache_files(cache, ".jsa").size());
+}
+
 // One preparing run lists and leaves the archive in place before it ends;
 // no java of it sees the variable.
 TEST_F(ClassCache, APreparingRunLeavesTheArchiveInPlace)
