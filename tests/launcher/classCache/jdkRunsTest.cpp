@@ -18,7 +18,8 @@ using namespace cache_testing;
 using namespace launcher_testing;
 using namespace testing_support;
 
-// A ten-line Java agent, made once with the JDK's javac and jar.
+// A ten-line Java agent, and a class loader the system's may be, made once
+// with the JDK's javac and jar.
 std::string agent_jar()
 {
     static const std::string jar = [] {
@@ -28,9 +29,13 @@ std::string agent_jar()
         write_file(join(dir, "Agent.java"),
                    "public class Agent {\n    public static void premain(String args) {\n"
                    "        System.err.println(\"agent here\");\n    }\n}\n");
+        write_file(join(dir, "Loader.java"),
+                   "public class Loader extends ClassLoader {\n    public Loader(ClassLoader parent) {\n"
+                   "        super(parent);\n    }\n}\n");
         write_file(join(dir, "manifest"), "Premain-Class: Agent\n");
-        run_program({join(jdk_bin, "javac"), "-d", dir, join(dir, "Agent.java")});
-        run_program({join(jdk_bin, "jar"), "cfm", join(dir, "agent.jar"), join(dir, "manifest"), "-C", dir, "Agent.class"});
+        run_program({join(jdk_bin, "javac"), "-d", dir, join(dir, "Agent.java"), join(dir, "Loader.java")});
+        run_program({join(jdk_bin, "jar"), "cfm", join(dir, "agent.jar"), join(dir, "manifest"), "-C", dir, "Agent.class",
+                     "-C", dir, "Loader.class"});
         return join(dir, "agent.jar");
     }();
     return jar;
@@ -159,6 +164,12 @@ TEST(ClassCacheJdk, OptionsOfTheLaunchMatchPlainJava)
         {"a tool that starts a JVM with its own input arguments", {{"TEST_TOOL_ACTION", "fork"}}, {}, true, nullptr,
          nullptr, [](JdkCacheRun& run) { EXPECT_EQ(std::vector<std::string>{}, cache_files(run.cache, ".list", true)); }},
     };
+    // JDK 25 warns on standard output that it takes no archived class of
+    // the class path, which the cache's silenced logs would hide.
+    cases.push_back({"a system class loader",
+                     {{"JDK_JAVA_OPTIONS", "-Xbootclasspath/a:" + agent_jar() + " -Djava.system.class.loader=Loader"}},
+                     {},
+                     false});
     // The trace names the classes an archive holds; JDK 25's names differ from run to run.
     if (test_jdk_version() < 24)
         cases.push_back({"a method-handle trace",
