@@ -228,16 +228,14 @@ inside=--wrapper-load-jvm-in-process
 # cache: none works in its directory or holds a list locked (a complete
 # list of a young archive waits for a later run).
 wait_for_archive() {
-    local own=$1/brumlet-classes list cwd busy
+    local own=$1/brumlet-classes list busy
     sleep 0.1
     for _ in $(seq 600); do
         busy=""
         for list in "$own"/*.list; do
             [ ! -e "$list" ] || flock -n "$list" true 2>/dev/null || busy=yes
         done
-        for cwd in /proc/[0-9]*/cwd; do
-            [ "$(readlink "$cwd" 2>/dev/null)" != "$own" ] || busy=yes
-        done
+        ! find /proc -mindepth 2 -maxdepth 2 -name cwd -lname "$own" 2>/dev/null | grep -q . || busy=yes
         [ -n "$busy" ] || return 0
         sleep 0.2
     done

@@ -79,11 +79,10 @@ TEST(ClassCacheJdk, AYoungArchiveLearnsWhatTheRunsLoad)
     const std::string steps[] = {"# generation 1 quiet 0", "", "# generation 2 quiet 0", "", "# generation 2 quiet 1"};
     for (const std::string& state : steps) {
         expect_as_plain(plain, run.run(), state);
-        // The runs that list (their state is that of the run before) start no job.
-        if (state.empty())
-            continue;
-        wait_for_archive_run(run.cache);
-        EXPECT_EQ(state + '\n', read_file(young).substr(0, state.size() + 1));
+        if (!state.empty()) {  // a run that lists starts no job
+            wait_for_archive_run(run.cache);
+            EXPECT_EQ(state + '\n', read_file(young).substr(0, state.size() + 1));
+        }
     }
     EXPECT_NE(std::string::npos, read_file(young).find("\njava/lang/ProcessBuilder"));
 }

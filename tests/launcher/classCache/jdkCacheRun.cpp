@@ -103,8 +103,7 @@ void run_case(const CacheCase& c)
     expect_as_plain(plain, run.run(c.options), "first run");
     for (const std::string step : {"second run", "third run"}) {
         expect_as_plain(plain, run.run(c.options), step);
-        // Where no archive comes the third run lists anew, for a fourth;
-        // one that maps a young archive lists for a fourth as well.
+        // A third run that should have found the archive waits for it.
         if (step == "second run" || (c.archive && archive_of(run) == "(none)"))
             wait_for_archive_run(run.cache);
     }

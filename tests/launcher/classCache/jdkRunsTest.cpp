@@ -29,9 +29,7 @@ std::string agent_jar()
         write_file(join(dir, "Agent.java"),
                    "public class Agent {\n    public static void premain(String args) {\n"
                    "        System.err.println(\"agent here\");\n    }\n}\n");
-        write_file(join(dir, "Loader.java"),
-                   "public class Loader extends ClassLoader {\n    public Loader(ClassLoader parent) {\n"
-                   "        super(parent);\n    }\n}\n");
+        write_file(join(dir, "Loader.java"), "public class Loader extends ClassLoader { public Loader(ClassLoader p) { super(p); } }");
         write_file(join(dir, "manifest"), "Premain-Class: Agent\n");
         run_program({join(jdk_bin, "javac"), "-d", dir, join(dir, "Agent.java"), join(dir, "Loader.java")});
         run_program({join(jdk_bin, "jar"), "cfm", join(dir, "agent.jar"), join(dir, "manifest"), "-C", dir, "Agent.class",
@@ -166,10 +164,8 @@ TEST(ClassCacheJdk, OptionsOfTheLaunchMatchPlainJava)
     };
     // JDK 25 warns on standard output that it takes no archived class of
     // the class path, which the cache's silenced logs would hide.
-    cases.push_back({"a system class loader",
-                     {{"JDK_JAVA_OPTIONS", "-Xbootclasspath/a:" + agent_jar() + " -Djava.system.class.loader=Loader"}},
-                     {},
-                     false});
+    const std::string loader = "-Xbootclasspath/a:" + agent_jar() + " -Djava.system.class.loader=Loader";
+    cases.push_back({"a system class loader", {{"JDK_JAVA_OPTIONS", loader}}, {}, false});
     // The trace names the classes an archive holds; JDK 25's names differ from run to run.
     if (test_jdk_version() < 24)
         cases.push_back({"a method-handle trace",

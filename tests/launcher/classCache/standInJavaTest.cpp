@@ -206,8 +206,7 @@ TEST_F(ClassCache, AMadeArchiveIsHandedOverUntilItChanges)
     const std::string archive = join(own_dir_of(made), cache_files(made, ".jsa").at(0));
     const std::string young_run = run_text(made, makes), handed = option_in(young_run, use_option);
     EXPECT_NE("(none)", handed);
-    // Young, it lists as well, for the archive to be made again from more.
-    EXPECT_NE("(none)", option_in(young_run, list_option));
+    EXPECT_NE("(none)", option_in(young_run, list_option)) << "young, it lists as well";
     if (on_windows) {
         EXPECT_EQ(archive, handed);  // by its path (on Linux /dev/fd/N)
         // Neither the archive nor runs.lock is inherited: as without the cache.
@@ -242,16 +241,14 @@ TEST_F(ClassCache, AJarChangedDuringTheDumpKeepsTheArchiveOut)
 {
     const std::string jar = join(installation.bin_dir(), tool_jar);
     write_file(jar, "a jar of its own");
-    const std::vector<EnvVar> makes = {{"TEST_CHILD_MAKES_ARCHIVE", "1"}, unset("TEST_CHILD_DUMP_REPORT")};
     list_classes();
     // The attempt is over once its dump has reported and its files are gone.
     run_text(cache, {{"TEST_CHILD_MAKES_ARCHIVE", "1"}, {"TEST_CHILD_DUMP_CHANGES", jar}});
     wait_for_file(scratch / "dump");
     for (int i = 0; i < 300 && !cache_files(cache, ".args").empty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(std::vector<std::string>{}, cache_files(cache, ".jsa"));
-    EXPECT_EQ(std::vector<std::string>{}, cache_files(cache, ".bad"));
-    run_text(cache, makes);
+    EXPECT_EQ(0u, cache_files(cache, ".jsa").size() + cache_files(cache, ".bad").size());
+    run_text(cache, {{"TEST_CHILD_MAKES_ARCHIVE", "1"}});
     wait_for_archive_run(cache);
     EXPECT_EQ(1u, cache_files(cache, ".jsa").size());
 }
