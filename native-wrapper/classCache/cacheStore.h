@@ -103,13 +103,14 @@ os::OwnFile open_runs_file(const os::OwnFile& cache);
 os::OwnFile open_cache_dir(const std::string& dir, bool make, std::string& note);
 
 // Deletes the least recently used archives (with their records, whose last
-// change tells the last use, and the classes of a young one) in the cache's own directory `dir` while all
-// the cache's files (lists, marks and unfinished archives too) take more
-// than `limit`, never that of `kept_key`; the files of keys left more than
-// a day before `now` (in os::FileStatus::modified ticks) by a run that did
-// not end; the lists of single processes that no run holds, and the
-// unfinished archives of processes that have ended. Only names the cache
-// makes, only this user's files.
+// change tells the last use, and the classes of a young one) in the
+// cache's own directory `dir` while all the cache's files (lists, marks
+// and unfinished archives too) take more than `limit`, never that of
+// `kept_key`; the files of keys left more than a day before `now` (in
+// os::FileStatus::modified ticks) by a run that did not end; the lists of
+// single processes that no run holds, and the unfinished archives of
+// processes that have ended. Only names the cache makes, only this user's
+// files.
 void trim_class_cache(const os::OwnFile& dir, const std::string& kept_key, std::uint64_t limit, std::int64_t now);
 
 }  // namespace class_cache

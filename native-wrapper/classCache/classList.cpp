@@ -42,7 +42,8 @@ std::vector<std::string> words_of(const std::string& text)
 
 bool read_id(const std::string& word, long& id)
 {
-    if (word.empty() || word.size() > 9 || !std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (word.empty() || word.size() > 9 || !std::all_of(word.begin(), word.end(), digit))
         return false;
     id = std::stol(word);
     return true;
