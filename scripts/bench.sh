@@ -362,11 +362,15 @@ javac -J-Xmx2g -d "$many/classes" "$many/src/Brumlet.java"
 jar cf "$many/suite/bin64/brumlet.jar" -C "$many/classes" .
 cp build/bench/brumlet "$many/suite/bin64/"
 ln -s "$jdk" "$many/suite/bin64/jre64"
+# "listed": plain java given the listing option by hand, the JVM's own share.
 in_rounds "$scratch/many.csv" 5 -i --warmup 1 --runs $((cache_runs / rounds > 0 ? cache_runs / rounds : 1)) -- \
     --prepare true -n java "$jdk/bin/java -cp $many/suite/bin64/brumlet.jar com.velkor.brumlet.Brumlet" \
+    --prepare "rm -f $many/listed.list" -n listed \
+    "$jdk/bin/java -XX:DumpLoadedClassList=$many/listed.list -cp $many/suite/bin64/brumlet.jar com.velkor.brumlet.Brumlet" \
     --prepare "rm -rf $many/cache/brumlet-classes" -n first-child \
     "env NATIVE_WRAP_CLASS_CACHE=$many/cache DRAVON_ROOTDIR=$many/suite $many/suite/bin64/brumlet"
 add_row "20,000 classes, child launch that finds no archive (lists the classes) vs. plain \`java\`" first-child java "$scratch/many.csv" 1.05
+reference_rows+=("| for reference: 20,000 classes, plain \`java\` given the listing option by hand vs. plain \`java\` | $(median listed "$scratch/many.csv") | $(median java "$scratch/many.csv") | $(ratio_of listed java "$scratch/many.csv")× | | |")
 
 echo "== Dry run with 1,000 jars and 10,000 arguments"
 make_suite "$scratch/suite-1000" 1000
