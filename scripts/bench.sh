@@ -21,7 +21,7 @@ if [ $quick -eq 1 ]; then
 else
     # Many short rounds: this machine's speed drifts within seconds, and a
     # round's ratio is only as good as the closeness in time of its two medians.
-    runs=500 jvm_runs=300 cache_runs=40 newer_cache_runs=20 warmup=3 rounds=20 jar_counts="10 100 1000 10000" arg_counts="10 1000 100000"
+    runs=500 jvm_runs=300 cache_runs=40 newer_cache_runs=40 warmup=3 rounds=20 jar_counts="10 100 1000 10000" arg_counts="10 1000 100000"
 fi
 
 ensure_packages cmake make gcc g++ openjdk-17-jdk-headless hyperfine gnuplot-nox time \
