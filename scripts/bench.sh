@@ -176,6 +176,11 @@ add_row "launcher → trivial child vs. a \`#!/bin/sh\` script that execs it" la
 reference_row() {
     echo "| for reference: $2 → trivial child | $(median "$1" "$scratch/trivial.csv") | $(median floor "$scratch/trivial.csv") | $(ratio_of "$1" floor "$scratch/trivial.csv")× | | |"
 }
+# given_row NAME CSV TEXT: a reference of plain java given TEXT by hand
+# (the command NAME) against plain java.
+given_row() {
+    echo "| for reference: $3 by hand vs. plain \`java\` | $(median "$1" "$2") | $(median java "$2") | $(ratio_of "$1" java "$2")× | | |"
+}
 reference_rows=("$(reference_row spawn "a minimal C program, linked as the launcher is, that starts and waits")"
     "$(reference_row exec "a minimal C program, linked as the launcher is, that execs")"
     "$(reference_row exec.sh "a \`#!/bin/sh\` script that execs")")
@@ -331,7 +336,7 @@ cache_rows() {
     add_row "$label, child launch while the archive is made beside it vs. plain \`java\`" during-child java "$csv" 1.10
     add_row "$label, child launch, first run after the cache and the suite were restored vs. plain \`java\`" restored-child java "$csv" "$restore_goal"
     add_row "$label, child launch after a \`--version\` first run and five real runs vs. an archive of a real first run" learned-child cached-child "$csv" 1.05
-    reference_rows+=("| for reference: $label, plain \`java\` given the cache's archive by hand vs. plain \`java\` | $(median given "$csv") | $(median java "$csv") | $(ratio_of given java "$csv")× | | |")
+    reference_rows+=("$(given_row given "$csv" "$label, plain \`java\` given the cache's archive")")
 }
 echo "== The class-data cache on checkstyle, JDK 17, against plain java"
 tool_suite "$scratch/checkstyle" "$jdk" bench/checkstyle/com/velkor/brumlet/Brumlet.java "${checkstyle_jars[@]}"
@@ -370,7 +375,7 @@ in_rounds "$scratch/many.csv" 5 -i --warmup 1 --runs $((cache_runs / rounds > 0 
     --prepare "rm -rf $many/cache/brumlet-classes" -n first-child \
     "env NATIVE_WRAP_CLASS_CACHE=$many/cache DRAVON_ROOTDIR=$many/suite $many/suite/bin64/brumlet"
 add_row "20,000 classes, child launch that finds no archive (lists the classes) vs. plain \`java\`" first-child java "$scratch/many.csv" 1.05
-reference_rows+=("| for reference: 20,000 classes, plain \`java\` given the listing option by hand vs. plain \`java\` | $(median listed "$scratch/many.csv") | $(median java "$scratch/many.csv") | $(ratio_of listed java "$scratch/many.csv")× | | |")
+reference_rows+=("$(given_row listed "$scratch/many.csv" "20,000 classes, plain \`java\` given the listing option")")
 
 echo "== Dry run with 1,000 jars and 10,000 arguments"
 make_suite "$scratch/suite-1000" 1000
