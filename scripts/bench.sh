@@ -315,15 +315,18 @@ cache_rows() {
     local learned=$work/learned
     fill_by "$dir" "$learned" --version
     for run in 1 2 3 4 5; do fill_by "$dir" "$learned" "$tool_args"; done
-    local names=(java cached-child cached-in-process first-child making-child during-child given restored-child learned-child)
+    # For reference, the JVM's own share of the listing run: plain java
+    # given the listing option.
+    local listed="env NATIVE_WRAP_CLASS_CACHE= $runtime/bin/java -XX:DumpLoadedClassList=$work/listed.list -cp $cp com.velkor.brumlet.Brumlet $tool_args"
+    local names=(java cached-child cached-in-process first-child making-child during-child given restored-child learned-child listed)
     local commands=("$plain" "$(launcher "$warm" "")" "$(launcher "$warm" "$inside")"
         "$(launcher "$first" "")" "$(launcher "$making" "")" "$(launcher "$making" "")" "$given"
-        "$(launcher "$restored" "" "$copy")" "$(launcher "$learned" "")")
+        "$(launcher "$restored" "" "$copy")" "$(launcher "$learned" "")" "$listed")
     # Every case but "during" starts with no archive being made.
     local idle="wait_for_archive $warm; wait_for_archive $making; wait_for_archive $learned"
     local prepares=("$idle" "$idle" "$idle" "$idle; rm -rf $first/brumlet-classes"
         "$idle; $put_list" "$idle; $put_list; $(launcher "$making" "") >/dev/null 2>&1 || true" "$idle"
-        "$idle; $restore" "$idle")
+        "$idle; $restore" "$idle" "$idle; rm -f $work/listed.list")
     local entries=() i
     for i in "${!names[@]}"; do
         entries+=(--prepare "bash -c '${prepares[i]}'" -n "${names[i]}" "${commands[i]}")
@@ -336,7 +339,8 @@ cache_rows() {
     add_row "$label, child launch while the archive is made beside it vs. plain \`java\`" during-child java "$csv" 1.10
     add_row "$label, child launch, first run after the cache and the suite were restored vs. plain \`java\`" restored-child java "$csv" "$restore_goal"
     add_row "$label, child launch after a \`--version\` first run and five real runs vs. an archive of a real first run" learned-child cached-child "$csv" 1.05
-    reference_rows+=("$(given_row given "$csv" "$label, plain \`java\` given the cache's archive")")
+    reference_rows+=("$(given_row given "$csv" "$label, plain \`java\` given the cache's archive")"
+        "$(given_row listed "$csv" "$label, plain \`java\` given the listing option")")
 }
 echo "== The class-data cache on checkstyle, JDK 17, against plain java"
 tool_suite "$scratch/checkstyle" "$jdk" bench/checkstyle/com/velkor/brumlet/Brumlet.java "${checkstyle_jars[@]}"
