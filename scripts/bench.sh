@@ -58,6 +58,9 @@ wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver64
 export WINEPREFIX=$scratch/wine WINEDEBUG=-all
 cleanup() {
+    local status=$?
+    # A command that failed under hyperfine says why only in its log.
+    [ $status -eq 0 ] || [ ! -s "$scratch/hyperfine.log" ] || tail -20 "$scratch/hyperfine.log" >&2
     "$wineserver" -k 2>/dev/null || true
     rm -rf "$scratch"
 }
@@ -164,6 +167,21 @@ add_row() {  # case, launcher name, floor name, csv, goal
     r=$(ratio_of "$2" "$3" "$4")
     rows+=("| $1 | $(median "$2" "$4") | $(median "$3" "$4") | $r× | ≤ $5× | $(verdict "$r" "$5") |")
 }
+
+# First the Windows launcher, whose runs under Wine fail the most easily: a
+# failure here costs a few minutes, not the whole run.
+echo "== Windows launcher under Wine, against a trivial Windows child alone"
+"$wine" wineboot -i </dev/null >/dev/null 2>&1 || { echo "wineboot failed in $WINEPREFIX" >&2; exit 1; }
+"$wineserver" -p </dev/null >/dev/null 2>&1 &
+mkdir -p "$scratch/win/bin64" "$scratch/win-jre/bin"
+cp build/bench-windows/brumlet.exe "$scratch/tool.jar" "$scratch/win/bin64/"
+cp "$scratch/trivial.exe" "$scratch/win-jre/bin/java.exe"
+NATIVE_WRAP_JRE_DIR_OVERRIDE="Z:$scratch/win-jre" bench "$scratch/wine.csv" "$jvm_runs" \
+    floor "$wine $scratch/trivial.exe" launcher "$wine $scratch/win/bin64/brumlet.exe"
+wine_launcher=$(median launcher "$scratch/wine.csv")
+wine_floor=$(median floor "$scratch/wine.csv")
+wine_ratio=$(ratio_of launcher floor "$scratch/wine.csv")
+"$wineserver" -k 2>/dev/null || true
 
 echo "== Launcher then a trivial child, against the trivial child alone and the references"
 NATIVE_WRAP_JRE_DIR_OVERRIDE=$scratch/trivial-jre bench "$scratch/trivial.csv" "$runs" \
@@ -422,18 +440,6 @@ echo "== Peak memory of the launcher before java replaces it"
 rss_kb=$(NATIVE_WRAP_JRE_DIR_OVERRIDE=$scratch/trivial-jre /usr/bin/time -f %M "$suite/bin64/brumlet" 2>&1 >/dev/null)
 rss_mb=$(awk -v k="$rss_kb" 'BEGIN { printf "%.2f", k / 1024 }')
 rss_verdict=$(awk -v k="$rss_kb" 'BEGIN { print (k <= 4096) ? "met" : "MISSED" }')
-
-echo "== Windows launcher under Wine, against a trivial Windows child alone"
-"$wine" wineboot -i </dev/null >/dev/null 2>&1
-"$wineserver" -p </dev/null >/dev/null 2>&1 &
-mkdir -p "$scratch/win/bin64" "$scratch/win-jre/bin"
-cp build/bench-windows/brumlet.exe "$scratch/tool.jar" "$scratch/win/bin64/"
-cp "$scratch/trivial.exe" "$scratch/win-jre/bin/java.exe"
-NATIVE_WRAP_JRE_DIR_OVERRIDE="Z:$scratch/win-jre" bench "$scratch/wine.csv" "$jvm_runs" \
-    floor "$wine $scratch/trivial.exe" launcher "$wine $scratch/win/bin64/brumlet.exe"
-wine_launcher=$(median launcher "$scratch/wine.csv")
-wine_floor=$(median floor "$scratch/wine.csv")
-wine_ratio=$(ratio_of launcher floor "$scratch/wine.csv")
 
 machine="$(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $(nproc) cores, $(free -g | awk '/^Mem:/ { print $2 }') GiB, $(uname -sr)"
 java_version=$("$jdk/bin/java" -version 2>&1 | sed -n 2p)
