@@ -275,7 +275,10 @@ cache_rows() {
     local cp runtime
     cp=$(find "$dir/bin64" -name '*.jar' | LC_ALL=C sort | paste -sd:)
     runtime=$(readlink -f "$dir/bin64/jre64")
-    local plain="env NATIVE_WRAP_CLASS_CACHE= $runtime/bin/java -cp $cp com.velkor.brumlet.Brumlet $tool_args"
+    # plain_java OPTIONS...: the tool run by plain java given OPTIONS.
+    plain_java() { echo "env NATIVE_WRAP_CLASS_CACHE= $runtime/bin/java${*:+ $*} -cp $cp com.velkor.brumlet.Brumlet $tool_args"; }
+    local plain
+    plain=$(plain_java)
     launcher() { echo "env NATIVE_WRAP_CLASS_CACHE=$1 DRAVON_ROOTDIR=${3:-$dir} ${3:-$dir}/bin64/brumlet $2 ${4-$tool_args}"; }
     # Every run's output and status beside plain java's: the run that lists
     # the classes, the one that starts the archive's making, the runs with
@@ -311,7 +314,8 @@ cache_rows() {
     key=$(basename "$warm"/brumlet-classes/*.jsa .jsa)
     # For reference, the best the cache can do: plain java given its archive.
     cp "$warm/brumlet-classes/$key.jsa" "$work/given.jsa"
-    local given="env NATIVE_WRAP_CLASS_CACHE= $runtime/bin/java -XX:SharedArchiveFile=$work/given.jsa -Xlog:cds=off,cds+dynamic=off -cp $cp com.velkor.brumlet.Brumlet $tool_args"
+    local given
+    given=$(plain_java -XX:SharedArchiveFile="$work/given.jsa" -Xlog:cds=off,cds+dynamic=off)
     local put_list="rm -rf $making/brumlet-classes; mkdir -m 700 $making/brumlet-classes; cp $work/list $making/brumlet-classes/$key.list"
     # "restored": the first run after a CI job got the cache and the suite
     # back (a tar round trip of each: new inodes and change times, the same
@@ -335,7 +339,8 @@ cache_rows() {
     for run in 1 2 3 4 5; do fill_by "$dir" "$learned" "$tool_args"; done
     # For reference, the JVM's own share of the listing run: plain java
     # given the listing option.
-    local listed="env NATIVE_WRAP_CLASS_CACHE= $runtime/bin/java -XX:DumpLoadedClassList=$work/listed.list -cp $cp com.velkor.brumlet.Brumlet $tool_args"
+    local listed
+    listed=$(plain_java -XX:DumpLoadedClassList="$work/listed.list")
     local names=(java cached-child cached-in-process first-child making-child during-child given restored-child learned-child listed)
     local commands=("$plain" "$(launcher "$warm" "")" "$(launcher "$warm" "$inside")"
         "$(launcher "$first" "")" "$(launcher "$making" "")" "$(launcher "$making" "")" "$given"
